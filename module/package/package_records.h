@@ -1,0 +1,34 @@
+#pragma once
+// The module-wide records the package load fills once per module and every
+// session reads afterwards.
+#include <cstdint>
+#include <string>
+
+#include "package/image_buffer.h"
+
+namespace hx {
+
+inline constexpr uint32_t kFsImageSlots = 6;      // room for FS image records
+inline constexpr uint32_t kFsImageAddresses = 4;  // FS images that have a NAND address
+
+struct PackageRecords {
+  ImageBuffer bootloader;         // image type 0
+  ImageBuffer extBootloader;      // image type 1
+  ImageBuffer romImage;           // last image of type 4
+  ImageBuffer secondaryRomImage;  // last image of type 5, address 0x4000
+  ImageBuffer fsImages[kFsImageSlots];
+  uint32_t fsImageCount = 0;      // FS images to write: 4 after the load
+
+  bool loaded = false;            // the package was read and parsed
+  std::string loadFailure;        // why it was not, for the refusal log line
+  uint32_t fsImagesInPackage = 0; // FS images the package yielded (more than 4 is refused)
+};
+
+// The module's records.
+PackageRecords& packageRecords();
+
+// Reads and parses the package at `path` and fills `records` on success. On
+// failure the records keep what they held and `records.loadFailure` says why.
+bool loadPackage(const std::string& path, PackageRecords& records);
+
+}  // namespace hx

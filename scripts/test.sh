@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the dependencies, then builds and runs the test suite in the
+# default, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
+# (ThreadSanitizer) presets.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+presets=("${@:-default asan tsan}")
+for preset in ${presets[@]}; do
+  echo "=== preset ${preset} ==="
+  cmake --preset "${preset}"
+  cmake --build --preset "${preset}"
+  ctest --preset "${preset}"
+done
