@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <mutex>
 
 #include "commands.h"
@@ -121,7 +122,7 @@ int runFlash(const FlashCli& cli) {
 
 }  // namespace
 
-void registerFlashCommand(CLI::App& app) {
+void registerFlashCommand(CLI::App& app, int& exitCode) {
   auto cli = std::make_shared<FlashCli>();
   CLI::App* cmd = app.add_subcommand("flash", "Flash phones on one or more COM ports at once through the module");
   cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
@@ -134,9 +135,13 @@ void registerFlashCommand(CLI::App& app) {
   cmd->add_option("--time-scale", cli->timeScale, "Scale the module's fixed waits (tests and demos only)")
       ->check(CLI::Range(0.0001, 1.0));
   cmd->add_flag("-v,--verbose", cli->verbose, "Show every event the module reports");
-  cmd->callback([cli] {
-    const int rc = runFlash(*cli);
-    if (rc != 0) throw CLI::RuntimeError(rc);
+  cmd->callback([cli, &exitCode] {
+    try {
+      exitCode = runFlash(*cli);
+    } catch (const std::exception& e) {
+      fmt::print(stderr, "hxflash flash: {}\n", e.what());
+      exitCode = 2;
+    }
   });
 }
 

@@ -19,6 +19,10 @@ int listPorts() {
   fmt::print("ports directory: {}\n", dir);
   std::error_code ec;
   std::vector<uint32_t> ports;
+  if (!std::filesystem::exists(dir, ec)) {
+    fmt::print("  no ports (the directory does not exist yet)\n");
+    return 0;
+  }
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.size() < 4 || name.compare(0, 3, "com") != 0) continue;
@@ -52,11 +56,9 @@ int listPorts() {
 
 }  // namespace
 
-void registerPortsCommand(CLI::App& app) {
+void registerPortsCommand(CLI::App& app, int& exitCode) {
   CLI::App* cmd = app.add_subcommand("ports", "List the COM ports of the ports directory and whether they can be opened");
-  cmd->callback([] {
-    if (listPorts() != 0) throw CLI::RuntimeError(1);
-  });
+  cmd->callback([&exitCode] { exitCode = listPorts(); });
 }
 
 }  // namespace hxflash
