@@ -1,8 +1,13 @@
 #include "protocol/agent_images.h"
 
+#include "agent/agent_blocks.h"
+
 namespace hx {
 
-// Placeholder until the agent blocks land: nothing to load.
-void prepareAgentImages(const PackageRecords&, SessionImages& out) { out = SessionImages{}; }
+void prepareAgentImages(const PackageRecords&, SessionImages& out) {
+  out = SessionImages{};
+  const agent::AgentBlocks& blocks = agent::agentBlocks();
+  out.agent = {blocks.da1, blocks.da2, blocks.norTable, blocks.nandTable};
+}
 
 }  // namespace hx

@@ -1,0 +1,89 @@
+#pragma once
+// The engine controller a session embeds: it keeps the per-phone engine state
+// (the open link, its COM number, the prepared agent images and records) and
+// runs the engine steps Init, Connect and Download for its session.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "plugin/engine_steps.h"
+#include "protocol/agent_images.h"
+#include "serial/link.h"
+
+namespace hx {
+
+class CEngineClass {
+ public:
+  CEngineClass();
+  CEngineClass(const CEngineClass&) = delete;
+  CEngineClass& operator=(const CEngineClass&) = delete;
+
+  virtual const void* GetRuntimeClass() const { return nullptr; }
+  // Closes the link and takes the controller out of the event registry.
+  virtual ~CEngineClass();
+  virtual void Serialize(void*) {}
+  virtual void OnNotify(int, int, std::string) {}
+  virtual void OnNotifyAlt(int, int, std::string) {}
+
+  // Loads the package once per module, then prepares the agent images and the
+  // bootloader and ROM information from it.
+  void Init();
+  // Opens COM port `comPort` at `baud` as this controller's link (closing any
+  // earlier one first). 0 on success, 3 on failure.
+  int openPort(uint32_t baud, uint32_t comPort);
+  // Registers this controller for its COM number and runs the BootROM
+  // connection. Always 1: a failed connection shows up in Download.
+  int Connect();
+  // Runs the download sequence. 1 on success, 0 on failure. The link is
+  // closed when it returns, whatever the outcome.
+  int Download();
+
+  // Ends a BootROM handshake in progress (and one not yet started) on this
+  // controller's link; a download that has started is not interrupted.
+  void requestCancel();
+  void clearCancel();
+
+  void closePort();
+  bool portOpen() const;
+  uint32_t comPortNumber() const { return m_comPortNumber; }
+  const SessionImages& images() const { return m_images; }
+
+  // Replaces the engine steps (tests only; the exports never offer it).
+  void setSteps(std::shared_ptr<EngineSteps> steps) { m_steps = std::move(steps); }
+
+ private:
+  SessionImages m_images;
+  std::shared_ptr<EngineSteps> m_steps;
+  mutable std::mutex m_linkMutex;  // guards m_link against a cancel from another thread
+  std::unique_ptr<Link> m_link;    // the phone's port
+  bool m_cancelRequested = false;
+  uint32_t m_comPortNumber = 0;
+};
+
+template <class T>
+class CEngineClassEx : public CEngineClass {
+ public:
+  ~CEngineClassEx() override { m_owner = nullptr; }
+
+  void setOwner(T owner) { m_owner = owner; }
+  T owner() const { return m_owner; }
+
+  void OnNotify(int code, int value, std::string text) override {
+    if (m_owner) m_owner->Report(code, value, text.c_str());
+  }
+  void OnNotifyAlt(int code, int value, std::string text) override {
+    if (m_owner) m_owner->ReportAlt(code, value, text.c_str());
+  }
+
+ private:
+  T m_owner = nullptr;
+};
+
+// Loads the package named by PreviousLoad, once in the module's life, under
+// the package lock. Always 1.
+int LoadPackageOnce();
+// Whether the once-only load has been attempted.
+bool packageLoadAttempted();
+
+}  // namespace hx

@@ -1,0 +1,30 @@
+#pragma once
+// The engine steps a controller runs for its session. The module always runs
+// the real ones; tests may put others in their place on a controller (for
+// example a download that succeeds at once, to see the reset countdown). The
+// exports never offer this.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "protocol/agent_images.h"
+#include "protocol/download_sequence.h"
+#include "serial/link.h"
+
+namespace hx {
+
+class EngineSteps {
+ public:
+  virtual ~EngineSteps() = default;
+  // Opens COM port `comPort` as the protocol link; null (reason in *why) when it cannot.
+  virtual std::unique_ptr<Link> openLink(uint32_t comPort, uint32_t baud, std::string* why);
+  // The BootROM connection on a freshly opened link.
+  virtual int connect(Link& link, const SessionImages& images);
+  // The download sequence. `link` is null when no port was opened.
+  virtual int download(Link* link, const DownloadInputs& inputs);
+};
+
+// The steps every controller starts with.
+std::shared_ptr<EngineSteps> realEngineSteps();
+
+}  // namespace hx

@@ -1,0 +1,118 @@
+#include <cstring>
+
+#include "platform/clock.h"
+#include "protocol/agent_commands.h"
+#include "protocol/agent_wire.h"
+#include "protocol/engine_events.h"
+#include "serial/link_ops.h"
+
+namespace hx {
+namespace {
+
+constexpr uint32_t kAgentSettleMs = 3000;
+constexpr uint8_t kAgentVersion[2] = {0x03, 0x02};
+constexpr uint8_t kChipWithOwnTiming = 0x15;
+constexpr uint32_t kAccconChip15 = 0x20022113;
+constexpr uint32_t kAccconOthers = 0x7007FFFF;
+constexpr size_t kFlashReportPart1 = 28;
+constexpr size_t kFlashReportPart2 = 53;
+
+bool knownChip(uint8_t chip) {
+  return chip == 0x0F || chip == 0x14 || chip == 0x15 || chip == 0x20 || chip == 0x22;
+}
+
+void subStep(unsigned key, int value, const char* text) { reportEvent(key, kEventSubStep, value, text); }
+
+// Skips whatever the agent sends before its ready byte (0xC0).
+bool huntReadyByte(Link& link) {
+  const Deadline bound(kReplyBoundMs);
+  for (;;) {
+    uint8_t b = 0;
+    const int rc = readU8(link, &b);
+    if (rc == kLinkOk && b == kAgentReady) return true;
+    if (rc == kLinkFailed || bound.expired()) return false;
+  }
+}
+
+bool sendBytes(Link& link, std::initializer_list<uint8_t> bytes) {
+  return writeBytes(link, std::data(bytes), bytes.size()) == kLinkOk;
+}
+
+// The flash report: read to keep the stream in step, its values dropped.
+bool readFlashReportPart(Link& link, size_t bytes) {
+  uint8_t report[kFlashReportPart2];
+  return readBytes(link, report, bytes) == kLinkOk;
+}
+
+int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, unsigned key) {
+  if (!huntReadyByte(link)) return kAgentConnectFailed;
+
+  subStep(key, 10, "Get DA Version");
+  uint8_t version[2] = {};
+  if (readBytes(link, version, sizeof version) != kLinkOk) return kAgentConnectFailed;
+  if (std::memcmp(version, kAgentVersion, sizeof version) != 0) return kAgentVersionWrong;
+
+  subStep(key, 20, "Get BB chip type");
+  uint8_t chip = 0;
+  if (readU8(link, &chip) != kLinkOk) return kAgentConnectFailed;
+  if (!knownChip(chip)) return kAgentChipUnknown;
+
+  subStep(key, 30, "Send BootRom & Bootloader version");
+  if (!sendBytes(link, {0xFF, 0xFE})) return kAgentConnectFailed;
+
+  subStep(key, 40, "Send Chip Select");
+  if (!sendBytes(link, {0x00, 0x08, 0x00})) return kAgentConnectFailed;
+
+  subStep(key, 50, "Send NFI_ACCCON setting");
+  if (writeU32(link, chip == kChipWithOwnTiming ? kAccconChip15 : kAccconOthers) != kLinkOk)
+    return kAgentConnectFailed;
+
+  subStep(key, 60, "Send Clock setting");
+  if (writeU8(link, 0x02) != kLinkOk || writeU32(link, 0) != kLinkOk) return kAgentConnectFailed;
+
+  if (sendDeviceTable(link, norTable, kNorRecordBytes) != 0) return kAgentConnectFailed;
+
+  subStep(key, 70, "Detect NAND Flash");
+  uint8_t detect = 0;
+  if (readU8(link, &detect) != kLinkOk) return kAgentConnectFailed;
+  if (detect == kAgentAck && sendDeviceTable(link, nandTable, kNandRecordBytes) != 0) return kAgentConnectFailed;
+
+  sleepMs(kAgentSettleMs);
+  if (!readFlashReportPart(link, kFlashReportPart1)) return kAgentConnectFailed;
+  subStep(key, 80, "Nand Flash Report");
+  if (!readFlashReportPart(link, kFlashReportPart2)) return kAgentConnectFailed;
+
+  subStep(key, 90, "Wait for DA to scan flash content");
+  if (!readAcknowledgement(link, kFlashScanBoundMs)) return kAgentConnectFailed;
+  uint8_t tail[9];
+  if (readBytes(link, tail, 4) != kLinkOk || readBytes(link, tail + 4, 4) != kLinkOk ||
+      readBytes(link, tail + 8, 1) != kLinkOk)
+    return kAgentConnectFailed;
+  return 0;
+}
+
+}  // namespace
+
+int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, unsigned eventKey) {
+  sleepMs(kAgentSettleMs);
+  reportEvent(eventKey, kEventStep, 0, "Start DA Connect");
+  if (const int rc = connectAgentSteps(link, norTable, nandTable, eventKey); rc != 0) return rc;
+  reportEvent(eventKey, kEventStep, 100, "DA connect complete");
+  return 0;
+}
+
+int sendDeviceTable(Link& link, const ImageBuffer& table, size_t recordSize) {
+  if (recordSize == 0 || table.data == nullptr || table.length % recordSize != 0) return kAgentConnectFailed;
+  const uint32_t records = static_cast<uint32_t>(table.length / recordSize);
+  uint8_t answer = 0;
+  if (writeU32(link, records) != kLinkOk || readU8(link, &answer) != kLinkOk || answer != kAgentAck)
+    return kAgentConnectFailed;
+  for (uint32_t i = 0; i < records; ++i) {
+    if (writeBytes(link, table.data + i * recordSize, recordSize) != kLinkOk) return kAgentConnectFailed;
+    if (readU8(link, &answer) != kLinkOk) return kAgentConnectFailed;
+    if (answer == kAgentAck) break;  // the agent has found its device
+  }
+  return 0;
+}
+
+}  // namespace hx

@@ -1,0 +1,167 @@
+#include <algorithm>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "protocol/agent_commands.h"
+#include "protocol/agent_wire.h"
+#include "serial/link_ops.h"
+
+namespace hx {
+namespace {
+
+constexpr uint8_t kCmdWriteBlock = 0xBD;
+constexpr uint8_t kCmdWritePages = 0xC0;
+
+// The agent's answer to one packet.
+enum class PacketAnswer { Taken, Resend, BadBlock, Failed };
+
+// After 0xA5 or 0x96 the agent sends a u32 status: 3041 means the block is
+// bad; anything else is a failure, never a success.
+PacketAnswer readRefusalStatus(Link& link) {
+  uint32_t status = 0;
+  if (readU32Waiting(link, &status) != kLinkOk) return PacketAnswer::Failed;
+  return status == kBadBlockStatus ? PacketAnswer::BadBlock : PacketAnswer::Failed;
+}
+
+PacketAnswer readPacketAnswer(Link& link) {
+  uint8_t b = 0;
+  if (readByteWaiting(link, &b) != kLinkOk) return PacketAnswer::Failed;
+  if (b == kAgentContinue) return PacketAnswer::Taken;
+  if (b == kAgentRefusal || b == kAgentFailure) return readRefusalStatus(link);
+  return PacketAnswer::Resend;
+}
+
+// Sends one packet (0x5A, its bytes, zero padding up to the packet size, the
+// optional sum) until the agent takes it, within the reply bound.
+int sendOnePacket(Link& link, const uint8_t* bytes, uint32_t length, uint32_t packetSize, bool withSum) {
+  std::vector<uint8_t> frame(1 + static_cast<size_t>(length));
+  frame[0] = kAgentAck;
+  std::copy(bytes, bytes + length, frame.begin() + 1);
+  const std::vector<uint8_t> padding(packetSize - length, 0);
+  uint8_t sum[2];
+  putU16(sum, byteSum16(bytes, length));
+
+  const Deadline bound(kReplyBoundMs);
+  for (;;) {
+    if (writeBytes(link, frame.data(), frame.size()) != kLinkOk) return kPacketFailed;
+    if (!padding.empty() && writeBytes(link, padding.data(), padding.size()) != kLinkOk) return kPacketPaddingFailed;
+    if (withSum && writeBytes(link, sum, sizeof sum) != kLinkOk) return kPacketSumFailed;
+    switch (readPacketAnswer(link)) {
+      case PacketAnswer::Taken: return 0;
+      case PacketAnswer::BadBlock: return kBlockBad;
+      case PacketAnswer::Failed: return kPacketFailed;
+      case PacketAnswer::Resend: break;
+    }
+    if (bound.expired()) return kPacketFailed;
+  }
+}
+
+// The header of a block write is answered with 0x5A; a refusal (0xA5) carries
+// a u32 status, 3041 when the target block is bad.
+int readBlockCommandAck(Link& link) {
+  uint8_t b = 0;
+  if (readByteWaiting(link, &b) != kLinkOk) return kBlockCommandFailed;
+  if (b == kAgentAck) return 0;
+  uint32_t status = 0;
+  if (readU32Waiting(link, &status) != kLinkOk) return kBlockCommandFailed;
+  return b == kAgentRefusal && status == kBadBlockStatus ? kBlockBad : kBlockCommandFailed;
+}
+
+int sendBlockCommand(Link& link, uint8_t command, std::initializer_list<uint32_t> fields) {
+  uint8_t frame[1 + 5 * 4] = {command};
+  uint8_t* p = frame + 1;
+  for (uint32_t f : fields) p = putU32(p, f);
+  if (writeBytes(link, frame, static_cast<size_t>(p - frame)) != kLinkOk) return kBlockCommandFailed;
+  return readBlockCommandAck(link);
+}
+
+// Pages per 16896-byte packet: 32 of 512 bytes or 8 of 2048 bytes.
+uint32_t pagesPerPacket(uint32_t pageSize) {
+  if (pageSize == 512) return 32;
+  if (pageSize == 2048) return 8;
+  return 0;
+}
+
+bool validGeometry(const BlockPages& pages) {
+  const uint32_t perPacket = pagesPerPacket(pages.pageSize);
+  return perPacket != 0 && pages.pageSize + pages.spareSize != 0 &&
+         kBlockPacketBytes % (pages.pageSize + pages.spareSize) == 0 &&
+         kBlockPacketBytes / (pages.pageSize + pages.spareSize) == perPacket && pages.pagesPerBlock != 0 &&
+         pages.pagesPerBlock % perPacket == 0 && pages.pageData != nullptr && pages.spareData != nullptr;
+}
+
+// Interleaves `count` pages from `first` on: each page's data, then its spare bytes.
+void buildPacket(const BlockPages& pages, uint32_t first, uint32_t count, std::vector<uint8_t>& out) {
+  out.clear();
+  for (uint32_t p = first; p < first + count; ++p) {
+    const uint8_t* data = pages.pageData + static_cast<size_t>(p) * pages.pageSize;
+    const uint8_t* spare = pages.spareData + static_cast<size_t>(p) * pages.spareSize;
+    out.insert(out.end(), data, data + pages.pageSize);
+    out.insert(out.end(), spare, spare + pages.spareSize);
+  }
+}
+
+}  // namespace
+
+int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packetSize, bool withSum) {
+  if (bytes == nullptr || total == 0 || packetSize == 0) return kPacketFailed;
+  for (uint32_t offset = 0; offset < total; offset += packetSize) {
+    const uint32_t length = std::min(packetSize, total - offset);
+    if (const int rc = sendOnePacket(link, bytes + offset, length, packetSize, withSum); rc != 0) return rc;
+    if (total - offset <= packetSize) break;
+  }
+  return 0;
+}
+
+int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum) {
+  logMessage("Write Block num = %u\n", block);
+  if (const int rc = sendBlockCommand(link, kCmdWriteBlock,
+                                      {block, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
+      rc != 0)
+    return rc;
+  if (!validGeometry(pages)) return kBlockCommandFailed;
+
+  const uint32_t perPacket = pagesPerPacket(pages.pageSize);
+  std::vector<uint8_t> packet;
+  packet.reserve(kBlockPacketBytes);
+  for (uint32_t first = 0; first < pages.pagesPerBlock; first += perPacket) {
+    buildPacket(pages, first, perPacket, packet);
+    const int rc = sendPackets(link, packet.data(), kBlockPacketBytes, kBlockPacketBytes, false);
+    if (rc == kBlockBad) return kBlockBad;
+    if (rc != 0) return kBlockPacketFailed;
+  }
+  uint16_t agentChecksum = 0;
+  if (readU16Waiting(link, &agentChecksum) != kLinkOk) return kBlockChecksumDiffers;
+  return agentChecksum == expectedChecksum ? 0 : kBlockChecksumDiffers;
+}
+
+int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount,
+               const BlockPages& pages) {
+  logMessage("Write Block num = %u\n", block);
+  if (const int rc = sendBlockCommand(link, kCmdWritePages,
+                                      {block, pageCount, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
+      rc != 0)
+    return rc;
+  if (!validGeometry(pages)) return kBlockCommandFailed;
+  if (pageCount == 0) return 0;
+  if (pageIndexes == nullptr) return kBlockCommandFailed;
+
+  const uint32_t packetBytes = pages.pageSize + pages.spareSize;
+  std::vector<uint8_t> packet;
+  packet.reserve(packetBytes);
+  for (uint32_t i = 0; i < pageCount; ++i) {
+    const uint32_t k = pageIndexes[i];
+    if (k >= pages.pagesPerBlock) return kBlockCommandFailed;
+    if (writeU32(link, k) != kLinkOk) return kBlockCommandFailed;
+    buildPacket(pages, k, 1, packet);
+    const int rc = sendPackets(link, packet.data(), packetBytes, packetBytes, false);
+    if (rc == kBlockBad) return kBlockBad;
+    if (rc != 0) return kBlockPacketFailed;
+    uint16_t pageSum = 0;  // the agent's sum of the page; not compared
+    if (readU16Waiting(link, &pageSum) != kLinkOk || writeU8(link, kAgentAck) != kLinkOk) return kBlockCommandFailed;
+  }
+  return 0;
+}
+
+}  // namespace hx

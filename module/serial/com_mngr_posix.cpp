@@ -1,0 +1,94 @@
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "serial/com_mngr.h"
+#include "serial/port_names.h"
+#include "serial/tty_posix.h"
+
+namespace hx {
+namespace {
+constexpr uint32_t kLineBaud = 19200;
+constexpr int kWriteTimeoutMs = 10000;
+}  // namespace
+
+int CComMngr::OpenComPort(unsigned char port) {
+  if (m_open) return 1;
+  m_port = port;
+  return Open();
+}
+
+int CComMngr::Open() {
+  if (m_open) return 0;
+  countPortProbe();
+  const int fd = openComTty(m_port, kLineBaud, nullptr);
+  if (fd < 0) {
+    m_fd = -1;
+    return 0;
+  }
+  m_fd = fd;
+  m_open = 1;
+  setTtyDtr(m_fd, true);
+  PurgeInput();
+  return 1;
+}
+
+void CComMngr::Close() {
+  if (!m_open) return;
+  m_open = 0;
+  setTtyDtr(m_fd, false);
+  PurgeInput();
+  closeComTty(m_fd);
+  m_fd = -1;
+}
+
+int CComMngr::PurgeInput() { return m_open && tcflush(m_fd, TCIFLUSH) == 0 ? 1 : 0; }
+
+int CComMngr::PurgeAll() { return m_open && tcflush(m_fd, TCIOFLUSH) == 0 ? 1 : 0; }
+
+int CComMngr::SetBaudRate(unsigned baud) { return m_open && setTtyBaud(m_fd, baud) == 0 ? 1 : 0; }
+
+int CComMngr::Write(const void* data, unsigned count) {
+  if (!m_open) return 0;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+  unsigned done = 0;
+  while (done < count) {
+    const ssize_t w = ::write(m_fd, bytes + done, count - done);
+    if (w > 0) {
+      done += static_cast<unsigned>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno != EAGAIN) {
+      Close();  // the device has gone
+      return 0;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    pollfd p{m_fd, POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return 0;
+  }
+  return 1;
+}
+
+// Returns what is already received, at most `count` bytes, without waiting.
+int CComMngr::Read(void* buffer, unsigned count) {
+  if (!m_open || count == 0) return 0;
+  for (;;) {
+    const ssize_t r = ::read(m_fd, buffer, count);
+    if (r > 0) return static_cast<int>(r);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0 || errno != EAGAIN) Close();  // hung up or failed: the device has gone
+    return 0;
+  }
+}
+
+// A phone's port is present when its entry in the ports directory names a
+// character device.
+int CComMngr::IsPortPresent(unsigned char port) { return comPortDevicePath(port, nullptr).empty() ? 0 : 1; }
+
+}  // namespace hx

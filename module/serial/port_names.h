@@ -1,0 +1,18 @@
+#pragma once
+// COM port names on POSIX. COM port n is the entry `com<n>` of the ports
+// directory, a symbolic link to the port's tty (a USB modem, a pty slave).
+// The directory is $HXFLASH_PORTS_DIR if set, else $XDG_RUNTIME_DIR/hxflash/ports,
+// else /tmp/hxflash-<uid>/ports. It stands in for the system's device names.
+#include <cstdint>
+#include <string>
+
+namespace hx {
+
+std::string portsDirectory();
+
+// The device path of COM port `comPort`, or an empty string (and the reason in
+// *why) when the ports directory is not owned by this user or writable by
+// others, or the entry is missing or names no character device.
+std::string comPortDevicePath(uint32_t comPort, std::string* why);
+
+}  // namespace hx

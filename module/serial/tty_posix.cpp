@@ -1,0 +1,136 @@
+#include "serial/tty_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "serial/port_names.h"
+
+namespace hx {
+namespace {
+
+std::atomic<uint64_t> g_portProbes{0};
+std::atomic<uint64_t> g_linkOpens{0};
+
+speed_t speedFor(uint32_t baud) {
+  switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+  }
+}
+
+// Modem-line requests that a device does not support (a pty answers ENOTTY or
+// EINVAL) are not errors.
+bool unsupported(int err) { return err == ENOTTY || err == EINVAL; }
+
+bool configureRaw(int fd, uint32_t baud, std::string* why) {
+  const speed_t speed = speedFor(baud);
+  if (speed == B0) {
+    *why = "unsupported baud rate " + std::to_string(baud);
+    return false;
+  }
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    *why = std::string("tcgetattr: ") + std::strerror(errno);
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  // With the descriptor non-blocking, VMIN 1 makes a read with nothing queued
+  // fail with EAGAIN, so a read of 0 bytes means the device hung up.
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    *why = std::string("tcsetattr: ") + std::strerror(errno);
+    return false;
+  }
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  if (ioctl(fd, TIOCMBIS, &lines) != 0 && !unsupported(errno)) {
+    *why = std::string("raising DTR/RTS: ") + std::strerror(errno);
+    return false;
+  }
+  if (ioctl(fd, TIOCCBRK) != 0 && !unsupported(errno)) {
+    *why = std::string("clearing break: ") + std::strerror(errno);
+    return false;
+  }
+  tcflush(fd, TCIOFLUSH);
+  return true;
+}
+
+}  // namespace
+
+int openComTty(uint32_t comPort, uint32_t baud, std::string* why) {
+  std::string reason;
+  const std::string path = comPortDevicePath(comPort, &reason);
+  if (path.empty()) {
+    if (why) *why = reason;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (why) *why = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  // No sharing: an advisory lock every opener of the module takes, plus the
+  // tty's own exclusive mode for other programs.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (why) *why = path + " is in use";
+    ::close(fd);
+    return -1;
+  }
+  if (ioctl(fd, TIOCEXCL) != 0 && !unsupported(errno)) {
+    if (why) *why = path + ": exclusive mode: " + std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!configureRaw(fd, baud, &reason)) {
+    if (why) *why = path + ": " + reason;
+    closeComTty(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void closeComTty(int fd) {
+  if (fd < 0) return;
+  ioctl(fd, TIOCNXCL);
+  ::close(fd);
+}
+
+int setTtyBaud(int fd, uint32_t baud) {
+  const speed_t speed = speedFor(baud);
+  termios tio{};
+  if (speed == B0 || tcgetattr(fd, &tio) != 0) return -1;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  return tcsetattr(fd, TCSANOW, &tio) == 0 ? 0 : -1;
+}
+
+void setTtyDtr(int fd, bool on) {
+  int line = TIOCM_DTR;
+  ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+uint64_t portProbeAttempts() { return g_portProbes.load(); }
+uint64_t linkOpenAttempts() { return g_linkOpens.load(); }
+void countPortProbe() { g_portProbes.fetch_add(1); }
+void countLinkOpen() { g_linkOpens.fetch_add(1); }
+
+}  // namespace hx

@@ -1,0 +1,183 @@
+// The download session: its wait for a fresh port, Abort, the reset countdown.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/clock.h"
+#include "plugin/biz_download.h"
+#include "ports_dir.h"
+#include "pty_pair.h"
+#include "recording_host.h"
+#include "serial/tty_posix.h"
+#include "test_steps.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using hxtest::Report;
+
+constexpr int kPortIndex = 2;  // COM42
+constexpr uint32_t kCom = 42;
+
+// Waits (generously) until `condition` holds.
+template <class F>
+bool eventually(F condition, std::chrono::milliseconds limit = 10s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session = std::make_unique<hx::CBizDownload>(kPortIndex);
+    session->attachHostCallback(&host);
+    steps = std::make_shared<hxtest::TestSteps>();
+    session->controller().setSteps(steps);
+  }
+  void TearDown() override { hx::setTimeScale(1.0); }
+
+  std::future<int> startWait() {
+    return std::async(std::launch::async, [this] { return session->WaitAndConnect(); });
+  }
+  static bool finishes(std::future<int>& f) { return f.wait_for(20s) == std::future_status::ready; }
+
+  hxtest::PortsDir ports;
+  hxtest::RecordingHost host;
+  std::unique_ptr<hx::CBizDownload> session;
+  std::shared_ptr<hxtest::TestSteps> steps;
+};
+
+TEST_F(SessionTest, WaitBeforeInitReturnsAtOnceWithoutTouchingThePort) {
+  const auto probes = hx::portProbeAttempts();
+  const auto opens = hx::linkOpenAttempts();
+  EXPECT_EQ(session->WaitAndConnect(), 1);
+  EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
+  EXPECT_EQ(hx::portProbeAttempts(), probes);
+  EXPECT_EQ(hx::linkOpenAttempts(), opens);
+}
+
+TEST_F(SessionTest, AbortEndsTheWaitForAbsenceWithAtMostOneMoreAttempt) {
+  hxtest::PtyPair phone;
+  ports.plug(kCom, phone.slavePath());  // an earlier phone is still attached
+  ASSERT_EQ(session->Init(0), 1);
+  const auto probes = hx::portProbeAttempts();
+  const auto opens = hx::linkOpenAttempts();
+  auto wait = startWait();
+  ASSERT_TRUE(eventually([&] { return hx::portProbeAttempts() >= probes + 3; }));
+  EXPECT_EQ(wait.wait_for(0s), std::future_status::timeout) << "waits while the port is present";
+  EXPECT_EQ(session->Abort(), 1);
+  const auto atAbort = hx::portProbeAttempts();
+  ASSERT_TRUE(finishes(wait));
+  EXPECT_EQ(wait.get(), 1);
+  EXPECT_LE(hx::portProbeAttempts(), atAbort + 1);
+  EXPECT_EQ(hx::linkOpenAttempts(), opens) << "never reached the wait for the port";
+  EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
+  EXPECT_EQ(steps->connects, 0);
+}
+
+TEST_F(SessionTest, AbsentPortEndsTheFirstPhaseAfterOneAttemptAndAbortEndsTheSecond) {
+  ASSERT_EQ(session->Init(0), 1);
+  const auto probes = hx::portProbeAttempts();
+  const auto opens = hx::linkOpenAttempts();
+  auto wait = startWait();
+  ASSERT_TRUE(eventually([&] { return hx::linkOpenAttempts() >= opens + 3; }));
+  session->Abort();
+  const auto atAbort = hx::linkOpenAttempts();
+  ASSERT_TRUE(finishes(wait));
+  EXPECT_EQ(wait.get(), 1);
+  EXPECT_EQ(hx::portProbeAttempts(), probes + 1);
+  EXPECT_LE(hx::linkOpenAttempts(), atAbort + 1);
+  EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
+  EXPECT_EQ(steps->connects, 0);
+}
+
+TEST_F(SessionTest, WaitsForThePhoneToGoAndComeBackThenConnects) {
+  hxtest::PtyPair oldPhone;
+  ports.plug(kCom, oldPhone.slavePath());
+  ASSERT_EQ(session->Init(0), 1);
+  const auto probes = hx::portProbeAttempts();
+  const auto opens = hx::linkOpenAttempts();
+  auto wait = startWait();
+  ASSERT_TRUE(eventually([&] { return hx::portProbeAttempts() >= probes + 3; }));
+  EXPECT_EQ(hx::linkOpenAttempts(), opens);
+
+  ports.unplug(kCom);  // the old phone is taken away
+  ASSERT_TRUE(eventually([&] { return hx::linkOpenAttempts() >= opens + 2; }));
+  EXPECT_EQ(steps->connects, 0);
+
+  hxtest::PtyPair newPhone;
+  ports.plug(kCom, newPhone.slavePath());
+  ASSERT_TRUE(finishes(wait));
+  EXPECT_EQ(wait.get(), 1);
+  EXPECT_EQ(steps->connects, 1);
+  EXPECT_TRUE(session->controller().portOpen());
+  EXPECT_EQ(session->controller().comPortNumber(), kCom);
+  EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
+}
+
+TEST_F(SessionTest, DownloadClosesThePortWhateverTheOutcome) {
+  hxtest::PtyPair phone;
+  ports.plug(kCom, phone.slavePath());
+  hx::setTimeScale(0.0001);
+  for (int result : {0, 4004}) {
+    steps->downloadResult = result;
+    ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
+    session->Download();
+    EXPECT_FALSE(session->controller().portOpen()) << result;
+    // The port is free again for the next phone's wait.
+    ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
+    session->controller().closePort();
+  }
+}
+
+TEST_F(SessionTest, SuccessfulDownloadCountsDownEightyToOne) {
+  hx::setTimeScale(0.0001);
+  ASSERT_EQ(session->Init(0), 1);
+  steps->downloadResult = 0;
+  // An Abort during the countdown does not shorten it.
+  steps->onDownload = [this](const hx::DownloadInputs&) { session->Abort(); };
+  EXPECT_EQ(session->Download(), 1);
+  std::vector<Report> expected;
+  for (int left = 80; left >= 1; --left)
+    expected.push_back({2, 100, "Waiting for Reset " + std::to_string(left) + " sec.."});
+  EXPECT_EQ(host.reports(), expected);
+}
+
+TEST_F(SessionTest, FailedDownloadSendsNoCountdown) {
+  hx::setTimeScale(0.0001);
+  ASSERT_EQ(session->Init(0), 1);
+  steps->downloadResult = 4004;
+  EXPECT_EQ(session->Download(), 0);
+  EXPECT_TRUE(host.reports().empty());
+}
+
+TEST_F(SessionTest, RealDownloadWithoutAConnectedPhoneFails) {
+  session->controller().setSteps(hx::realEngineSteps());
+  ASSERT_EQ(session->Init(0), 1);
+  EXPECT_EQ(session->Download(), 0);
+  EXPECT_TRUE(host.reports().empty());
+}
+
+TEST_F(SessionTest, OptionsAndTimer) {
+  for (int option : {0, 1, 3}) EXPECT_EQ(session->CheckOption(option, 9), 1) << option;
+  for (int option : {2, 4, -1}) EXPECT_EQ(session->CheckOption(option, 9), 0) << option;
+
+  EXPECT_EQ(session->TimerControl(0), 1);
+  EXPECT_TRUE(session->timerRunning());
+  const uint32_t start = session->timerStart();
+  EXPECT_EQ(session->TimerControl(2), 0);
+  EXPECT_TRUE(session->timerRunning());
+  EXPECT_EQ(session->timerStart(), start);
+  EXPECT_EQ(session->TimerControl(1), 1);
+  EXPECT_FALSE(session->timerRunning());
+  EXPECT_EQ(session->TimerControl(-5), 0);
+  EXPECT_FALSE(session->timerRunning());
+}
+
+}  // namespace
