@@ -2,11 +2,15 @@
 // The module-wide records the package load fills once per module and every
 // session reads afterwards.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "package/image_buffer.h"
 
 namespace hx {
+
+struct LoadedPackage;  // package/package_image.h
+class PackageSource;   // package/package_source.h
 
 inline constexpr uint32_t kFsImageSlots = 6;      // room for FS image records
 inline constexpr uint32_t kFsImageAddresses = 4;  // FS images that have a NAND address
@@ -22,6 +26,10 @@ struct PackageRecords {
   bool loaded = false;            // the package was read and parsed
   std::string loadFailure;        // why it was not, for the refusal log line
   uint32_t fsImagesInPackage = 0; // FS images the package yielded (more than 4 is refused)
+
+  // What the records point into: every image of the loaded package, its
+  // geometry and entry table. Held as long as the records.
+  std::shared_ptr<const LoadedPackage> contents;
 };
 
 // The module's records.
@@ -30,5 +38,8 @@ PackageRecords& packageRecords();
 // Reads and parses the package at `path` and fills `records` on success. On
 // failure the records keep what they held and `records.loadFailure` says why.
 bool loadPackage(const std::string& path, PackageRecords& records);
+
+// The same from any source of package bytes; `name` names it in the log line.
+bool loadPackageFrom(PackageSource& source, const std::string& name, PackageRecords& records);
 
 }  // namespace hx

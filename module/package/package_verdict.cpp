@@ -1,0 +1,79 @@
+#include "package/package_verdict.h"
+
+#include <span>
+
+#include "nand/fs_header.h"
+#include "nand/fs_image_checks.h"
+#include "nand/fs_image_header.h"
+#include "nand/page_split.h"
+#include "nand/rom_info.h"
+#include "protocol/bootloader_info.h"
+
+namespace hx {
+
+namespace {
+
+PackageVerdict refuse(std::string reason) { return PackageVerdict{false, std::move(reason)}; }
+
+std::string checkBootloaderInfo(const PackageRecords& records) {
+  uint8_t info[kBootloaderInfoBufferSize];
+  switch (extractBootloaderInfo(records.bootloader, info)) {
+    case kBootloaderInfoExtracted: return {};
+    case kBootloaderInfoTooShort: return "the bootloader information record is shorter than its version needs";
+    default: return "the bootloader has no bootloader information record";
+  }
+}
+
+std::string checkRomImages(const PackageRecords& records, uint32_t& fsAreaStart) {
+  if (records.romImage.length == 0) return "the ROM image is empty";
+  if (records.secondaryRomImage.length == 0) return "the secondary ROM image is empty";
+  uint8_t romInfo[kRomInfoRecordMax] = {};
+  const std::span<const uint8_t> rom(records.romImage.data, records.romImage.length);
+  if (!findRomInfoMarker(rom)) return "the ROM image has no ROM information marker in its first 0x100000 bytes";
+  if (extractRomInfo(records.romImage, romInfo) != kRomInfoExtracted) {
+    return "the ROM image is too short for its ROM information record";
+  }
+  if (romInfoAreaCount(romInfo) < 2) return "the ROM information record has fewer than two area-table entries";
+  if (romInfoFsAreaLength(romInfo) == 0) return "the ROM information record's FS area has length 0";
+  fsAreaStart = romInfoFsAreaStart(romInfo);
+  return {};
+}
+
+bool isWrittenImage(std::span<const uint8_t> image, const FsImageHeader& header) {
+  const auto split = splitRawBlock(fsInfoBlock(image, header), header.geometry);
+  if (!split) return false;
+  const auto fsHeader = findFsHeader(*split, header.geometry);
+  return fsHeader && isFsVersion520(*fsHeader);
+}
+
+std::string checkFsImage(const ImageBuffer& record, uint32_t fsAreaStart) {
+  const std::span<const uint8_t> image(record.data, record.length);
+  FsImageHeader header;
+  std::string problem;
+  if (!parseFsImageHeader(image, header, &problem)) return problem;
+  if (!isWrittenImage(image, header)) return {};
+  return fsImageProblemForBase(header, fsAreaStart / header.geometry.blockDataSize);
+}
+
+}  // namespace
+
+PackageVerdict judgePackage(const PackageRecords& records) {
+  if (!records.loaded) return refuse("the package did not load: " + records.loadFailure);
+  if (auto problem = checkBootloaderInfo(records); !problem.empty()) return refuse(problem);
+  uint32_t fsAreaStart = 0;
+  if (auto problem = checkRomImages(records, fsAreaStart); !problem.empty()) return refuse(problem);
+  if (records.fsImagesInPackage > kFsImageAddresses) {
+    return refuse("the package yields " + std::to_string(records.fsImagesInPackage) +
+                  " FS images; only 4 have an address");
+  }
+  for (uint32_t k = 0; k < kFsImageAddresses; ++k) {
+    const ImageBuffer& fs = records.fsImages[k];
+    if (fs.data == nullptr && fs.length == 0) continue;
+    if (auto problem = checkFsImage(fs, fsAreaStart); !problem.empty()) {
+      return refuse("FS image " + std::to_string(k) + " is malformed: " + problem);
+    }
+  }
+  return PackageVerdict{true, {}};
+}
+
+}  // namespace hx

@@ -1,0 +1,131 @@
+#include "package/package_verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../nand/fs_test_image.h"
+#include "nand/little_endian.h"
+#include "protocol/bootloader_info.h"
+
+namespace hx {
+namespace {
+
+using test::mappingWord;
+
+// Records of a downloadable package, built from bytes the test owns.
+struct VerdictFixture {
+  std::vector<uint8_t> bootloader = std::vector<uint8_t>(4096, 0);
+  std::vector<uint8_t> rom = std::vector<uint8_t>(8192, 0);
+  std::vector<uint8_t> secondary = std::vector<uint8_t>(100, 1);
+  std::vector<std::vector<uint8_t>> fs;
+  PackageRecords records;
+  static constexpr uint32_t kFsAreaStart = 100 * 131072;  // block 100
+
+  VerdictFixture() {
+    const std::string marker = std::string(kBootloaderInfoMarker) + "3";
+    std::memcpy(bootloader.data() + 4096 - 4 - 136, marker.data(), marker.size());
+    storeLe32(bootloader.data() + 4092, 136);
+    const std::string romMarker = "MTK_ROMINFO_v5";
+    std::memcpy(rom.data() + 64, romMarker.data(), romMarker.size());
+    storeLe16(rom.data() + 64 + 210, 2);
+    storeLe32(rom.data() + 64 + 236, kFsAreaStart);
+    storeLe32(rom.data() + 64 + 240, 64 * 131072);
+    fs.push_back(fsImage({mappingWord(0, 100), mappingWord(1, 101)}, {mappingWord(0, 150)}));
+  }
+
+  static std::vector<uint8_t> fsImage(std::vector<uint32_t> mapped, std::vector<uint32_t> reserved,
+                                      uint8_t versionLast = 0) {
+    test::FsImageSpec spec;
+    spec.mappedWords = std::move(mapped);
+    spec.reservedWords = std::move(reserved);
+    auto image = test::makeFsImage(spec);
+    const NandGeometry g = fsImageGeometry(2048, 128);
+    uint8_t* info = image.data() + g.rawBlockSize;
+    test::markInfoPage(info, g, 0);
+    info[2048 - 512 + 460] = 5;
+    info[2048 - 512 + 461] = 2;
+    info[2048 - 512 + 462] = versionLast;
+    return image;
+  }
+
+  const PackageRecords& finish() {
+    records.loaded = true;
+    records.bootloader = ImageBuffer{bootloader.data(), static_cast<uint32_t>(bootloader.size()), 0};
+    records.romImage = ImageBuffer{rom.data(), static_cast<uint32_t>(rom.size()), 0};
+    records.secondaryRomImage = ImageBuffer{secondary.data(), static_cast<uint32_t>(secondary.size()), 0x4000};
+    for (size_t k = 0; k < fs.size() && k < kFsImageSlots; ++k) {
+      records.fsImages[k] = ImageBuffer{fs[k].data(), static_cast<uint32_t>(fs[k].size()), 0};
+    }
+    records.fsImagesInPackage = static_cast<uint32_t>(fs.size());
+    return records;
+  }
+};
+
+TEST(PackageVerdict, AcceptsAWellFormedPackage) {
+  VerdictFixture f;
+  const auto verdict = judgePackage(f.finish());
+  EXPECT_TRUE(verdict.downloadable) << verdict.reason;
+  EXPECT_EQ(verdict.reason, "");
+}
+
+TEST(PackageVerdict, RefusesWithAReason) {
+  struct Case {
+    const char* name;
+    std::function<void(VerdictFixture&)> damage;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"not loaded", [](auto& f) { f.records.loadFailure = "x"; }, "did not load"},
+      {"no bootloader record", [](auto& f) { f.bootloader[4096 - 140] = 'X'; }, "no bootloader information"},
+      {"short bootloader record",
+       [](auto& f) {
+         storeLe32(f.bootloader.data() + 4092, 135);
+         std::memcpy(f.bootloader.data() + 4096 - 4 - 135, "MTK_BLOADER_INFO_v3", 19);
+       },
+       "shorter than its version"},
+      {"empty bootloader", [](auto& f) { f.bootloader.clear(); }, "no bootloader information"},
+      {"empty ROM", [](auto& f) { f.rom.clear(); }, "ROM image is empty"},
+      {"empty secondary ROM", [](auto& f) { f.secondary.clear(); }, "secondary ROM image is empty"},
+      {"no RomInfo marker", [](auto& f) { f.rom[64] = 'X'; }, "marker"},
+      {"marker too late", [](auto& f) { f.rom.resize(0x100100, 0); f.rom[64] = 'X';
+                                        std::memcpy(f.rom.data() + 0x100000, "MTK_ROMINFO_v5", 14); }, "marker"},
+      {"one area entry", [](auto& f) { storeLe16(f.rom.data() + 64 + 210, 1); }, "two area"},
+      {"FS area length 0", [](auto& f) { storeLe32(f.rom.data() + 64 + 240, 0); }, "length 0"},
+      {"five FS images", [](auto& f) { f.fs.resize(5, f.fs[0]); }, "5 FS images"},
+      {"short FS image", [](auto& f) { f.fs[0].pop_back(); }, "shorter than its header declares"},
+      {"counters past the info block",
+       [](auto& f) { storeLe32(f.fs[0].data() + kFsCountersEndOffset, 131073); }, "counters"},
+      {"mapped block below the FS area",
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 99)}, {mappingWord(0, 150)}); }, "below"},
+      {"reserved block at the FS area start",
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100)}, {mappingWord(0, 100)}); }, "at or below"},
+      {"second FS image malformed",
+       [](auto& f) { f.fs.push_back(f.fs[0]); storeLe32(f.fs[1].data() + kFsMappedCountOffset, 0); }, "FS image 1"},
+  };
+  for (const Case& c : cases) {
+    VerdictFixture f;
+    c.damage(f);
+    f.finish();
+    if (std::string(c.name) == "not loaded") f.records.loaded = false;
+    const auto verdict = judgePackage(f.records);
+    EXPECT_FALSE(verdict.downloadable) << c.name;
+    EXPECT_NE(verdict.reason.find(c.reason), std::string::npos) << c.name << ": " << verdict.reason;
+  }
+}
+
+TEST(PackageVerdict, SkipsEmptyFsRecordsAndBaseChecksOfImagesThatAreNotWritten) {
+  VerdictFixture f;
+  f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 5)}, {mappingWord(0, 6)}, 1);  // version 5.2.1
+  const auto verdict = judgePackage(f.finish());
+  EXPECT_TRUE(verdict.downloadable) << verdict.reason;
+  VerdictFixture none;
+  none.fs.clear();
+  EXPECT_TRUE(judgePackage(none.finish()).downloadable);
+}
+
+}  // namespace
+}  // namespace hx
