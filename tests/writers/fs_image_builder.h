@@ -51,7 +51,8 @@ inline std::vector<uint8_t> infoBlockRaw(const FsImageSpec& s) {
   const uint32_t spare = spareOf(s.pageSize), rawPage = s.pageSize + spare;
   std::vector<uint8_t> data(s.pageSize * s.pagesPerBlock, 0);
   for (auto [index, value] : s.remaps) le16(data, 2 * index, value);
-  for (uint32_t r = 0; r < 8; ++r) le16(data, s.countersEnd - 16 + 2 * r, s.counters[r]);
+  if (s.countersEnd <= data.size())
+    for (uint32_t r = 0; r < 8; ++r) le16(data, s.countersEnd - 16 + 2 * r, s.counters[r]);
   const size_t header = data.size() - 512;
   le32(data, header + 388, s.layout.infoAreaStart);
   le32(data, header + 392, s.layout.infoAreaLength);
