@@ -8,5 +8,7 @@
 namespace hxflash {
 
 void registerMakePackageCommand(CLI::App& app, int& exitCode);
+void registerFlashCommand(CLI::App& app, int& exitCode);
+void registerPortsCommand(CLI::App& app, int& exitCode);
 
 }  // namespace hxflash
