@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -10,6 +11,9 @@
 #include <thread>
 
 namespace hxtest {
+namespace {
+std::atomic<int> g_moduleCopies{0};
+}  // namespace
 
 PluggedPhone::PluggedPhone(PortsDir& ports, uint32_t comPort, hxphone::PhoneOptions options, hxphone::NandModel nand)
     : m_ports(ports), m_comPort(comPort), m_phone(std::make_unique<hxphone::VirtualPhone>(std::move(options), std::move(nand))) {}
@@ -58,8 +62,12 @@ hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package) {
 
 std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, std::vector<PluggedPhone*> phones,
                                               double timeScale) {
+  // The module reads its package once in its life, and a loaded module stays
+  // loaded: each flash loads its own copy of the module file.
+  const std::string modulePath = packagePath + ".module-" + std::to_string(++g_moduleCopies) + ".so";
+  std::filesystem::copy_file(HXFLASH_DEFAULT_MODULE, modulePath, std::filesystem::copy_options::overwrite_existing);
   hxflash::FlashOptions options;
-  options.modulePath = HXFLASH_DEFAULT_MODULE;
+  options.modulePath = modulePath;
   options.packagePath = packagePath;
   options.timeScale = timeScale;
   for (PluggedPhone* p : phones) options.comPorts.push_back(p->comPort());
