@@ -1,0 +1,12 @@
+#pragma once
+// One registration function per hxflash command. Each adds its subcommand to
+// the app and sets the command's result through `exitCode` when it runs.
+// A new command: write <name>_command.cpp defining its function, declare it
+// here, call it from main.cpp.
+#include <CLI/CLI.hpp>
+
+namespace hxflash {
+
+void registerMakePackageCommand(CLI::App& app, int& exitCode);
+
+}  // namespace hxflash

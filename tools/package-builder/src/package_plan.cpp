@@ -1,0 +1,130 @@
+#include "package_plan.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace pkgbuild::detail {
+namespace {
+
+[[noreturn]] void refuse(const std::string& why) { throw std::invalid_argument(why); }
+
+uint32_t lastLengthOfType(const PackageSpec& spec, uint32_t type) {
+  uint32_t length = 0;
+  for (const EntrySpec& e : spec.entries)
+    if (e.type == type) length = e.length;
+  return length;
+}
+
+uint64_t volumeLength(const Geometry& g, const FsVolumeSpec& v) {
+  return uint64_t{v.blocks} * g.blockDataSize + v.extraBytes;
+}
+
+uint32_t volumeNandBlocks(const Geometry& g, const FsVolumeSpec& v) {
+  return v.blocks + (v.extraBytes ? blocksFor(g, v.extraBytes) : 0);
+}
+
+// NAND blocks one FS entry spec takes: its volumes with their gaps, then its info area.
+FsPlan placeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t firstBlock) {
+  if (fs.volumes.empty() || fs.volumes.size() > kFsVolumeSlots)
+    refuse("an FS entry needs 1 to 8 volumes");
+  if (fs.regionCount < 1 || fs.regionCount > 8) refuse("regionCount must be 1..8");
+  FsPlan p;
+  uint64_t next = firstBlock;
+  for (const FsVolumeSpec& v : fs.volumes) {
+    next += v.gapBlocksBefore;
+    p.volumeBlock.push_back(static_cast<uint32_t>(next));
+    next += volumeNandBlocks(g, v);
+  }
+  p.spanBlocks = static_cast<uint32_t>(next - p.volumeBlock[0]);
+  p.infoAreaBlock = static_cast<uint32_t>(next);
+  p.reservedCount = fs.regionCount * fs.reservedPerRegion;
+  if (next + p.reservedCount >= (1u << 24)) refuse("FS blocks beyond 2^24");
+  return p;
+}
+
+void describeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t fsAreaBlocks, FsPlan& p) {
+  uint32_t countersEnd = fs.countersEnd;
+  if (countersEnd == 0) {
+    countersEnd = 2 * fsAreaBlocks + 16;
+    if (countersEnd + kFsHeaderSize > g.blockDataSize)
+      refuse("an FS area of " + std::to_string(fsAreaBlocks) +
+             " blocks needs a remap table larger than one info block");
+  }
+  p.infoAreaBlocks = std::max<uint32_t>(1, blocksFor(g, countersEnd));
+
+  FsImageHeaderFields& h = p.header;
+  h.regionCount = fs.regionCount;
+  h.mappedCount = p.spanBlocks;
+  h.reservedCount = p.reservedCount;
+  h.totalBlocks = h.mappedCount + h.reservedCount;
+  h.eraseStartIndex = h.mappedCount;
+  h.blocksPerRegion = h.mappedCount / h.regionCount;
+  h.countersEnd = countersEnd;
+  h.pageSize = static_cast<uint16_t>(g.pageSize);
+  h.blockKiB = static_cast<uint16_t>(g.blockKiB);
+  h.infoBlocksBefore = headerBlocksFor(g, h.totalBlocks);
+
+  FsHeaderFields& f = p.fsHeader;
+  f.infoAreaStart = p.infoAreaBlock * g.blockDataSize;
+  f.infoAreaLength = p.reservedCount * g.blockDataSize;
+  for (size_t i = 0; i < fs.volumes.size(); ++i)
+    f.volumes[i] = {p.volumeBlock[i] * g.blockDataSize,
+                    static_cast<uint32_t>(volumeLength(g, fs.volumes[i]))};
+  f.version = fs.version;
+}
+
+}  // namespace
+
+uint32_t blocksFor(const Geometry& g, uint64_t bytes) {
+  return static_cast<uint32_t>((bytes + g.blockDataSize - 1) / g.blockDataSize);
+}
+
+Plan planPackage(const PackageSpec& spec) {
+  Plan plan;
+  plan.g = geometryFor(spec.pageSize, spec.blockKiB ? spec.blockKiB : defaultBlockKiB(spec.pageSize));
+  const Geometry& g = plan.g;
+  if (spec.entries.size() + 3 > kMaxEntries)
+    refuse("at most " + std::to_string(kMaxEntries) + " entries fit in the bootloader area head");
+
+  plan.bootloaderAreaBlocks = blocksFor(g, uint64_t{kAreaHeadSize} + spec.bootloader.length + kTrailerSize);
+  plan.extBlocks = std::max<uint32_t>(1, blocksFor(g, spec.extBootloaderLength));
+
+  // NAND: the ROM images from block 2, then the FS area.
+  const uint64_t romBytes = uint64_t{lastLengthOfType(spec, 4)} + kSecondaryRomGap + lastLengthOfType(spec, 5);
+  plan.romNandBlocks = blocksFor(g, romBytes);
+  const uint64_t fsStart = spec.fsAreaStartBlock ? spec.fsAreaStartBlock
+                                                 : uint64_t{kRomNandStartBlock} + plan.romNandBlocks + spec.romSpareBlocks;
+  if (fsStart >= (1u << 24)) refuse("FS area start beyond 2^24 blocks");
+  plan.fsAreaStartBlock = static_cast<uint32_t>(fsStart);
+
+  uint64_t next = fsStart;
+  for (const FsEntrySpec& fs : spec.fs) {
+    plan.fs.push_back(placeFsEntry(g, fs, static_cast<uint32_t>(next)));
+    next = uint64_t{plan.fs.back().infoAreaBlock} + plan.fs.back().reservedCount;
+  }
+  const uint64_t fsBlocks = next - fsStart + spec.fsAreaExtraBlocks;
+  if ((fsStart + fsBlocks) * g.blockDataSize > 0xFFFFFFFFull)
+    refuse("the FS area reaches beyond 4 GiB of NAND");
+  plan.fsAreaBlocks = static_cast<uint32_t>(fsBlocks);
+  for (size_t i = 0; i < spec.fs.size(); ++i) describeFsEntry(g, spec.fs[i], plan.fsAreaBlocks, plan.fs[i]);
+
+  uint64_t total = plan.bootloaderAreaBlocks + plan.extBlocks + 1;
+  for (const EntrySpec& e : spec.entries) {
+    if (e.type > 255) refuse("entry type above 255");
+    uint32_t blocks = 0;
+    if (e.type == 10) {
+      if (e.fs >= plan.fs.size()) refuse("FS entry names FS spec " + std::to_string(e.fs) + " that does not exist");
+      blocks = plan.fs[e.fs].entryBlocks();
+    } else {
+      blocks = std::max<uint32_t>(1, blocksFor(g, e.length));
+    }
+    plan.entryBlocks.push_back(blocks);
+    total += blocks;
+  }
+  plan.totalBlocks = total;
+  if (total * g.rawBlockSize > (uint64_t{1} << 34)) refuse("package larger than 16 GiB");
+  return plan;
+}
+
+}  // namespace pkgbuild::detail
