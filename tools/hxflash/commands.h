@@ -8,5 +8,6 @@
 namespace hxflash {
 
 void registerMakePackageCommand(CLI::App& app, int& exitCode);
+void registerInspectCommand(CLI::App& app, int& exitCode);
 
 }  // namespace hxflash

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
 
   hxflash::registerMakePackageCommand(app, exitCode);
+  hxflash::registerInspectCommand(app, exitCode);
 
   CLI11_PARSE(app, argc, argv);
   return exitCode;
