@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
   int exitCode = 0;
 
   hxflash::registerMakePackageCommand(app, exitCode);
+  hxflash::registerFlashCommand(app, exitCode);
+  hxflash::registerPortsCommand(app, exitCode);
   hxflash::registerInspectCommand(app, exitCode);
 
   CLI11_PARSE(app, argc, argv);

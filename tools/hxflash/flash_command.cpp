@@ -1,0 +1,148 @@
+// hxflash flash: flashes phones on several COM ports at once through the
+// module's exports, exactly as the station's host application does.
+#include <fmt/core.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <map>
+#include <mutex>
+
+#include "commands.h"
+#include "flash_runner.h"
+#include "module_loader.h"
+#include "port_attach.h"
+
+namespace hxflash {
+namespace {
+
+struct FlashCli {
+  std::string package;
+  std::vector<std::string> ports;
+  int phones = 1;
+  std::string module = defaultModulePath();
+  double timeScale = 1.0;
+  bool verbose = false;
+};
+
+FlashRun* g_activeRun = nullptr;
+
+extern "C" void onInterrupt(int) {
+  if (g_activeRun) g_activeRun->abort();
+}
+
+// Prints what the module reports, one line per event; progress is shown at
+// each quarter unless verbose.
+class EventPrinter {
+ public:
+  explicit EventPrinter(bool verbose) : m_verbose(verbose) {}
+
+  void print(uint32_t com, const HostEvent& e) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int& lastQuarter = m_lastQuarter[com];
+    switch (e.code) {
+      case 1:
+        if (m_verbose || e.value / 25 != lastQuarter) fmt::print("COM{:<3}  progress {:3}%\n", com, e.value);
+        lastQuarter = e.value / 25;
+        break;
+      case 2:
+        if (!m_verbose && isQuietCountdown(e.text)) break;
+        fmt::print("COM{:<3}  [{:3}%] {}\n", com, e.value, e.text);
+        lastQuarter = -1;
+        break;
+      case 3:
+        fmt::print("COM{:<3}  {}\n", com, e.text);
+        break;
+      case 16:
+        fmt::print("COM{:<3}  phone connected\n", com);
+        break;
+      default:
+        fmt::print("COM{:<3}  code {} value {} {}\n", com, e.code, e.value, e.text);
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  // Of the reset countdown, only every 20th second and the last are shown.
+  static bool isQuietCountdown(const std::string& text) {
+    int seconds = 0;
+    if (std::sscanf(text.c_str(), "Waiting for Reset %d sec..", &seconds) != 1) return false;
+    return seconds % 20 != 0 && seconds != 1;
+  }
+
+  bool m_verbose;
+  std::mutex m_mutex;
+  std::map<uint32_t, int> m_lastQuarter;
+};
+
+int runFlash(const FlashCli& cli) {
+  FlashOptions options;
+  options.modulePath = cli.module;
+  options.packagePath = std::filesystem::absolute(cli.package).string();
+  options.phonesPerPort = cli.phones;
+  options.timeScale = cli.timeScale;
+
+  std::vector<std::unique_ptr<AttachedPort>> attached;
+  for (const std::string& spec : cli.ports) {
+    const PortSpec port = parsePortSpec(spec);
+    if (!port.device.empty()) attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
+    options.comPorts.push_back(port.comPort);
+  }
+
+  EventPrinter printer(cli.verbose);
+  options.onEvent = [&printer](uint32_t com, const HostEvent& e) { printer.print(com, e); };
+
+  FlashRun run(options);
+  g_activeRun = &run;
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  for (uint32_t com : options.comPorts) fmt::print("COM{:<3}  waiting for a phone\n", com);
+  std::fflush(stdout);
+  std::vector<PhoneResult> results;
+  try {
+    results = run.run();
+  } catch (...) {
+    g_activeRun = nullptr;
+    throw;
+  }
+  g_activeRun = nullptr;
+
+  int failed = 0;
+  fmt::print("\n{:<6} {:>5}  {:<8} {:>9}\n", "port", "phone", "result", "seconds");
+  for (const PhoneResult& r : results) {
+    const char* verdict = !r.connected ? "aborted" : r.succeeded ? "flashed" : "FAILED";
+    if (!r.succeeded) ++failed;
+    fmt::print("COM{:<3} {:>5}  {:<8} {:>9.1f}\n", r.comPort, r.phone, verdict, r.seconds);
+  }
+  return failed == 0 && !results.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+void registerFlashCommand(CLI::App& app, int& exitCode) {
+  auto cli = std::make_shared<FlashCli>();
+  CLI::App* cmd = app.add_subcommand("flash", "Flash phones on one or more COM ports at once through the module");
+  cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
+  cmd->add_option("-p,--port", cli->ports,
+                  "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N")
+      ->required();
+  cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
+      ->check(CLI::PositiveNumber);
+  cmd->add_option("--module", cli->module, "The plug-in module to load")->check(CLI::ExistingFile);
+  cmd->add_option("--time-scale", cli->timeScale, "Scale the module's fixed waits (tests and demos only)")
+      ->check(CLI::Range(0.0001, 1.0));
+  cmd->add_flag("-v,--verbose", cli->verbose, "Show every event the module reports");
+  cmd->callback([cli, &exitCode] {
+    try {
+      exitCode = runFlash(*cli);
+    } catch (const std::exception& e) {
+      fmt::print(stderr, "hxflash flash: {}\n", e.what());
+      exitCode = 2;
+    }
+  });
+}
+
+}  // namespace hxflash

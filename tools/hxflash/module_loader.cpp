@@ -1,0 +1,46 @@
+#include "module_loader.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace hxflash {
+namespace {
+
+template <class Fn>
+void bind(void* handle, const char* name, Fn& fn, bool required) {
+  void* symbol = dlsym(handle, name);
+  if (!symbol && required) throw std::runtime_error(std::string("module lacks the export ") + name);
+  fn = reinterpret_cast<Fn>(symbol);
+}
+
+}  // namespace
+
+LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
+  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+  try {
+    bind(m_handle, "GetDefinedData", m_exports.GetDefinedData, true);
+    bind(m_handle, "SetParameter", m_exports.SetParameter, true);
+    bind(m_handle, "GetParameter", m_exports.GetParameter, true);
+    bind(m_handle, "NewDll", m_exports.NewDll, true);
+    bind(m_handle, "DeleteDll", m_exports.DeleteDll, true);
+    bind(m_handle, "PreviousLoad", m_exports.PreviousLoad, true);
+    bind(m_handle, "SetTimeScale", m_exports.SetTimeScale, false);
+  } catch (...) {
+    dlclose(m_handle);
+    throw;
+  }
+}
+
+LoadedModule::~LoadedModule() {
+  if (m_handle) dlclose(m_handle);
+}
+
+std::string defaultModulePath() {
+  if (const char* env = std::getenv("HXFLASH_MODULE"); env && *env) return env;
+  return HXFLASH_DEFAULT_MODULE;
+}
+
+}  // namespace hxflash
