@@ -1,0 +1,207 @@
+#include "hxphone/phone_port.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "hxphone/session_end.h"
+#include "hxphone/wire.h"
+
+namespace hxphone {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr size_t kBufferSize = 1 << 16;
+// Under the slow-link fault the phone reads in small pieces, so the host's
+// writes back up the way they would on a slow line.
+constexpr size_t kSlowReadPiece = 256;
+constexpr auto kAbsentHostPoll = std::chrono::milliseconds(5);
+}  // namespace
+
+PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults)
+    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_buffer(kBufferSize) {}
+
+bool PhonePort::stopRequested() const {
+  if (m_stopFd < 0) return false;
+  pollfd p{m_stopFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+// Waits until bytes are in the buffer. Returns false when the deadline passed.
+bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what) {
+  while (m_head == m_tail) {
+    m_head = m_tail = 0;
+    int timeoutMs = -1;
+    if (deadline) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1000));
+    } else {
+      timeoutMs = 1000;
+    }
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    int n = ::poll(fds, m_stopFd >= 0 ? 2 : 1, timeoutMs);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw SessionEnd(Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno));
+    }
+    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
+    if (n == 0) continue;
+    size_t piece = m_faults.linkBytesPerSecond ? kSlowReadPiece : m_buffer.size();
+    ssize_t got = ::read(m_fd, m_buffer.data(), piece);
+    if (got > 0) {
+      m_tail = static_cast<size_t>(got);
+      m_hostSeen = true;
+      break;
+    }
+    if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
+    if (errno == EAGAIN || errno == EINTR) continue;
+    if (!m_hostSeen && (errno == EIO)) {
+      // Nobody has the port open yet.
+      std::this_thread::sleep_for(kAbsentHostPoll);
+      continue;
+    }
+    throw SessionEnd(Outcome::HostGone, std::string("host hung up while waiting for ") + what);
+  }
+  return true;
+}
+
+void PhonePort::take(size_t n) {
+  m_head += n;
+  m_received += n;
+  if (m_faults.unplugAfterBytes && m_received >= *m_faults.unplugAfterBytes)
+    throw SessionEnd(Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host");
+}
+
+void PhonePort::turnaround(Direction to) {
+  if (m_direction != to && m_direction != Direction::None && m_faults.turnaroundLatencyMs > 0)
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(m_faults.turnaroundLatencyMs));
+  m_direction = to;
+}
+
+void PhonePort::throttle(size_t n) {
+  if (!m_faults.linkBytesPerSecond) return;
+  auto now = Clock::now();
+  if (m_linkFreeAt < now) m_linkFreeAt = now;
+  m_linkFreeAt += std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(n) / m_faults.linkBytesPerSecond));
+  std::this_thread::sleep_until(m_linkFreeAt);
+}
+
+void PhonePort::readBytes(uint8_t* dest, size_t n, const char* what) {
+  turnaround(Direction::FromHost);
+  size_t done = 0;
+  while (done < n) {
+    if (!fill(Clock::now() + m_timing.silenceLimit, what))
+      throw SessionEnd(Outcome::HostGone, std::string("host silent for ") +
+                                              std::to_string(m_timing.silenceLimit.count()) + " ms, expected " + what);
+    size_t piece = std::min(n - done, m_tail - m_head);
+    std::memcpy(dest + done, m_buffer.data() + m_head, piece);
+    done += piece;
+    throttle(piece);
+    take(piece);
+  }
+}
+
+uint8_t PhonePort::readU8(const char* what) {
+  uint8_t b = 0;
+  readBytes(&b, 1, what);
+  return b;
+}
+
+uint16_t PhonePort::readU16(const char* what) {
+  uint8_t b[2];
+  readBytes(b, 2, what);
+  return static_cast<uint16_t>(b[0] << 8 | b[1]);
+}
+
+uint32_t PhonePort::readU32(const char* what) {
+  uint8_t b[4];
+  readBytes(b, 4, what);
+  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 | b[3];
+}
+
+uint8_t PhonePort::readU8Patiently() {
+  turnaround(Direction::FromHost);
+  fill(std::nullopt, "the host");
+  uint8_t b = m_buffer[m_head];
+  throttle(1);
+  take(1);
+  return b;
+}
+
+std::optional<uint8_t> PhonePort::pollU8(std::chrono::milliseconds wait) {
+  if (!fill(Clock::now() + wait, "a byte")) return std::nullopt;
+  turnaround(Direction::FromHost);
+  uint8_t b = m_buffer[m_head];
+  throttle(1);
+  take(1);
+  return b;
+}
+
+void PhonePort::expectU8(uint8_t expected, const char* what) {
+  uint8_t got = readU8(what);
+  if (got != expected) violation(what, hex(expected), hex(got));
+}
+
+void PhonePort::expectU32(uint32_t expected, const char* what) {
+  uint32_t got = readU32(what);
+  if (got != expected) violation(what, hex(expected, 8), hex(got, 8));
+}
+
+void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
+  turnaround(Direction::ToHost);
+  size_t done = 0;
+  auto deadline = Clock::now() + m_timing.silenceLimit;
+  while (done < n) {
+    ssize_t put = writeSome(bytes + done, n - done);
+    if (put > 0) {
+      throttle(static_cast<size_t>(put));
+      done += static_cast<size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno != EAGAIN) throw SessionEnd(Outcome::HostGone, std::string("write failed: ") + std::strerror(errno));
+    if (Clock::now() >= deadline) throw SessionEnd(Outcome::HostGone, "host stopped reading");
+    pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
+    ::poll(fds, m_stopFd >= 0 ? 2 : 1, 100);
+    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
+  }
+}
+
+// A socket is written without SIGPIPE when the host has gone; anything else
+// (a pty master) with plain write.
+long PhonePort::writeSome(const uint8_t* bytes, size_t n) {
+  if (m_isSocket) {
+    ssize_t put = ::send(m_fd, bytes, n, MSG_NOSIGNAL);
+    if (put >= 0 || errno != ENOTSOCK) return put;
+    m_isSocket = false;
+  }
+  return ::write(m_fd, bytes, n);
+}
+
+void PhonePort::writeU8(uint8_t v) { writeBytes(&v, 1); }
+
+void PhonePort::writeByteAndU32(uint8_t b, uint32_t v) {
+  uint8_t bytes[5] = {b, static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                      static_cast<uint8_t>(v)};
+  writeBytes(bytes, 5);
+}
+
+void PhonePort::writeU16(uint16_t v) {
+  uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  writeBytes(b, 2);
+}
+
+void PhonePort::writeU32(uint32_t v) {
+  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                  static_cast<uint8_t>(v)};
+  writeBytes(b, 4);
+}
+
+}  // namespace hxphone

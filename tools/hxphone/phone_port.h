@@ -1,0 +1,79 @@
+#pragma once
+// The phone's end of the link: reads what the host sends and writes the
+// phone's answers over one file descriptor (a pty master or a socket).
+//
+// Every read waits at most the silence limit (the host has gone quiet) and
+// wakes when the owner stops the phone. A hang-up or end of file means the
+// host has gone, except before the host's first byte: a pty whose slave is
+// not open yet (the host has not opened the port) reads as a hang-up too.
+// The slow-link fault throttles both directions and adds a latency at each
+// turnaround; the unplug-after-bytes fault fires here.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "hxphone/faults.h"
+
+namespace hxphone {
+
+struct PortTiming {
+  std::chrono::milliseconds silenceLimit{60000};  // longest wait for the host's next byte
+};
+
+class PhonePort {
+ public:
+  // fd: the link; stopFd: becomes readable when the phone must stop (-1: none).
+  PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults);
+
+  // Typed reads of host bytes (big-endian). `what` names the field in errors.
+  uint8_t readU8(const char* what);
+  uint16_t readU16(const char* what);
+  uint32_t readU32(const char* what);
+  void readBytes(uint8_t* dest, size_t n, const char* what);
+
+  // Reads one byte waiting as long as it takes (the phone waiting to be
+  // connected); ends only with a byte, the host gone, or a stop.
+  uint8_t readU8Patiently();
+
+  // A byte if one comes within `wait`, else nothing.
+  std::optional<uint8_t> pollU8(std::chrono::milliseconds wait);
+
+  // Reads and checks one byte: a different byte is a protocol violation.
+  void expectU8(uint8_t expected, const char* what);
+  void expectU32(uint32_t expected, const char* what);
+
+  void writeU8(uint8_t v);
+  void writeU16(uint16_t v);
+  void writeU32(uint32_t v);
+  void writeBytes(const uint8_t* bytes, size_t n);
+  // A byte and a status in one write: 0xA5 and 3041 for a bad block.
+  void writeByteAndU32(uint8_t b, uint32_t v);
+
+  uint64_t bytesReceived() const { return m_received; }
+  bool stopRequested() const;
+
+ private:
+  enum class Direction { None, FromHost, ToHost };
+  bool fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what);
+  void take(size_t n);
+  void turnaround(Direction to);
+  void throttle(size_t n);
+  long writeSome(const uint8_t* bytes, size_t n);
+
+  int m_fd;
+  int m_stopFd;
+  PortTiming m_timing;
+  const FaultPlan& m_faults;
+  std::vector<uint8_t> m_buffer;
+  size_t m_head = 0;
+  size_t m_tail = 0;
+  uint64_t m_received = 0;
+  bool m_hostSeen = false;
+  bool m_isSocket = true;
+  Direction m_direction = Direction::None;
+  std::chrono::steady_clock::time_point m_linkFreeAt{};
+};
+
+}  // namespace hxphone
