@@ -26,12 +26,28 @@ pkgbuild::PackageSpec withRawFsEntry(pkgbuild::PackageSpec s) {
   return s;
 }
 
+// Gaps between volumes, a volume length that is not whole blocks, five
+// volumes (more FS images than have addresses), scattered partial pages.
+pkgbuild::PackageSpec withOddVolumes(pkgbuild::PackageSpec s) {
+  auto& v = s.fs[0].volumes;
+  v[1].gapBlocksBefore = 2;
+  v[2].extraBytes = 100;
+  v.push_back(pkgbuild::FsVolumeSpec{1});
+  v.push_back(pkgbuild::FsVolumeSpec{2});
+  v.back().programmedPages = {2, 5};
+  v.back().scatterPages = true;
+  v.back().gapBlocksBefore = 1;
+  return s;
+}
+
 std::vector<Case> cases() {
   return {{"tiny512", pkgbuild::tinySpec(512)},
           {"tiny2048", pkgbuild::tinySpec(2048)},
           {"default2048", pkgbuild::PackageSpec{}},
           {"raw512", withRawFsEntry(pkgbuild::tinySpec(512))},
-          {"raw2048", withRawFsEntry(pkgbuild::tinySpec(2048))}};
+          {"raw2048", withRawFsEntry(pkgbuild::tinySpec(2048))},
+          {"oddVolumes512", withOddVolumes(pkgbuild::tinySpec(512))},
+          {"oddVolumes2048", withOddVolumes(pkgbuild::tinySpec(2048))}};
 }
 
 class LayoutMatchesBytes : public testing::TestWithParam<Case> {};

@@ -28,6 +28,7 @@ struct MakePackageOptions {
   uint64_t seed = pkgbuild::PackageSpec{}.seed;
   std::string fsVersion = "5.2.0";
   bool tiny = false;
+  double sizeMiB = 0;
 };
 
 std::array<uint8_t, 3> parseVersion(const std::string& text) {
@@ -39,6 +40,11 @@ std::array<uint8_t, 3> parseVersion(const std::string& text) {
 
 pkgbuild::PackageSpec specFrom(const MakePackageOptions& o) {
   if (!o.fromDesc.empty()) return pkgbuild::readSpec(o.fromDesc);
+  if (o.sizeMiB > 0) {
+    pkgbuild::PackageSpec sized = pkgbuild::sizedSpec(static_cast<uint64_t>(o.sizeMiB * 1024 * 1024), o.pageSize);
+    sized.seed = o.seed;
+    return sized;
+  }
   pkgbuild::PackageSpec spec = o.tiny ? pkgbuild::tinySpec(o.pageSize) : pkgbuild::PackageSpec{};
   spec.pageSize = o.pageSize;
   spec.blockKiB = o.blockKiB ? o.blockKiB : pkgbuild::defaultBlockKiB(o.pageSize);
@@ -94,6 +100,9 @@ void registerMakePackageCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::Range(0, 4096));
   cmd->add_option("--seed", opts->seed, "content seed");
   cmd->add_flag("--tiny", opts->tiny, "a package of a few blocks (ignores the size options)");
+  cmd->add_option("--size-mib", opts->sizeMiB, "a package of about this size, grown in the first FS volume "
+                                               "and the ROM (ignores the other size options)")
+      ->check(CLI::Range(1.0, 4096.0));
   cmd->callback([opts, &exitCode] { exitCode = run(*opts); });
 }
 

@@ -1,6 +1,7 @@
 // Ready-made descriptions: a tiny package for tests and a large one for benchmarks.
 #include <algorithm>
 
+#include "package_plan.h"
 #include "pkgbuild/nand_format.h"
 #include "pkgbuild/package_spec.h"
 
@@ -17,7 +18,7 @@ PackageSpec tinySpec(uint32_t pageSize) {
   s.entries = {EntrySpec{4, block + block / 2 + 7}, EntrySpec{5, block / 2 + 3}, EntrySpec{10, 0, 0}};
   FsEntrySpec fs;
   fs.regionCount = 2;
-  fs.reservedPerRegion = 1;
+  fs.reservedPerRegion = 2;  // two region-0 spares: the info block alternates between them
   FsVolumeSpec v0{2};
   v0.programmedPages = {-1, 3};
   FsVolumeSpec v1{1};
@@ -38,8 +39,8 @@ PackageSpec sizedSpec(uint64_t bytes, uint32_t pageSize) {
   const Geometry g = geometryFor(pageSize, s.blockKiB);
   const uint64_t wantedBlocks = std::max<uint64_t>(bytes / g.rawBlockSize, 64);
   // Blocks the default package takes besides the first FS volume.
-  const uint32_t romBlocks = (s.entries[0].length + g.blockDataSize - 1) / g.blockDataSize;
-  const uint64_t fixedBlocks = 16 + romBlocks + 16 + 8 + 8;
+  s.fs[0].volumes[0].blocks = 1;
+  const uint64_t fixedBlocks = detail::planPackage(s).totalBlocks - 1;
   uint64_t volumeBlocks = wantedBlocks > fixedBlocks ? wantedBlocks - fixedBlocks : 8;
   // The FS area's remap table must fit in one info block (2 bytes per FS
   // block, the counters and the 512-byte FsHeader); beyond that the ROM grows.

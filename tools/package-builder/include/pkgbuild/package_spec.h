@@ -115,7 +115,7 @@ PackageSpec fromJson(const nlohmann::json& j);
 
 // A small package for tests: a few blocks of everything (bootloader, ext,
 // ROM, secondary ROM, three FS volumes of 2, 1 and 1 blocks with every kind of
-// programmed-page count, 2 regions with 1 reserved block each).
+// programmed-page count, 2 regions with 2 reserved blocks each).
 PackageSpec tinySpec(uint32_t pageSize = 2048);
 
 // The default package grown to about `bytes` (the first FS volume takes the
