@@ -42,30 +42,42 @@ void handOver(std::shared_ptr<const LoadedPackage> contents, PackageRecords& rec
   records.contents = std::move(contents);
 }
 
-bool refuse(const std::string& name, const std::string& reason, PackageRecords& records) {
+bool refuse(const std::string& reason, PackageRecords& records) {
   records.loaded = false;
   records.loadFailure = reason;
-  logMessage("Package %s not loaded: %s\n", name.c_str(), reason.c_str());
   return false;
+}
+
+bool logged(bool loaded, const std::string& name, const PackageRecords& records) {
+  if (!loaded) logMessage("Package %s not loaded: %s\n", name.c_str(), records.loadFailure.c_str());
+  return loaded;
 }
 
 }  // namespace
 
-bool loadPackageFrom(PackageSource& source, const std::string& name, PackageRecords& records) {
+bool readPackageInto(PackageSource& source, PackageRecords& records) {
   auto contents = std::make_shared<LoadedPackage>();
   std::string problem;
-  if (!parsePackage(source, *contents, problem)) return refuse(name, problem, records);
+  if (!parsePackage(source, *contents, problem)) return refuse(problem, records);
   handOver(std::move(contents), records);
   records.loaded = true;
   records.loadFailure.clear();
   return true;
 }
 
-bool loadPackage(const std::string& path, PackageRecords& records) {
+bool readPackageFileInto(const std::string& path, PackageRecords& records) {
   std::string problem;
   auto source = openPackageFile(path, problem);
-  if (!source) return refuse(path, problem, records);
-  return loadPackageFrom(*source, path, records);
+  if (!source) return refuse(problem, records);
+  return readPackageInto(*source, records);
+}
+
+bool loadPackageFrom(PackageSource& source, const std::string& name, PackageRecords& records) {
+  return logged(readPackageInto(source, records), name, records);
+}
+
+bool loadPackage(const std::string& path, PackageRecords& records) {
+  return logged(readPackageFileInto(path, records), path, records);
 }
 
 }  // namespace hx

@@ -42,4 +42,9 @@ bool loadPackage(const std::string& path, PackageRecords& records);
 // The same from any source of package bytes; `name` names it in the log line.
 bool loadPackageFrom(PackageSource& source, const std::string& name, PackageRecords& records);
 
+// As loadPackage and loadPackageFrom, without the log line (for tools that
+// report the failure themselves).
+bool readPackageFileInto(const std::string& path, PackageRecords& records);
+bool readPackageInto(PackageSource& source, PackageRecords& records);
+
 }  // namespace hx

@@ -10,5 +10,6 @@ namespace hxflash {
 void registerMakePackageCommand(CLI::App& app, int& exitCode);
 void registerFlashCommand(CLI::App& app, int& exitCode);
 void registerPortsCommand(CLI::App& app, int& exitCode);
+void registerInspectCommand(CLI::App& app, int& exitCode);
 
 }  // namespace hxflash
