@@ -200,9 +200,11 @@ TEST_F(AgentCommands, ImagesListedAndStoredFromBlock2) {
   m_host->writeNfb(primary, secondary);
   EXPECT_EQ(m_host->enableWatchdog(64), 0x5A);
   EXPECT_EQ(m_host->finish(), Outcome::Reset);
-  BlockExtent p;
-  EXPECT_EQ(loadPageData(m_phone->nand(), kPrimaryRomFirstBlock, primary.size(), &p), primary);
-  EXPECT_EQ(loadPageData(m_phone->nand(), p.end, secondary.size(), nullptr), secondary);
+  // The ROM area from block 2: primary, 0x4000 erased bytes, secondary.
+  Bytes area = loadPageData(m_phone->nand(), kPrimaryRomFirstBlock, primary.size() + 0x4000 + secondary.size(), nullptr);
+  EXPECT_EQ(Bytes(area.begin(), area.begin() + 300000), primary);
+  EXPECT_EQ(Bytes(area.begin() + 300000, area.begin() + 300000 + 0x4000), Bytes(0x4000, 0xFF));
+  EXPECT_EQ(Bytes(area.begin() + 300000 + 0x4000, area.end()), secondary);
   auto record = m_phone->record();
   EXPECT_EQ(record["outcome"], "reset");
   EXPECT_EQ(record["watchdog"], 64);

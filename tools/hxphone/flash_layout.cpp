@@ -45,6 +45,13 @@ BlockExtent storePageData(NandModel& nand, uint32_t firstBlock, std::span<const 
   return extent;
 }
 
+std::vector<uint8_t> romArea(std::span<const uint8_t> primary, std::span<const uint8_t> secondary) {
+  std::vector<uint8_t> area(size_t{romSecondaryOffset(static_cast<uint32_t>(primary.size()))} + secondary.size(), 0xFF);
+  std::copy(primary.begin(), primary.end(), area.begin());
+  std::copy(secondary.begin(), secondary.end(), area.begin() + static_cast<std::ptrdiff_t>(area.size() - secondary.size()));
+  return area;
+}
+
 std::vector<uint8_t> loadPageData(const NandModel& nand, uint32_t firstBlock, size_t length, BlockExtent* extent) {
   const NandGeometry& g = nand.geometry();
   std::vector<uint8_t> out;

@@ -28,7 +28,6 @@ namespace hxphone {
 
 namespace {
 
-constexpr uint32_t kSecondaryGap = 0x4000;
 constexpr uint32_t kChunkSize = 0x1000;
 constexpr uint32_t kLongestRomImage = 256u << 20;
 constexpr char kRomInfoMarker[] = "MTK_ROMINFO_v";
@@ -132,7 +131,7 @@ void serveImageList(SessionContext& ctx) {
   a.primaryLength = entryLength(primary, "primary ROM entry");
   port.writeU8(kAck);
   ListEntry secondary = receiveEntry(port, "secondary ROM entry");
-  uint32_t want = primary.end + 1 + kSecondaryGap;
+  uint32_t want = romSecondaryOffset(a.primaryLength);
   if (secondary.start != want) violation("secondary ROM entry", "start " + std::to_string(want), std::to_string(secondary.start));
   a.secondaryLength = entryLength(secondary, "secondary ROM entry");
   port.writeU8(kAck);
@@ -152,12 +151,13 @@ void serveNfbImages(SessionContext& ctx) {
   if (!receiveImageCheck(ctx, primary, "primary ROM image")) return;
   if (!receiveImageCheck(ctx, secondary, "secondary ROM image")) return;
   checkRomInfoRange(ctx, primary);
-  BlockExtent p = storePageData(ctx.nand, ctx.primaryRomBlock, primary);
-  BlockExtent s = storePageData(ctx.nand, p.end, secondary);
+  std::vector<uint8_t> area = romArea(primary, secondary);
+  BlockExtent stored = storePageData(ctx.nand, ctx.primaryRomBlock, area);
   ctx.record.image("primary-rom", static_cast<uint32_t>(primary.size()),
-                   {{"firstBlock", p.first}, {"endBlock", p.end}, {"sum", byteSum16(primary)}});
+                   {{"firstBlock", stored.first}, {"areaOffset", 0}, {"sum", byteSum16(primary)}});
   ctx.record.image("secondary-rom", static_cast<uint32_t>(secondary.size()),
-                   {{"firstBlock", s.first}, {"endBlock", s.end}, {"sum", byteSum16(secondary)}});
+                   {{"firstBlock", stored.first}, {"areaOffset", romSecondaryOffset(static_cast<uint32_t>(primary.size()))},
+                    {"endBlock", stored.end}, {"sum", byteSum16(secondary)}});
   port.writeU8(kAck);
 }
 

@@ -1,0 +1,96 @@
+#include "hxphone/phone_station.h"
+
+#include <fstream>
+#include <thread>
+
+#include "hxphone/pty_port.h"
+
+namespace hxphone {
+
+namespace {
+// "%n" in an output path becomes the phone's number (1, 2, ...).
+std::string numbered(std::string path, unsigned index) {
+  if (auto at = path.find("%n"); at != std::string::npos) path.replace(at, 2, std::to_string(index));
+  return path;
+}
+}  // namespace
+
+PhoneStation::PhoneStation(StationOptions options) : m_options(std::move(options)) {
+  if (m_options.portsDir.empty()) m_options.portsDir = portsDirectory();
+}
+
+void PhoneStation::stop() {
+  m_stopping.store(true);
+  std::lock_guard lock(m_mutex);
+  if (m_current) m_current->stop();
+}
+
+bool PhoneStation::pause(std::chrono::milliseconds d) {
+  auto until = std::chrono::steady_clock::now() + d;
+  while (std::chrono::steady_clock::now() < until) {
+    if (m_stopping.load()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return !m_stopping.load();
+}
+
+void PhoneStation::saveOutputs(VirtualPhone& phone, unsigned index) {
+  if (!m_options.dumpPath.empty()) phone.nand().writeDump(numbered(m_options.dumpPath, index));
+  if (!m_options.recordPath.empty()) {
+    std::ofstream out(numbered(m_options.recordPath, index), std::ios::trunc);
+    out << phone.record().dump(2) << "\n";
+  }
+}
+
+Outcome PhoneStation::runOnePhone(unsigned index) {
+  NandModel nand = m_options.initialNand ? m_options.initialNand() : freshNand(m_options.phone);
+  VirtualPhone phone(m_options.phone, std::move(nand));
+  PtyPort port(m_options.portsDir, m_options.port, m_options.controllingTerminal);
+  if (m_options.announce) m_options.announce("plugged " + port.linkPath() + " -> " + port.slavePath());
+  {
+    std::lock_guard lock(m_mutex);
+    m_current = &phone;
+    if (m_stopping.load()) phone.stop();
+  }
+  phone.start(port.masterFd());
+  Outcome outcome = phone.wait();
+  {
+    std::lock_guard lock(m_mutex);
+    m_current = nullptr;
+  }
+  std::string link = port.linkPath();
+  port.unplug();
+  if (m_options.announce) m_options.announce(std::string("unplugged ") + link + " (" + outcomeName(outcome) + ")");
+  saveOutputs(phone, index);
+  return outcome;
+}
+
+void PhoneStation::rebootIntoFirmware() {
+  if (!pause(m_options.replugDelay)) return;
+  // The new firmware enumerates briefly and does not speak the BootROM protocol.
+  PtyPort port(m_options.portsDir, m_options.port, m_options.controllingTerminal);
+  if (m_options.announce) m_options.announce("rebooted " + port.linkPath() + " -> " + port.slavePath());
+  pause(m_options.rebootVisible);
+  std::string link = port.linkPath();
+  port.unplug();
+  if (m_options.announce) m_options.announce("unplugged " + link + " (rebooted)");
+}
+
+Outcome PhoneStation::run() {
+  Outcome outcome = Outcome::Stopped;
+  for (unsigned index = 1;; ++index) {
+    if (m_stopping.load()) return Outcome::Stopped;
+    outcome = runOnePhone(index);
+    if (outcome != Outcome::Reset) return outcome;
+    switch (m_options.afterReset) {
+      case AfterReset::Gone: return outcome;
+      case AfterReset::Reboot: rebootIntoFirmware(); return outcome;
+      case AfterReset::Fresh:
+        if (m_options.phones != 0 && index >= m_options.phones) return outcome;
+        if (!pause(m_options.replugDelay)) return outcome;
+        break;
+    }
+  }
+}
+
+}  // namespace hxphone
