@@ -45,9 +45,9 @@ std::span<const uint8_t> BuiltPackage::fsDataBlock(size_t image, size_t d) const
 std::vector<uint8_t> BuiltPackage::fsImage(size_t index) const {
   const FsImageLayout& img = layout.fsImages.at(index);
   if (img.volume < 0) {
-    const uint64_t end = std::min<uint64_t>(img.rawFileOffset + img.imageLength, bytes.size());
-    return {bytes.begin() + static_cast<std::ptrdiff_t>(img.rawFileOffset),
-            bytes.begin() + static_cast<std::ptrdiff_t>(end)};
+    const uint64_t begin = std::min<uint64_t>(img.rawFileOffset, bytes.size());
+    const uint64_t end = std::min<uint64_t>(begin + img.imageLength, bytes.size());
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(begin), bytes.begin() + static_cast<std::ptrdiff_t>(end)};
   }
   const uint64_t raw = layout.geometry.rawBlockSize;
   std::vector<uint8_t> out(img.imageLength, 0xFF);
