@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "nand/little_endian.h"
 #include "protocol/agent_wire.h"
+#include "protocol/bootloader_info.h"
 #include "protocol/engine_events.h"
 #include "serial/link_ops.h"
 
@@ -11,10 +13,6 @@ namespace {
 
 constexpr uint8_t kCmdWriteBootloader = 0xDC;
 
-uint32_t loadWordLe(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 constexpr uint32_t kPacketBytes = 4096;
 
 // How each image's packets fail: the ext bootloader's wrong answer carries a
@@ -29,12 +27,12 @@ constexpr PacketRules kBootloaderRules{false, kBootloaderSendFailed};
 bool usable(const ImageBuffer& image) { return image.data != nullptr || image.length == 0; }
 
 int sendHeader(Link& link, const ImageBuffer& bootloader, const ImageBuffer& ext, const uint8_t* info) {
-  const uint32_t seed = loadWordLe(info + kBlInfoChecksumSeed);
+  const uint32_t seed = loadLe32(info + kBootloaderInfoSeedOffset);
   uint8_t header[4 + 4 + 4 + 4 + 4 + 32] = {};
   uint8_t* p = putU32(header, kPacketBytes);
-  p = std::copy(info + kBlInfoHeaderBytes, info + kBlInfoHeaderBytes + 4, p);
+  p = std::copy(info + kBootloaderInfoHeaderWordOffset, info + kBootloaderInfoHeaderWordOffset + 4, p);
   p = putU32(p, bootloader.length);
-  p = putU32(p, loadWordLe(info + kBlInfoHeaderWord));
+  p = putU32(p, loadLe32(info + kBootloaderInfoExtraWordOffset));
   putU32(p, bootloaderWordChecksum(bootloader, seed));  // followed by 32 zero bytes
   if (writeBytes(link, header, 20) != kLinkOk || writeBytes(link, header + 20, 32) != kLinkOk)
     return kBootloaderUploadFailed;
@@ -73,7 +71,7 @@ uint32_t bootloaderWordChecksum(const ImageBuffer& image, uint32_t seed) {
   for (uint32_t i = 0; i < image.length; i += 4) {
     uint8_t word[4] = {};
     std::copy(image.data + i, image.data + std::min(image.length, i + 4), word);
-    sum ^= loadWordLe(word);
+    sum ^= loadLe32(word);
     if (image.length - i <= 4) break;
   }
   return sum;

@@ -13,11 +13,6 @@ enum BootloaderUploadResult : int {
   kBootloaderSendFailed = 4008,  // the 0x5A before the ext header, or a bootloader packet sum
 };
 
-// Offsets of the fields of BootloaderInfo the upload uses.
-inline constexpr uint32_t kBlInfoHeaderBytes = 88;  // 4 bytes sent as stored
-inline constexpr uint32_t kBlInfoChecksumSeed = 92;
-inline constexpr uint32_t kBlInfoHeaderWord = 96;
-
 // Seed XOR every little-endian 32-bit word of the image; a final partial word
 // is padded with zero bytes.
 uint32_t bootloaderWordChecksum(const ImageBuffer& image, uint32_t seed);

@@ -16,6 +16,16 @@ struct DownloadInputs {
   unsigned eventKey = 0;                    // the session's COM port number
 };
 
+// A download refused before any byte was sent to the agent: the package
+// cannot be written (the log line says why).
+inline constexpr int kDownloadRefused = 5100;
+
+// The bootloader shared-data types read after the connection, and the buffer
+// they are read into (then dropped).
+inline constexpr uint32_t kSharedDataTypes[] = {0x10000, 0x10001, 0x10002, 0x10003};
+inline constexpr uint32_t kSharedDataBufferBytes = 0x10000;
+inline constexpr uint16_t kWatchdogValue = 64;
+
 // 0 when every image was written, otherwise the first failing step's code.
 int runDownload(Link& link, const DownloadInputs& inputs);
 

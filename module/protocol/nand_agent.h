@@ -1,0 +1,43 @@
+#pragma once
+// The download agent's NAND commands as the NAND writers use them: read-back,
+// format, write-block and write-pages. The agent on a link is the one
+// implementation the module runs; the writers see only this interface.
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/agent_commands.h"
+#include "serial/link.h"
+
+namespace hx {
+
+class NandAgent {
+ public:
+  virtual ~NandAgent() = default;
+  virtual int readBack(uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity) = 0;
+  virtual int formatRange(uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length) = 0;
+  virtual int writeBlock(uint32_t block, const BlockPages& pages, uint16_t checksum) = 0;
+  virtual int writePages(uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount,
+                         const BlockPages& pages) = 0;
+};
+
+class LinkNandAgent final : public NandAgent {
+ public:
+  explicit LinkNandAgent(Link& link) : m_link(link) {}
+  int readBack(uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity) override {
+    return hx::readBack(m_link, address, length, mode, dest, capacity);
+  }
+  int formatRange(uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length) override {
+    return hx::formatRange(m_link, flag0, flag1, flag2, start, length);
+  }
+  int writeBlock(uint32_t block, const BlockPages& pages, uint16_t checksum) override {
+    return hx::writeBlock(m_link, block, pages, checksum);
+  }
+  int writePages(uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages) override {
+    return hx::writePages(m_link, block, pageIndexes, pageCount, pages);
+  }
+
+ private:
+  Link& m_link;
+};
+
+}  // namespace hx
