@@ -112,7 +112,8 @@ TEST(BootRom, LatchedKeysNeedNoKeyWrites) {
   host.handshake();
   host.disableWatchdog();
   host.latchPowerKey();
-  for (const auto& w : phone.record()["bootrom"]["registerWrites"]) {
+  auto record = phone.record();
+  for (const auto& w : record["bootrom"]["registerWrites"]) {
     uint32_t a = w["address"];
     EXPECT_TRUE(a != 0x800C0050 && a != 0x800C0054 && a != 0x800C0010 && a != 0x800C0008 && a != 0x800C000C) << a;
   }

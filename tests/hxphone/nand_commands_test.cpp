@@ -103,6 +103,7 @@ TEST_F(NandCommands, FormatReportsProgressAndBadBlocksAndErases) {
   EXPECT_EQ(m_host->writeBlock(41, raw, g()), "ok:" + std::to_string(pageDataXor(g(), raw)));
   auto statuses = m_host->format(1, 0, 1, 40 * g().blockDataSize(), 8 * g().blockDataSize());
   EXPECT_EQ(statuses, (std::vector<uint32_t>{3021, 3041, 3021, 3021, 0}));
+  m_host->finish();  // the NAND is read once the phone's thread has ended
   EXPECT_EQ(m_phone->nand().rawBlock(41), Bytes(g().rawBlockSize(), 0xFF));
   EXPECT_TRUE(m_phone->nand().isBad(42));
 }
@@ -167,6 +168,7 @@ TEST_F(NandCommands, ResendRequestsRepeatAPacket) {
   Bytes raw = rawBlock(g(), 8, 32);
   EXPECT_EQ(m_host->writeBlock(50, raw, g(), &resends), "ok:" + std::to_string(pageDataXor(g(), raw)));
   EXPECT_EQ(resends, 2);
+  m_host->finish();
   EXPECT_EQ(m_phone->nand().rawBlock(50), raw);
 }
 
@@ -194,6 +196,8 @@ TEST_F(NandCommands, WritePagesProgramsOnlyTheListedPages) {
   EXPECT_EQ(m_host->writeBlock(60, raw, g()).substr(0, 3), "ok:");
   std::string result = m_host->writePages(60, {1, 4, 7}, raw, g());
   EXPECT_EQ(result.substr(0, 2), "ok");
+  EXPECT_EQ(m_host->writePages(61, {}, raw, g()), "ok");
+  m_host->finish();
   Bytes stored = m_phone->nand().rawBlock(60);
   for (uint32_t p = 0; p < g().pagesPerBlock; ++p) {
     auto at = static_cast<std::ptrdiff_t>(size_t{p} * g().rawPageSize());
@@ -202,7 +206,6 @@ TEST_F(NandCommands, WritePagesProgramsOnlyTheListedPages) {
     EXPECT_EQ(page, listed ? Bytes(raw.begin() + at, raw.begin() + at + g().rawPageSize()) : Bytes(g().rawPageSize(), 0xFF))
         << "page " << p;
   }
-  EXPECT_EQ(m_host->writePages(61, {}, raw, g()), "ok");
 }
 
 TEST_F(NandCommands, WritePagesIndicesMustAscend) {

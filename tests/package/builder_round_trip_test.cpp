@@ -88,6 +88,18 @@ TEST(BuilderRoundTripMore, DefaultSampleWithGapsAndSeveralEntries) {
   EXPECT_TRUE(judgePackage(records).downloadable) << judgePackage(records).reason;
 }
 
+TEST(BuilderRoundTripMore, DefaultPackagesCopyImagesLongerThanOneReadChunk) {
+  for (uint32_t pageSize : {512u, 2048u}) {
+    pkgbuild::PackageSpec spec;
+    spec.pageSize = pageSize;
+    const auto pkg = pkgbuild::build(spec);
+    ASSERT_GT(pkg.primaryRom().size(), 2u << 20);
+    PackageRecords records;
+    ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
+    expectRecordsMatch(pkg, records);
+  }
+}
+
 TEST(BuilderRoundTripMore, MoreThanFourFsImagesLoadButAreRefused) {
   auto spec = pkgbuild::tinySpec(512);
   spec.fs[0].volumes.resize(5, spec.fs[0].volumes[0]);

@@ -159,6 +159,8 @@ TEST(PackageLoad, HostilePackagesFailCleanly) {
       {"page size 256", none, [](HandPackage& p) { storeLe16(p.bytes.data(), 256); }, "geometry"},
       {"block size 0", none, [](HandPackage& p) { storeLe16(p.bytes.data() + 2, 0); }, "geometry"},
       {"no terminator", none, [](HandPackage& p) { p.bytes.resize(32 + 16 * 3); }, "terminator"},
+      {"fifteen 0xFF bytes are an entry, not the terminator", none,
+       [](HandPackage& p) { p.bytes[95] = 0; }, "entry 4"},
       {"two entries", none, [](HandPackage& p) { std::memset(p.bytes.data() + 64, 0xFF, 16); }, "fewer than 3"},
       {"entry past the end", [](HandPackage& p) { p.entries = {HandEntry{9, 0, 1}}; }, entryField(3, 0, 1u << 20),
        "past the end"},

@@ -10,6 +10,7 @@ namespace hxflash {
 void registerMakePackageCommand(CLI::App& app, int& exitCode);
 void registerFlashCommand(CLI::App& app, int& exitCode);
 void registerPortsCommand(CLI::App& app, int& exitCode);
+void registerDemoCommand(CLI::App& app, int& exitCode);
 void registerInspectCommand(CLI::App& app, int& exitCode);
 
 }  // namespace hxflash

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "flash_runner.h"
 #include "module_loader.h"
+#include "event_printer.h"
 #include "port_attach.h"
 
 namespace hxflash {
@@ -33,50 +34,6 @@ FlashRun* g_activeRun = nullptr;
 extern "C" void onInterrupt(int) {
   if (g_activeRun) g_activeRun->abort();
 }
-
-// Prints what the module reports, one line per event; progress is shown at
-// each quarter unless verbose.
-class EventPrinter {
- public:
-  explicit EventPrinter(bool verbose) : m_verbose(verbose) {}
-
-  void print(uint32_t com, const HostEvent& e) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    int& lastQuarter = m_lastQuarter[com];
-    switch (e.code) {
-      case 1:
-        if (m_verbose || e.value / 25 != lastQuarter) fmt::print("COM{:<3}  progress {:3}%\n", com, e.value);
-        lastQuarter = e.value / 25;
-        break;
-      case 2:
-        if (!m_verbose && isQuietCountdown(e.text)) break;
-        fmt::print("COM{:<3}  [{:3}%] {}\n", com, e.value, e.text);
-        lastQuarter = -1;
-        break;
-      case 3:
-        fmt::print("COM{:<3}  {}\n", com, e.text);
-        break;
-      case 16:
-        fmt::print("COM{:<3}  phone connected\n", com);
-        break;
-      default:
-        fmt::print("COM{:<3}  code {} value {} {}\n", com, e.code, e.value, e.text);
-    }
-    std::fflush(stdout);
-  }
-
- private:
-  // Of the reset countdown, only every 20th second and the last are shown.
-  static bool isQuietCountdown(const std::string& text) {
-    int seconds = 0;
-    if (std::sscanf(text.c_str(), "Waiting for Reset %d sec..", &seconds) != 1) return false;
-    return seconds % 20 != 0 && seconds != 1;
-  }
-
-  bool m_verbose;
-  std::mutex m_mutex;
-  std::map<uint32_t, int> m_lastQuarter;
-};
 
 int runFlash(const FlashCli& cli) {
   FlashOptions options;

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   hxflash::registerMakePackageCommand(app, exitCode);
   hxflash::registerFlashCommand(app, exitCode);
   hxflash::registerPortsCommand(app, exitCode);
+  hxflash::registerDemoCommand(app, exitCode);
   hxflash::registerInspectCommand(app, exitCode);
 
   CLI11_PARSE(app, argc, argv);

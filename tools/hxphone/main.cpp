@@ -73,9 +73,11 @@ struct RunArgs {
   std::vector<std::string> failingBlocks;
   std::vector<std::string> faults;
   std::string afterReset = "gone";
+  unsigned plugDelayMs = 0;
   unsigned replugDelayMs = 500;
+  unsigned resetDelayMs = 200;
   unsigned rebootVisibleMs = 300;
-  unsigned phones = 1;
+  unsigned phones = 0;
   unsigned silenceLimitMs = 60000;
   std::string dump;
   std::string record;
@@ -100,7 +102,9 @@ void addRunOptions(CLI::App& run, RunArgs& a) {
   run.add_option("--fault", a.faults, "a fault, NAME or NAME=VALUE (see `hxphone faults`)");
   run.add_option("--after-reset", a.afterReset, "after the watchdog command: gone, fresh or reboot")
       ->check(CLI::IsMember({"gone", "fresh", "reboot"}));
+  run.add_option("--plug-delay-ms", a.plugDelayMs, "delay before the first phone appears");
   run.add_option("--replug-delay-ms", a.replugDelayMs, "delay before a fresh or rebooted phone appears");
+  run.add_option("--reset-delay-ms", a.resetDelayMs, "after the watchdog command: time until the phone unplugs");
   run.add_option("--reboot-visible-ms", a.rebootVisibleMs, "how long a rebooted phone's port stays");
   run.add_option("--phones", a.phones, "with --after-reset fresh: phones in all (0: no limit)");
   run.add_option("--silence-limit-ms", a.silenceLimitMs, "longest wait for the host in a conversation");
@@ -133,7 +137,9 @@ StationOptions stationOptions(const RunArgs& a) {
   p.verbose = a.verbose;
   s.port = a.port;
   s.afterReset = a.afterReset == "fresh" ? AfterReset::Fresh : a.afterReset == "reboot" ? AfterReset::Reboot : AfterReset::Gone;
+  s.plugDelay = std::chrono::milliseconds(a.plugDelayMs);
   s.replugDelay = std::chrono::milliseconds(a.replugDelayMs);
+  s.resetDelay = std::chrono::milliseconds(a.resetDelayMs);
   s.rebootVisible = std::chrono::milliseconds(a.rebootVisibleMs);
   s.phones = a.phones;
   s.controllingTerminal = !a.noControllingTerminal;

@@ -58,6 +58,8 @@ Outcome PhoneStation::runOnePhone(unsigned index) {
     std::lock_guard lock(m_mutex);
     m_current = nullptr;
   }
+  if (outcome == Outcome::Reset) pause(m_options.resetDelay);
+  if (outcome == Outcome::Failed) pause(m_options.refusalLinger);
   std::string link = port.linkPath();
   port.unplug();
   if (m_options.announce) m_options.announce(std::string("unplugged ") + link + " (" + outcomeName(outcome) + ")");
@@ -78,6 +80,7 @@ void PhoneStation::rebootIntoFirmware() {
 
 Outcome PhoneStation::run() {
   Outcome outcome = Outcome::Stopped;
+  if (!pause(m_options.plugDelay)) return outcome;
   for (unsigned index = 1;; ++index) {
     if (m_stopping.load()) return Outcome::Stopped;
     outcome = runOnePhone(index);

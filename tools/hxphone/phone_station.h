@@ -23,9 +23,15 @@ struct StationOptions {
   unsigned port = 41;
   std::string portsDir;                   // empty: portsDirectory()
   AfterReset afterReset = AfterReset::Gone;
+  std::chrono::milliseconds plugDelay{0};      // before the first phone appears
   std::chrono::milliseconds replugDelay{500};
+  // How long a phone stays after its last answer before it unplugs: after the
+  // watchdog command it is resetting; after a refusal the host can still read
+  // the refusal (a hang-up discards what the host has not read yet).
+  std::chrono::milliseconds resetDelay{200};
+  std::chrono::milliseconds refusalLinger{50};
   std::chrono::milliseconds rebootVisible{300};
-  unsigned phones = 1;                    // fresh: how many phones in all (0: no limit)
+  unsigned phones = 0;                    // fresh: how many phones in all (0: no limit)
   bool controllingTerminal = false;
   std::string dumpPath;                   // NAND dump after each phone ("" = none)
   std::string recordPath;                 // JSON record after each phone ("" = none)

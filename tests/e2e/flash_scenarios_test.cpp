@@ -1,0 +1,241 @@
+// Flashing virtual phones through the real module's exports.
+#include <gtest/gtest.h>
+
+#include "expected_events.h"
+#include "hxphone/nand_preload.h"
+#include "hxphone/verify.h"
+#include "phone_bench.h"
+
+namespace {
+
+using hxtest::PackageFile;
+using hxtest::PluggedPhone;
+
+// The phone's NAND holds exactly the package, as the phone's own verify sees it.
+void expectPhoneHolds(PluggedPhone& phone, const PackageFile& package) {
+  const hxphone::VerifyReport report = hxphone::verifyNand(phone.phone().nand(), package.built());
+  EXPECT_TRUE(report.ok()) << report.text();
+}
+
+class FlashScenario : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  hxtest::PortsDir ports;
+};
+
+TEST_P(FlashScenario, CleanPhoneIsFlashedWithTheExactEventStream) {
+  PackageFile package(pkgbuild::tinySpec(GetParam()));
+  const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].connected);
+  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Reset) << phone.phone().failure();
+  expectPhoneHolds(phone, package);
+  const auto expected = hxtest::expectedSuccessEvents(package.built());
+  EXPECT_EQ(results[0].events, expected) << "got:\n"
+                                         << hxtest::describe(results[0].events) << "expected:\n"
+                                         << hxtest::describe(expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageSizes, FlashScenario, ::testing::Values(2048u, 512u),
+                         [](const auto& param) { return "Page" + std::to_string(param.param); });
+
+}  // namespace
+
+namespace {
+
+using hxflash::HostEvent;
+
+bool sawCountdown(const std::vector<HostEvent>& events) {
+  for (const HostEvent& e : events)
+    if (e.text.rfind("Waiting for Reset", 0) == 0) return true;
+  return false;
+}
+
+// A failed download's events are a prefix of the successful stream: nothing
+// is reported after the failing step, and no countdown.
+void expectFailedPrefix(const std::vector<HostEvent>& events, const pkgbuild::BuiltPackage& package) {
+  const auto full = hxtest::expectedSuccessEvents(package);
+  ASSERT_LE(events.size(), full.size());
+  EXPECT_EQ(events, std::vector<HostEvent>(full.begin(), full.begin() + static_cast<long>(events.size())))
+      << hxtest::describe(events);
+  EXPECT_FALSE(sawCountdown(events));
+}
+
+class FlashFailure : public ::testing::Test {
+ protected:
+  hxtest::PortsDir ports;
+  PackageFile package{pkgbuild::tinySpec(2048)};
+  hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+};
+
+TEST_F(FlashFailure, PackageThatCannotBeDownloadedIsRefusedBeforeAnyAgentByte) {
+  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
+  spec.romInfo.present = false;  // no ROM information: the FS area is unknown
+  PackageFile refused(spec);
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(refused.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].succeeded);
+  EXPECT_EQ(results[0].events, (std::vector<HostEvent>{{16, 0, ""}}));
+  const auto record = phone.phone().record();
+  EXPECT_TRUE(record["commands"].empty()) << record.dump();
+  EXPECT_TRUE(record["blockWrites"].empty());
+  EXPECT_TRUE(record["images"].empty());
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::HostGone);
+}
+
+TEST_F(FlashFailure, PhoneWithoutRomInformationFailsBeforeTheFsImages) {
+  options.faults.noRomInfo = true;
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].succeeded);
+  expectFailedPrefix(results[0].events, package.built());
+  EXPECT_EQ(results[0].events.back(), (HostEvent{2, 0, "Start Write FS Image"}));
+  EXPECT_TRUE(phone.phone().record()["blockWrites"].empty());
+}
+
+TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
+  options.faults.spareExhaustion = true;
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].succeeded);
+  expectFailedPrefix(results[0].events, package.built());
+  // Every spare of the first block's region was tried before giving up.
+  const auto& fs = package.built().layout.fsImages[0];
+  size_t sparesOfRegion = 0;
+  for (const auto& b : fs.reservedBlocks) sparesOfRegion += b.region == fs.mappedBlocks[0].region ? 1 : 0;
+  EXPECT_EQ(phone.phone().record()["blockWrites"].size(), 1 + sparesOfRegion);
+}
+
+TEST_F(FlashFailure, PhoneUnpluggedMidTransferFailsPromptly) {
+  options.faults.unplugAtStep = "nfb";
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].connected);
+  EXPECT_FALSE(results[0].succeeded);
+  expectFailedPrefix(results[0].events, package.built());
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Unplugged);
+  EXPECT_LT(results[0].seconds, 60.0) << "a phone that has gone must not be waited for";
+}
+
+TEST(FlashTogether, TwoPhonesOnTwoPortsAtOnce) {
+  hxtest::PortsDir ports;
+  PackageFile package(pkgbuild::tinySpec(2048));
+  const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  PluggedPhone a(ports, 41, options, hxphone::freshNand(options));
+  PluggedPhone b(ports, 42, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(package.path(), {&a, &b});
+  ASSERT_EQ(results.size(), 2u);
+  const auto expected = hxtest::expectedSuccessEvents(package.built());
+  for (const auto& r : results) {
+    EXPECT_TRUE(r.succeeded) << "COM" << r.comPort;
+    EXPECT_EQ(r.events, expected) << "COM" << r.comPort;
+  }
+  EXPECT_EQ(a.phone().outcome(), hxphone::Outcome::Reset) << a.phone().failure();
+  EXPECT_EQ(b.phone().outcome(), hxphone::Outcome::Reset) << b.phone().failure();
+  expectPhoneHolds(a, package);
+  expectPhoneHolds(b, package);
+}
+
+TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
+  hxtest::PortsDir ports;
+  // Every FS image needs a fresh region-0 spare for its new info block while
+  // the phone's current one is kept: enough spares for that and the bad blocks.
+  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
+  spec.fs[0].reservedPerRegion = 3;
+  PackageFile package(spec);
+  const auto& fs = package.built().layout.fsImages[0];
+  ASSERT_GE(fs.mappedBlocks.size(), 2u);
+  hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  options.factoryBadBlocks = {fs.mappedBlocks[0].block};
+  options.failingBlocks = {fs.mappedBlocks[1].block};
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package.built()));
+  expectPhoneHolds(phone, package);
+  // The first two data blocks went to spares of their own regions.
+  const auto writes = phone.phone().record()["blockWrites"];
+  std::vector<uint32_t> spares;
+  for (const auto& w : writes)
+    if (w["result"] == "ok") spares.push_back(w["block"].get<uint32_t>());
+  auto isSpareOfRegion = [&](uint32_t block, uint32_t region) {
+    for (const auto& r : fs.reservedBlocks)
+      if (r.block == block) return r.region == region;
+    return false;
+  };
+  ASSERT_GE(spares.size(), 2u);
+  EXPECT_TRUE(isSpareOfRegion(spares[0], fs.mappedBlocks[0].region)) << writes.dump();
+  EXPECT_TRUE(isSpareOfRegion(spares[1], fs.mappedBlocks[1].region)) << writes.dump();
+}
+
+// A phone that already holds an older firmware with an FS info block.
+class FlashOverOldFirmware : public ::testing::Test {
+ protected:
+  FlashOverOldFirmware() {
+    spec.fs[0].reservedPerRegion = 3;
+    package = std::make_unique<PackageFile>(spec);
+    options = hxtest::phoneFor(package->built());
+  }
+  hxtest::PortsDir ports;
+  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
+  std::unique_ptr<PackageFile> package;
+  hxphone::PhoneOptions options;
+};
+
+TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLast) {
+  const auto& fs = package->built().layout.fsImages[0];
+  uint32_t spare = 0;
+  for (const auto& r : fs.reservedBlocks)
+    if (r.region == fs.mappedBlocks[1].region && spare == 0) spare = r.block;  // the region's first spare
+  hxphone::PreloadedState state;
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, true, {{1, spare}}, &state);
+  ASSERT_FALSE(state.oldInfoBlocks.empty());
+  PluggedPhone phone(ports, 41, options, std::move(nand));
+  const auto results = hxtest::flashPhones(package->path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
+  expectPhoneHolds(phone, *package);
+
+  const auto record = phone.phone().record();
+  // Data block 1 was written where the phone's remap entry points, never to its bad block.
+  bool wroteSpare = false;
+  for (const auto& w : record["blockWrites"]) {
+    EXPECT_NE(w["block"].get<uint32_t>(), fs.mappedBlocks[1].block) << record["blockWrites"].dump();
+    wroteSpare = wroteSpare || w["block"].get<uint32_t>() == spare;
+  }
+  EXPECT_TRUE(wroteSpare);
+  // No format of the whole FS area; the old info block is formatted after the
+  // first image's new info block was written.
+  const uint32_t blockData = package->built().layout.geometry.blockDataSize;
+  ASSERT_FALSE(record["formats"].empty());
+  for (const auto& f : record["formats"]) EXPECT_EQ(f["blockCount"].get<uint32_t>(), 1u) << record["formats"].dump();
+  EXPECT_EQ(record["formats"][0]["start"].get<uint64_t>(), uint64_t{state.oldInfoBlocks[0]} * blockData);
+}
+
+TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
+  hxphone::PreloadedState state;
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, false, {}, &state);
+  PluggedPhone phone(ports, 41, options, std::move(nand));
+  const auto results = hxtest::flashPhones(package->path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
+  expectPhoneHolds(phone, *package);
+  const auto record = phone.phone().record();
+  const auto& layout = package->built().layout;
+  ASSERT_FALSE(record["formats"].empty());
+  EXPECT_EQ(record["formats"][0]["flags"], nlohmann::json({1, 0, 1}));
+  EXPECT_EQ(record["formats"][0]["start"].get<uint64_t>(), layout.fsFormatAreaStart);
+  EXPECT_EQ(record["formats"][0]["length"].get<uint64_t>(), layout.fsFormatAreaLength);
+}
+
+}  // namespace

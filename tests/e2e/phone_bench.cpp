@@ -1,0 +1,104 @@
+#include "phone_bench.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+namespace hxtest {
+namespace {
+std::atomic<int> g_moduleCopies{0};
+}  // namespace
+
+PluggedPhone::PluggedPhone(PortsDir& ports, uint32_t comPort, hxphone::PhoneOptions options, hxphone::NandModel nand)
+    : m_ports(ports), m_comPort(comPort), m_phone(std::make_unique<hxphone::VirtualPhone>(std::move(options), std::move(nand))) {}
+
+PluggedPhone::~PluggedPhone() {
+  if (m_plugged && !m_finished) {
+    m_phone->stop();
+    finish();
+  }
+}
+
+void PluggedPhone::plug() {
+  m_pty = std::make_unique<PtyPair>();
+  m_ports.plug(m_comPort, m_pty->slavePath());
+  m_phone->start(m_pty->master());
+  m_plugged = true;
+}
+
+hxphone::Outcome PluggedPhone::finish() {
+  const hxphone::Outcome outcome = m_phone->wait();
+  m_ports.unplug(m_comPort);
+  m_pty.reset();  // closing the master is what the host sees as the phone unplugging
+  m_finished = true;
+  return outcome;
+}
+
+hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package) {
+  const pkgbuild::PackageLayout& layout = package.layout;
+  uint32_t lastBlock = 64;
+  for (const pkgbuild::FsImageLayout& fs : layout.fsImages) {
+    for (const auto& b : fs.mappedBlocks) lastBlock = std::max(lastBlock, b.block);
+    for (const auto& b : fs.reservedBlocks) lastBlock = std::max(lastBlock, b.block);
+  }
+  const uint32_t blockData = layout.geometry.blockDataSize;
+  lastBlock = std::max<uint32_t>(lastBlock, static_cast<uint32_t>((layout.fsFormatAreaStart + layout.fsFormatAreaLength) / blockData));
+  lastBlock = std::max<uint32_t>(lastBlock, static_cast<uint32_t>((layout.fsAreaStart + layout.fsAreaLength) / blockData));
+  const uint32_t blocks = lastBlock + 16;
+  hxphone::PhoneOptions options;
+  options.geometry = layout.geometry.pageSize == 512 ? hxphone::NandGeometry::smallPage(blocks)
+                                                      : hxphone::NandGeometry::largePage(blocks);
+  options.nandDevice = layout.geometry.pageSize == 512 ? 0x76 : 0xF1;
+  options.timing.silenceLimit = std::chrono::milliseconds(20000);
+  options.logSink = [](const std::string&) {};
+  return options;
+}
+
+std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, std::vector<PluggedPhone*> phones,
+                                              double timeScale) {
+  // The module reads its package once in its life, and a loaded module stays
+  // loaded: each flash loads its own copy of the module file.
+  const std::string modulePath = packagePath + ".module-" + std::to_string(++g_moduleCopies) + ".so";
+  std::filesystem::copy_file(HXFLASH_DEFAULT_MODULE, modulePath, std::filesystem::copy_options::overwrite_existing);
+  hxflash::FlashOptions options;
+  options.modulePath = modulePath;
+  options.packagePath = packagePath;
+  options.timeScale = timeScale;
+  for (PluggedPhone* p : phones) options.comPorts.push_back(p->comPort());
+  hxflash::FlashRun run(options);
+  auto flashing = std::async(std::launch::async, [&run] { return run.run(); });
+  // The sessions first make sure no earlier phone is still attached; the
+  // phones arrive after that.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (PluggedPhone* p : phones) p->plug();
+  if (flashing.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+    run.abort();
+    for (PluggedPhone* p : phones) p->phone().stop();
+    flashing.wait();
+    throw std::runtime_error("the module did not finish within two minutes");
+  }
+  // Every session has finished: each phone has reset, or has seen its host go.
+  for (PluggedPhone* p : phones) p->finish();
+  return flashing.get();
+}
+
+PackageFile::PackageFile(const pkgbuild::PackageSpec& spec) {
+  char templ[] = "/tmp/hxflash-e2e-XXXXXX";
+  if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp");
+  m_dir = templ;
+  m_path = m_dir + "/Firmware.BIN";
+  m_built = pkgbuild::writePackage(m_path, spec);
+}
+
+PackageFile::~PackageFile() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_dir, ec);
+}
+
+}  // namespace hxtest

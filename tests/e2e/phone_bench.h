@@ -1,0 +1,67 @@
+#pragma once
+// A bench for end-to-end tests: a firmware package on disk, virtual phones
+// plugged into COM ports of a private ports directory, and the real module
+// flashing them through its exports.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "flash_runner.h"
+#include "hxphone/nand_model.h"
+#include "hxphone/phone_options.h"
+#include "hxphone/virtual_phone.h"
+#include "pkgbuild/package_builder.h"
+#include "ports_dir.h"
+#include "pty_pair.h"
+
+namespace hxtest {
+
+// One virtual phone plugged into one COM port: a pty pair whose slave is
+// the port's entry, the phone running on the master.
+class PluggedPhone {
+ public:
+  PluggedPhone(PortsDir& ports, uint32_t comPort, hxphone::PhoneOptions options, hxphone::NandModel nand);
+  ~PluggedPhone();
+
+  // Plugs in and starts the phone.
+  void plug();
+  // Waits for the phone's run to end (it resets after the watchdog command,
+  // or a fault unplugs it), then unplugs it.
+  hxphone::Outcome finish();
+
+  hxphone::VirtualPhone& phone() { return *m_phone; }
+  uint32_t comPort() const { return m_comPort; }
+
+ private:
+  PortsDir& m_ports;
+  uint32_t m_comPort;
+  std::unique_ptr<PtyPair> m_pty;
+  std::unique_ptr<hxphone::VirtualPhone> m_phone;
+  bool m_plugged = false;
+  bool m_finished = false;
+};
+
+// Phone options for a package: geometry, enough blocks for its FS area, a
+// quiet log, and a short patience with a silent host.
+hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package);
+
+// Flashes one phone per entry of `phones` at once through the module, the
+// phones plugged in shortly after the sessions started waiting.
+std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath,
+                                              std::vector<PluggedPhone*> phones, double timeScale = 0.03);
+
+// A package written to a temporary directory, removed with the object.
+class PackageFile {
+ public:
+  explicit PackageFile(const pkgbuild::PackageSpec& spec);
+  ~PackageFile();
+  const std::string& path() const { return m_path; }
+  const pkgbuild::BuiltPackage& built() const { return m_built; }
+
+ private:
+  std::string m_dir;
+  std::string m_path;
+  pkgbuild::BuiltPackage m_built;
+};
+
+}  // namespace hxtest

@@ -1,0 +1,206 @@
+// hxflash demo: a station at work. It writes a sample firmware package,
+// plugs in several virtual phones (hxphone processes, one of them with a
+// factory-bad block and one with a block that fails while programmed),
+// flashes them all at once through the real module, and checks each
+// phone's NAND against the package.
+#include <fmt/core.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands.h"
+#include "event_printer.h"
+#include "flash_runner.h"
+#include "module_loader.h"
+#include "pkgbuild/package_builder.h"
+
+extern char** environ;
+
+namespace hxflash {
+namespace {
+
+constexpr uint32_t kFirstComPort = 40;
+
+struct DemoOptions {
+  int phones = 3;
+  uint32_t pageSize = 2048;
+  std::string dir;
+  std::string module = defaultModulePath();
+  std::string hxphone = HXFLASH_DEFAULT_HXPHONE;
+  double timeScale = 0.05;
+  bool verbose = false;
+};
+
+// A child process; killed if still running when the object goes.
+class Child {
+ public:
+  // `output`: a file that receives the child's standard output (empty: ours).
+  explicit Child(const std::vector<std::string>& argv, const std::string& output = {}) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!output.empty())
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  }
+  ~Child() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      wait();
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // The exit status, or -1 when it did not exit normally.
+  int wait() {
+    if (m_pid <= 0) return m_status;
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m_status;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_status = -1;
+};
+
+std::string phoneFile(const std::string& dir, int phone, const char* suffix) {
+  return fmt::format("{}/phone{}{}", dir, phone, suffix);
+}
+
+uint32_t blocksFor(const pkgbuild::PackageLayout& layout) {
+  uint64_t last = (layout.fsAreaStart + layout.fsAreaLength) / layout.geometry.blockDataSize;
+  last = std::max<uint64_t>(last, (layout.fsFormatAreaStart + layout.fsFormatAreaLength) / layout.geometry.blockDataSize);
+  return static_cast<uint32_t>(last + 32);
+}
+
+int runDemo(const DemoOptions& o) {
+  std::string dir = o.dir;
+  if (dir.empty()) {
+    char templ[] = "/tmp/hxflash-demo-XXXXXX";
+    if (!mkdtemp(templ)) throw std::runtime_error("cannot make a working directory");
+    dir = templ;
+  }
+  std::filesystem::create_directories(dir);
+  // The phones publish their ports in a directory of this demo's own.
+  const std::string portsDir = dir + "/ports";
+  std::filesystem::create_directories(portsDir);
+  std::filesystem::permissions(portsDir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
+  ::setenv("HXFLASH_PORTS_DIR", portsDir.c_str(), 1);
+
+  pkgbuild::PackageSpec spec;
+  spec.pageSize = o.pageSize;
+  spec.blockKiB = pkgbuild::defaultBlockKiB(o.pageSize);
+  const std::string package = dir + "/HX9120_demo.bin";
+  const pkgbuild::BuiltPackage built = pkgbuild::writePackage(package, spec);
+  fmt::print("package   {} ({:.1f} MiB, {} FS images)\n", package, built.bytes.size() / 1048576.0,
+             built.layout.fsImages.size());
+
+  const auto& fs = built.layout.fsImages.at(0);
+  std::vector<std::unique_ptr<Child>> phones;
+  std::vector<uint32_t> ports;
+  for (int i = 0; i < o.phones; ++i) {
+    const uint32_t com = kFirstComPort + static_cast<uint32_t>(i);
+    std::vector<std::string> argv = {o.hxphone, "run", "--port", std::to_string(com),
+                                     "--page-size", std::to_string(o.pageSize),
+                                     "--blocks", std::to_string(blocksFor(built.layout)),
+                                     "--plug-delay-ms", "500",
+                                     "--dump", phoneFile(dir, i + 1, ".nand"),
+                                     "--record", phoneFile(dir, i + 1, ".json"),
+                                     "--no-controlling-terminal"};
+    std::string note = "blank NAND";
+    if (i == 1 && fs.mappedBlocks.size() > 1) {
+      argv.insert(argv.end(), {"--bad-blocks", std::to_string(fs.mappedBlocks[1].block)});
+      note = fmt::format("factory-bad block {}", fs.mappedBlocks[1].block);
+    } else if (i == 2 && fs.mappedBlocks.size() > 2) {
+      argv.insert(argv.end(), {"--failing-blocks", std::to_string(fs.mappedBlocks[2].block)});
+      note = fmt::format("block {} fails when programmed", fs.mappedBlocks[2].block);
+    }
+    phones.push_back(std::make_unique<Child>(argv));
+    ports.push_back(com);
+    fmt::print("phone {}   COM{} ({})\n", i + 1, com, note);
+  }
+  std::fflush(stdout);
+
+  FlashOptions options;
+  options.modulePath = o.module;
+  options.packagePath = package;
+  options.comPorts = ports;
+  options.timeScale = o.timeScale;
+  EventPrinter printer(o.verbose);
+  options.onEvent = [&printer](uint32_t com, const HostEvent& e) { printer.print(com, e); };
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<PhoneResult> results = FlashRun(options).run();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  int failures = 0;
+  fmt::print("\n{:<7} {:<9} {:<9} {}\n", "phone", "flash", "NAND", "");
+  for (size_t i = 0; i < results.size(); ++i) {
+    const int phoneStatus = phones[i]->wait();  // the phone unplugs after its reset
+    const std::string dump = phoneFile(dir, static_cast<int>(i) + 1, ".nand");
+    const std::string report = phoneFile(dir, static_cast<int>(i) + 1, ".verify.txt");
+    Child verify({o.hxphone, "verify", "--package", package, "--dump", dump}, report);
+    const bool verified = verify.wait() == 0;
+    if (!verified) {
+      std::ifstream in(report);
+      std::stringstream text;
+      text << in.rdbuf();
+      fmt::print("{}", text.str());
+    }
+    const bool flashed = results[i].succeeded && phoneStatus == 0;
+    if (!flashed || !verified) ++failures;
+    fmt::print("COM{:<4} {:<9} {:<9}\n", results[i].comPort, flashed ? "flashed" : "FAILED",
+               verified ? "verified" : "WRONG");
+  }
+  fmt::print("\n{} of {} phones flashed and verified in {:.1f} s (reset countdown scaled by {}); files in {}\n",
+             results.size() - static_cast<size_t>(failures), results.size(), seconds, o.timeScale, dir);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void registerDemoCommand(CLI::App& app, int& exitCode) {
+  auto o = std::make_shared<DemoOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "demo", "Flash several virtual phones at once through the module and verify what each phone holds");
+  cmd->add_option("-n,--phones", o->phones, "Virtual phones to flash at once")->check(CLI::Range(1, 16));
+  cmd->add_option("--page-size", o->pageSize, "NAND page size of the package and the phones")
+      ->check(CLI::IsMember({512, 2048}));
+  cmd->add_option("--dir", o->dir, "Working directory for the package, dumps and records (default: a new one in /tmp)");
+  cmd->add_option("--module", o->module, "The plug-in module to load")->check(CLI::ExistingFile);
+  cmd->add_option("--hxphone", o->hxphone, "The virtual phone program")->check(CLI::ExistingFile);
+  cmd->add_option("--time-scale", o->timeScale, "Scale of the module's fixed waits (the 80 s reset countdown)")
+      ->check(CLI::Range(0.0001, 1.0));
+  cmd->add_flag("-v,--verbose", o->verbose, "Show every event the module reports");
+  cmd->callback([o, &exitCode] {
+    try {
+      exitCode = runDemo(*o);
+    } catch (const std::exception& e) {
+      fmt::print(stderr, "hxflash demo: {}\n", e.what());
+      exitCode = 2;
+    }
+  });
+}
+
+}  // namespace hxflash

@@ -1,0 +1,28 @@
+#pragma once
+// Prints what the module reports to the host, one line per event.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "flash_runner.h"
+
+namespace hxflash {
+
+// Prints what the module reports, one line per event; progress is shown at
+// each quarter unless verbose.
+class EventPrinter {
+ public:
+  explicit EventPrinter(bool verbose) : m_verbose(verbose) {}
+
+  void print(uint32_t com, const HostEvent& e);
+
+ private:
+  static bool isQuietCountdown(const std::string& text);
+
+  bool m_verbose;
+  std::mutex m_mutex;
+  std::map<uint32_t, int> m_lastQuarter;
+};
+
+}  // namespace hxflash
