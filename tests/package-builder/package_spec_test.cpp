@@ -103,7 +103,7 @@ TEST(PackageSpec, RefusesWhatCannotBeWritten) {
   };
   const std::vector<pkgbuild::PackageSpec> refused = {
       bad([](auto& s) { s.pageSize = 1024; }),
-      bad([](auto& s) { s.pageSize = 2048; s.blockKiB = 1; }),              // not a whole page
+      bad([](auto& s) { s.pageSize = 2048; s.blockKiB = 1; }),  // not a whole page
       bad([](auto& s) { s.entries.resize(27, pkgbuild::EntrySpec{9, 10}); }),  // 30 entries
       bad([](auto& s) { s.romInfo.offset = s.entries[0].length - 100; }),      // record past the ROM's end
       bad([](auto& s) { s.fs[0].regionCount = 0; }),
@@ -113,6 +113,10 @@ TEST(PackageSpec, RefusesWhatCannotBeWritten) {
       bad([](auto& s) { s.entries.push_back({10, 0, 5}); }),                  // no FS spec 5
       bad([](auto& s) { s.fs[0].volumes[0].blocks = 20000; }),                // remap table beyond one info block
       bad([](auto& s) { s.romInfo.extraAreas.resize(6); }),                   // 8 areas
+      bad([](auto& s) { s.fs[0].reservedPerRegion = 0x80000000u; }),          // regions x spares overflow 32 bits
+      bad([](auto& s) { s.entries[0].length = 0xFFFFFFFFu; s.entries[1].length = 0xFFFF0000u; }),  // > 4 GiB
+      bad([](auto& s) { s.entries[0].tableLength = 1ll << 32; }),
+      bad([](auto& s) { s.romInfo.areaCountOverride = 70000; }),
   };
   for (size_t i = 0; i < refused.size(); ++i) EXPECT_THROW(pkgbuild::build(refused[i]), std::invalid_argument) << i;
   auto max = pkgbuild::tinySpec(512);

@@ -147,6 +147,19 @@ TEST(FsEntries, EmptyVolumeEndsTheSplit) {
   EXPECT_EQ(pkg.layout.fsImages[1].header.mappedCount, 0u);
 }
 
+TEST(FsEntries, CountersEndBeyondOneBlockGivesALongerInfoArea) {
+  auto spec = pkgbuild::tinySpec(512);
+  spec.fs[0].countersEnd = 16 * 1024 + 100;
+  const auto pkg = pkgbuild::build(spec);
+  ASSERT_EQ(pkg.layout.fsEntries[0].infoAreaBlocks, 2u);
+  const auto images = formatreader::Package(pkg.bytes).fsImages();
+  ASSERT_EQ(images.size(), pkg.layout.fsImages.size());
+  for (size_t k = 0; k < images.size(); ++k) {
+    EXPECT_EQ(pkg.layout.fsImages[k].infoAreaFileOffsets.size(), 2u);
+    EXPECT_TRUE(images[k] == pkg.fsImage(k)) << k;
+  }
+}
+
 TEST(FsEntries, MoreThanFourImagesAndAddresses) {
   auto spec = pkgbuild::tinySpec(512);
   spec.fs[0].volumes.resize(5, pkgbuild::FsVolumeSpec{1});

@@ -89,14 +89,14 @@ void registerMakePackageCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--from-desc", opts->fromDesc, "build from a description (JSON) instead of the options");
   cmd->add_option("--page-size", opts->pageSize, "NAND page size")->check(CLI::IsMember({512, 2048}));
   cmd->add_option("--block-kib", opts->blockKiB, "block size in KiB (default 16 for 512-byte pages, 128 for 2048)");
-  cmd->add_option("--rom-mib", opts->romMiB, "primary ROM size in MiB")->check(CLI::Range(0.001, 3500.0));
+  cmd->add_option("--rom-mib", opts->romMiB, "primary ROM size in MiB")->check(CLI::Range(0.01, 3500.0));
   cmd->add_option("--secondary-rom-kib", opts->secondaryRomKiB, "secondary ROM size in KiB")
       ->check(CLI::Range(0.0, 1048576.0));
   cmd->add_option("--fs-volumes", opts->volumes, "FS volumes")->check(CLI::Range(1, 8));
   cmd->add_option("--fs-volume-blocks", opts->volumeBlocks, "blocks per FS volume")->check(CLI::Range(0, 1 << 20));
   cmd->add_option("--fs-version", opts->fsVersion, "FsHeader version (5.2.0 splits the entry per volume)");
   cmd->add_option("--regions", opts->regions, "region tags of the FS mapping")->check(CLI::Range(1, 8));
-  cmd->add_option("--reserved-per-region", opts->reservedPerRegion, "reserved blocks per region")
+  cmd->add_option("--reserved-per-region", opts->reservedPerRegion, "reserved blocks per region (region 0 needs 2 for the info block of a second FS image)")
       ->check(CLI::Range(0, 4096));
   cmd->add_option("--seed", opts->seed, "content seed");
   cmd->add_flag("--tiny", opts->tiny, "a package of a few blocks (ignores the size options)");

@@ -37,9 +37,10 @@ FsPlan placeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t firstBloc
     next += volumeNandBlocks(g, v);
   }
   p.spanBlocks = static_cast<uint32_t>(next - p.volumeBlock[0]);
+  const uint64_t reserved = uint64_t{fs.regionCount} * fs.reservedPerRegion;
+  if (next + reserved >= (1u << 24)) refuse("FS blocks beyond 2^24");
   p.infoAreaBlock = static_cast<uint32_t>(next);
-  p.reservedCount = fs.regionCount * fs.reservedPerRegion;
-  if (next + p.reservedCount >= (1u << 24)) refuse("FS blocks beyond 2^24");
+  p.reservedCount = static_cast<uint32_t>(reserved);
   return p;
 }
 
@@ -74,6 +75,12 @@ void describeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t fsAreaBl
   f.version = fs.version;
 }
 
+void checkRomInfo(const RomInfoSpec& ri) {
+  if (ri.areaCountOverride < -1 || ri.areaCountOverride > 0xFFFF) refuse("areaCountOverride outside -1..65535");
+  if (ri.fsAreaLengthOverride < -1 || ri.fsAreaLengthOverride > 0xFFFFFFFFll)
+    refuse("fsAreaLengthOverride outside -1..0xFFFFFFFF");
+}
+
 }  // namespace
 
 uint32_t blocksFor(const Geometry& g, uint64_t bytes) {
@@ -81,6 +88,7 @@ uint32_t blocksFor(const Geometry& g, uint64_t bytes) {
 }
 
 Plan planPackage(const PackageSpec& spec) {
+  checkRomInfo(spec.romInfo);
   Plan plan;
   plan.g = geometryFor(spec.pageSize, spec.blockKiB ? spec.blockKiB : defaultBlockKiB(spec.pageSize));
   const Geometry& g = plan.g;
@@ -93,6 +101,8 @@ Plan planPackage(const PackageSpec& spec) {
   // NAND: the ROM images from block 2, then the FS area.
   const uint64_t romBytes = uint64_t{lastLengthOfType(spec, 4)} + kSecondaryRomGap + lastLengthOfType(spec, 5);
   plan.romNandBlocks = blocksFor(g, romBytes);
+  if ((uint64_t{kRomNandStartBlock} + plan.romNandBlocks) * g.blockDataSize > 0xFFFFFFFFull)
+    refuse("the ROM images reach beyond 4 GiB of NAND");
   const uint64_t fsStart = spec.fsAreaStartBlock ? spec.fsAreaStartBlock
                                                  : uint64_t{kRomNandStartBlock} + plan.romNandBlocks + spec.romSpareBlocks;
   if (fsStart >= (1u << 24)) refuse("FS area start beyond 2^24 blocks");
@@ -112,6 +122,7 @@ Plan planPackage(const PackageSpec& spec) {
   uint64_t total = plan.bootloaderAreaBlocks + plan.extBlocks + 1;
   for (const EntrySpec& e : spec.entries) {
     if (e.type > 255) refuse("entry type above 255");
+    if (e.tableLength < -1 || e.tableLength > 0xFFFFFFFFll) refuse("tableLength outside -1..0xFFFFFFFF");
     uint32_t blocks = 0;
     if (e.type == 10) {
       if (e.fs >= plan.fs.size()) refuse("FS entry names FS spec " + std::to_string(e.fs) + " that does not exist");
@@ -123,7 +134,7 @@ Plan planPackage(const PackageSpec& spec) {
     total += blocks;
   }
   plan.totalBlocks = total;
-  if (total * g.rawBlockSize > (uint64_t{1} << 34)) refuse("package larger than 16 GiB");
+  if (total * g.rawBlockSize > 0xFFFFFFFFull) refuse("package larger than 4 GiB");
   return plan;
 }
 

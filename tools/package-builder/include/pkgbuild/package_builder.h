@@ -48,7 +48,8 @@ struct BuiltPackage {
 
 // Builds the package. Throws std::invalid_argument when the spec cannot be
 // written as described (unknown page size, a record that does not fit in its
-// image, more than 29 entries, an FS area too large for one info block...).
+// image, more than 29 entries, an FS area too large for one info block, a
+// package above 4 GiB...). Nothing is allocated before the spec is checked.
 BuiltPackage build(const PackageSpec& spec);
 
 // Writes the package to `path` and its description to `<path>.desc.json`.
