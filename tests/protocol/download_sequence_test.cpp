@@ -85,26 +85,26 @@ TEST(RunDownload, StepsInOrderWithTheirLogLines) {
   // No FS images to write, or only empty FS image records: both go from the
   // NFB images straight to the watchdog.
   for (uint32_t fsImages : {0u, 4u}) {
-  const TestPackage package;
-  ScriptedLink link;
-  scriptUpToNfb(link, true);
-  link.reply({0x5A, 0x5A, 0x5A, 0x5A, 0x5A});  // NFB final checks
-  link.reply({0x00});                          // the watchdog answer is not looked at
-  int rc = -1;
-  const std::string log = run(link, package.inputs(fsImages), &rc);
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(log,
-            "Connecting to DA...\n"
-            "Bootloader shared data (type = 10000) is read\n"
-            "Bootloader shared data (type = 10001) is read\n"
-            "Failed to read bootloader shared data (type = 10002)\n"
-            "Bootloader shared data (type = 10003) is read\n"
-            "Write Boot loader...\n"
-            "Send NAND Image List...\n"
-            "Write NFB images...\n"
-            "..Enable Watch Dog...\n");
-  EXPECT_EQ(link.unread(), 0u);
-  EXPECT_EQ(std::vector<uint8_t>(link.sent.end() - 3, link.sent.end()), (std::vector<uint8_t>{0xDB, 0x00, 0x40}));
+    const TestPackage package;
+    ScriptedLink link;
+    scriptUpToNfb(link, true);
+    link.reply({0x5A, 0x5A, 0x5A, 0x5A, 0x5A});  // NFB final checks
+    link.reply({0x00});                          // the watchdog answer is not looked at
+    int rc = -1;
+    const std::string log = run(link, package.inputs(fsImages), &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(log,
+              "Connecting to DA...\n"
+              "Bootloader shared data (type = 10000) is read\n"
+              "Bootloader shared data (type = 10001) is read\n"
+              "Failed to read bootloader shared data (type = 10002)\n"
+              "Bootloader shared data (type = 10003) is read\n"
+              "Write Boot loader...\n"
+              "Send NAND Image List...\n"
+              "Write NFB images...\n"
+              "..Enable Watch Dog...\n");
+    EXPECT_EQ(link.unread(), 0u);
+    EXPECT_EQ(std::vector<uint8_t>(link.sent.end() - 3, link.sent.end()), (std::vector<uint8_t>{0xDB, 0x00, 0x40}));
   }
 }
 
