@@ -26,7 +26,8 @@ bool startsStep(const std::string& text) {
 }  // namespace
 
 void DownloadWindow::mark(const std::string& name) {
-  m_marks.push_back({name, std::chrono::steady_clock::now(), processCpuSeconds()});
+  const ProcessUsage usage = processUsage();
+  m_marks.push_back({name, std::chrono::steady_clock::now(), usage.cpuSeconds, usage.waits});
 }
 
 void DownloadWindow::onEvent(const hxflash::HostEvent& event) {
@@ -63,7 +64,8 @@ DownloadWindow::Span DownloadWindow::untilCountdown(const std::string& from) con
   const auto first = std::find_if(m_marks.begin(), m_marks.end(), [&](const StepMark& m) { return m.name == from; });
   if (first == m_marks.end()) return {};
   const StepMark& last = m_marks.back();
-  return {std::chrono::duration<double>(last.when - first->when).count(), last.cpuSeconds - first->cpuSeconds};
+  return {std::chrono::duration<double>(last.when - first->when).count(), last.cpuSeconds - first->cpuSeconds,
+          last.waits - first->waits};
 }
 
 }  // namespace hxbench

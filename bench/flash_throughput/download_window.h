@@ -18,6 +18,7 @@ struct StepMark {
   std::string name;
   std::chrono::steady_clock::time_point when;
   double cpuSeconds = 0;
+  long waits = 0;  // the process's voluntary context switches so far
 };
 
 class DownloadWindow {
@@ -32,6 +33,7 @@ class DownloadWindow {
   struct Span {
     double seconds = 0;
     double cpuSeconds = 0;
+    long waits = 0;
   };
   // From the first mark named `from` to the countdown; zero when either is missing.
   Span untilCountdown(const std::string& from) const;

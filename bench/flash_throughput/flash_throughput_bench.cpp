@@ -3,7 +3,7 @@
 // pair moving the same number of bytes. The phone is an hxphone process of its
 // own, so this process's CPU time is the host's alone.
 //
-// Each of three rounds flashes a fresh phone and checks its NAND with
+// Each round (three by default) flashes a fresh phone and checks its NAND with
 // `hxphone verify`. Download is timed up to the first "Waiting for Reset"
 // report, so the reset countdown is not counted; the throughput counts from
 // "Start Write Bootloader" on, since the agent connection before it holds fixed
@@ -16,7 +16,7 @@
 //   host-cpu-ms-per-mib Y      (host user+system CPU during the transfer per MiB of images sent)
 // both the median of the rounds.
 //
-//   bench_flash_throughput [--mib N] [--keep]
+//   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -43,7 +43,6 @@ constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
 constexpr size_t kRawChunk = 4096;
 constexpr int kRawRounds = 3;
-constexpr int kFlashRounds = 3;
 // Before it the agent connection runs, with fixed waits of the module clock.
 constexpr const char* kTransferStart = "Start Write Bootloader";
 // The reset countdown (and the module's other fixed waits) scaled down; the
@@ -55,7 +54,9 @@ constexpr int kPlugDelayMs = 2500;
 
 struct BenchOptions {
   uint64_t packageMiB = 64;
-  bool keep = false;
+  int rounds = 3;
+  std::string module = HX_BENCH_MODULE;  // another build of the module, to compare
+  bool keep = false;  // keep the package, the module copies and the logs
 };
 
 BenchOptions parseArguments(int argc, char** argv) {
@@ -65,10 +66,15 @@ BenchOptions parseArguments(int argc, char** argv) {
     if (a == "--mib" && i + 1 < argc) {
       o.packageMiB = std::strtoull(argv[++i], nullptr, 10);
       if (o.packageMiB < 1 || o.packageMiB > 1024) throw std::invalid_argument("--mib takes 1..1024");
+    } else if (a == "--rounds" && i + 1 < argc) {
+      o.rounds = std::atoi(argv[++i]);
+      if (o.rounds < 1 || o.rounds > 20) throw std::invalid_argument("--rounds takes 1..20");
+    } else if (a == "--module" && i + 1 < argc) {
+      o.module = argv[++i];
     } else if (a == "--keep") {
       o.keep = true;
     } else {
-      throw std::invalid_argument("usage: bench_flash_throughput [--mib N] [--keep]");
+      throw std::invalid_argument("usage: bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]");
     }
   }
   return o;
@@ -145,9 +151,9 @@ bool verifyPhone(const std::string& dir, const std::string& package, const std::
 // Flashes one fresh phone. The module reads its package once in its life and
 // stays loaded, so each round loads its own copy of the module file.
 void flashOnePhone(int round, const std::string& dir, const std::string& package,
-                   const pkgbuild::PackageLayout& layout, FlashRound& outcome) {
+                   const pkgbuild::PackageLayout& layout, const BenchOptions& o, FlashRound& outcome) {
   const std::string module = dir + "/module-" + std::to_string(round) + ".so";
-  std::filesystem::copy_file(HX_BENCH_MODULE, module, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(o.module, module, std::filesystem::copy_options::overwrite_existing);
   const std::string dump = dir + "/phone.nand";
   hxbench::ChildProcess phone({HX_BENCH_HXPHONE, "run", "--port", std::to_string(kComPort), "--page-size",
                                std::to_string(kPageSize), "--blocks", std::to_string(phoneBlocks(layout)),
@@ -171,7 +177,7 @@ void flashOnePhone(int round, const std::string& dir, const std::string& package
                      verifyPhone(dir, package, dump);
   std::error_code ec;
   std::filesystem::remove(dump, ec);
-  std::filesystem::remove(module, ec);
+  if (!o.keep) std::filesystem::remove(module, ec);
 }
 
 double mib(uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
@@ -205,7 +211,7 @@ int runBench(const BenchOptions& o) {
               layout.fsImages.size(), mib(sent));
 
   std::vector<double> rates, rawRates, ratios, cpuPerMiB;
-  for (int round = 1; round <= kFlashRounds; ++round) {
+  for (int round = 1; round <= o.rounds; ++round) {
     // The baseline right before each flash, so that both see the same machine.
     const hxbench::RawPtyRun raw = rawPtyBaseline(sent);
     rawRates.push_back(mib(sent) / raw.seconds);
@@ -214,7 +220,7 @@ int runBench(const BenchOptions& o) {
     std::fflush(stdout);
 
     FlashRound flash;
-    flashOnePhone(round, dir, package, layout, flash);
+    flashOnePhone(round, dir, package, layout, o, flash);
     if (!flash.verified) {
       std::fprintf(stderr, "flash %d failed (download %s, phone exit %d, NAND not verified); files in %s\n", round,
                    flash.succeeded ? "succeeded" : "failed", flash.phoneStatus, dir.c_str());
@@ -226,9 +232,9 @@ int runBench(const BenchOptions& o) {
     ratios.push_back(rates.back() / rawRates.back());
     cpuPerMiB.push_back(transfer.cpuSeconds * 1000 / mib(sent));
     std::printf("round %d flash: Download %.3f s (host cpu %.3f s), of which the images %.3f s = %.2f MiB/s, "
-                "host cpu %.3f s = %.2f ms per MiB; NAND verified\n",
+                "host cpu %.3f s = %.2f ms per MiB, %.0f host waits per MiB; NAND verified\n",
                 round, download.seconds, download.cpuSeconds, transfer.seconds, rates.back(), transfer.cpuSeconds,
-                cpuPerMiB.back());
+                cpuPerMiB.back(), static_cast<double>(transfer.waits) / mib(sent));
     printSteps(flash.window.marks());
     std::fflush(stdout);
   }
@@ -238,7 +244,7 @@ int runBench(const BenchOptions& o) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
-  std::printf("medians of %d rounds: flash %.2f MiB/s, raw pty %.1f MiB/s\n", kFlashRounds, median(rates),
+  std::printf("medians of %d rounds: flash %.2f MiB/s, raw pty %.1f MiB/s\n", o.rounds, median(rates),
               median(rawRates));
   std::printf("flash-throughput-ratio %.4f\n", median(ratios));
   std::printf("host-cpu-ms-per-mib %.2f\n", median(cpuPerMiB));

@@ -2,8 +2,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "serial/serial_link.h"
 #include "serial/tty_posix.h"
@@ -20,8 +23,17 @@ int msUntil(Clock::time_point end) {
   return left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
 }
 
+// What one attempt to take bytes from the device gave.
+enum class Intake { Bytes, Empty, Failed };
+
 // The descriptor is non-blocking; every wait is a poll() against a deadline of
 // n + the time-out constant, as the link's time-outs are defined.
+//
+// Reads take whatever the device holds, up to a small receive buffer, so that
+// an answer and the fields after it (an acknowledgement and a sum, say) cost
+// one system call; later reads are served from that buffer first. A read that
+// follows a write waits before it reads: the answer cannot be there yet, and an
+// empty read of a tty is not free.
 class SerialLink final : public Link {
  public:
   explicit SerialLink(int fd) : m_fd(fd) {}
@@ -29,6 +41,7 @@ class SerialLink final : public Link {
 
   int write(const uint8_t* bytes, size_t n) override {
     const auto end = Clock::now() + std::chrono::milliseconds(n + m_writeMs);
+    m_replyAwaited = true;
     size_t done = 0;
     while (done < n) {
       const ssize_t w = ::write(m_fd, bytes + done, n - done);
@@ -49,21 +62,20 @@ class SerialLink final : public Link {
   }
 
   int read(uint8_t* dest, size_t n, size_t* got) override {
-    *got = 0;
-    if (n == 0) return kLinkOk;
+    *got = takeBuffered(dest, n);
+    if (*got == n) return kLinkOk;
     const auto end = Clock::now() + std::chrono::milliseconds(n + m_readMs);
+    bool waitFirst = m_replyAwaited && *got == 0;
     while (*got < n) {
-      const ssize_t r = ::read(m_fd, dest + *got, n - *got);
-      if (r > 0) {
-        *got += static_cast<size_t>(r);
-        continue;
+      if (!waitFirst) {
+        const Intake in = takeFromDevice(dest, n, got);
+        if (in == Intake::Bytes) continue;
+        if (in == Intake::Failed) return kLinkFailed;
       }
-      if (r == 0) return kLinkFailed;  // the other side hung up
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) return kLinkFailed;
-      pollfd p{m_fd, POLLIN, 0};
+      waitFirst = false;
       const int wait = msUntil(end);
       if (wait == 0) break;
+      pollfd p{m_fd, POLLIN, 0};
       const int pr = ::poll(&p, 1, wait);
       if (pr < 0 && errno == EINTR) continue;
       if (pr < 0) return kLinkFailed;
@@ -80,6 +92,39 @@ class SerialLink final : public Link {
   }
 
  private:
+  // Moves up to n buffered bytes to dest; returns how many.
+  size_t takeBuffered(uint8_t* dest, size_t n) {
+    const size_t count = std::min(n, m_end - m_begin);
+    if (count == 0) return 0;
+    std::memcpy(dest, m_buffer.data() + m_begin, count);
+    m_begin += count;
+    if (m_begin == m_end) m_begin = m_end = 0;
+    return count;
+  }
+
+  // One read of the device for the rest of dest (*got of n placed so far): a
+  // large rest straight into dest, a small one through the receive buffer, which
+  // keeps what comes beyond it. A hang-up (end of file) or a device error fails.
+  Intake takeFromDevice(uint8_t* dest, size_t n, size_t* got) {
+    const size_t want = n - *got;
+    const bool direct = want >= m_buffer.size();
+    const ssize_t r = direct ? ::read(m_fd, dest + *got, want) : ::read(m_fd, m_buffer.data(), m_buffer.size());
+    if (r > 0) {
+      m_replyAwaited = false;
+      if (direct) {
+        *got += static_cast<size_t>(r);
+      } else {
+        m_begin = 0;
+        m_end = static_cast<size_t>(r);
+        *got += takeBuffered(dest + *got, want);
+      }
+      return Intake::Bytes;
+    }
+    if (r == 0) return Intake::Failed;  // the other side hung up
+    if (errno == EINTR || errno == EAGAIN) return Intake::Empty;
+    return Intake::Failed;
+  }
+
   // Returns once the driver has sent what was written, within the write's deadline.
   int drain(Clock::time_point end) {
     for (;;) {
@@ -93,6 +138,10 @@ class SerialLink final : public Link {
   int m_fd;
   uint32_t m_readMs = 20;
   uint32_t m_writeMs = 5000;
+  bool m_replyAwaited = false;  // a write came after the last bytes received
+  std::array<uint8_t, 4096> m_buffer{};
+  size_t m_begin = 0;  // the unread bytes are m_buffer[m_begin, m_end)
+  size_t m_end = 0;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "ports_dir.h"
 #include "pty_pair.h"
@@ -99,6 +100,26 @@ TEST_F(SerialLinkTest, PortIsExclusiveWhileOpen) {
   EXPECT_NE(why.find("in use"), std::string::npos) << why;
   link.reset();
   EXPECT_NE(hx::openSerialLink(kCom, 19200, &why), nullptr) << why;
+}
+
+TEST_F(SerialLinkTest, BytesThatArriveTogetherAreHandedOutInOrderAcrossReadsAndWrites) {
+  // An answer byte, a block larger than any receive buffer, and a sum, sent at once.
+  std::vector<uint8_t> sent{0x69};
+  for (int i = 0; i < 6000; ++i) sent.push_back(static_cast<uint8_t>(i * 7 + 3));
+  sent.insert(sent.end(), {0x12, 0x34});
+  pty.send(sent);
+  uint8_t first = 0;
+  ASSERT_EQ(hx::readU8(*link, &first), 0);
+  EXPECT_EQ(first, 0x69);
+  ASSERT_EQ(hx::writeU8(*link, 0x5A), 0);  // a write between reads loses nothing received
+  EXPECT_EQ(pty.receive(1), std::vector<uint8_t>{0x5A});
+  std::vector<uint8_t> block(6000);
+  ASSERT_EQ(hx::readExact(*link, block.data(), block.size()), 0);
+  EXPECT_EQ(block, std::vector<uint8_t>(sent.begin() + 1, sent.end() - 2));
+  uint16_t sum = 0;
+  ASSERT_EQ(hx::readU16(*link, &sum), 0);
+  EXPECT_EQ(sum, 0x1234);
+  EXPECT_EQ(hx::readU8(*link, &first), 1);  // nothing more
 }
 
 }  // namespace
