@@ -1,0 +1,48 @@
+#pragma once
+// Watches one session's reports and notes, at each step of the download, the
+// wall time and the host process's CPU time: from the connection report
+// (Download begins right after it) to the first "Waiting for Reset" report
+// (the download is over; the reset countdown begins). The agent connection
+// includes fixed waits of the module clock (scaled in this run), so the
+// transfer of the images is timed from "Start Write Bootloader" on.
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "flash_runner.h"
+
+namespace hxbench {
+
+struct StepMark {
+  std::string name;
+  std::chrono::steady_clock::time_point when;
+  double cpuSeconds = 0;
+};
+
+class DownloadWindow {
+ public:
+  // Called for every report of the session (from its thread).
+  void onEvent(const hxflash::HostEvent& event);
+
+  // The marks in order: "connected", the steps of the download, "countdown".
+  std::vector<StepMark> marks() const;
+  bool complete() const;  // both ends were seen
+
+  struct Span {
+    double seconds = 0;
+    double cpuSeconds = 0;
+  };
+  // From the first mark named `from` to the countdown; zero when either is missing.
+  Span untilCountdown(const std::string& from) const;
+
+ private:
+  void mark(const std::string& name);
+
+  mutable std::mutex m_mutex;
+  std::vector<StepMark> m_marks;
+  bool m_started = false;
+  bool m_ended = false;
+};
+
+}  // namespace hxbench
