@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "event_recorder.h"
+#include "hxphone/nand_preload.h"
 #include "hxphone/verify.h"
 #include "hxphone/virtual_phone.h"
 #include "pkgbuild/package_builder.h"
@@ -64,10 +65,13 @@ class SocketLink : public Link {
   uint32_t m_readMs = 20;
 };
 
+enum class Preload { Blank, SameVersion, OtherVersion };
+
 struct Scenario {
   const char* name;
   uint32_t pageSize;
   bool badBlocks;
+  Preload preload = Preload::Blank;
 };
 
 class PhoneDownload : public testing::TestWithParam<Scenario> {};
@@ -100,7 +104,20 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
     options.factoryBadBlocks = {mapped[1].block};
     options.failingBlocks = {mapped[0].block};
   }
-  hxphone::VirtualPhone phone(options, hxphone::freshNand(options));
+  hxphone::PreloadedState preloaded;
+  std::vector<hxphone::PreloadRemap> remaps;
+  if (s.preload == Preload::SameVersion) {
+    const auto& fs0 = built.layout.fsImages[0];
+    for (const auto& spare : fs0.reservedBlocks)
+      if (spare.region == fs0.mappedBlocks[0].region) {
+        remaps.push_back({0, spare.block});
+        break;
+      }
+  }
+  hxphone::VirtualPhone phone(options, s.preload == Preload::Blank
+                                           ? hxphone::freshNand(options)
+                                           : hxphone::preloadOlderFirmware(options, spec, s.preload == Preload::SameVersion,
+                                                                           remaps, &preloaded));
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   phone.start(fds[1]);
@@ -123,6 +140,10 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   EXPECT_EQ(download, 0);
   EXPECT_EQ(outcome, hxphone::Outcome::Reset) << phone.failure();
   const hxphone::VerifyReport report = hxphone::verifyNand(phone.nand(), built);
+  // Verify also finds exactly one info block per info area: the old ones erased.
+  if (s.preload != Preload::Blank) {
+    EXPECT_FALSE(preloaded.oldInfoBlocks.empty());
+  }
   EXPECT_TRUE(report.ok()) << report.text();
   ASSERT_FALSE(events.events.empty());
   EXPECT_EQ(events.events.back().text, "");  // the last FS image's progress 100
@@ -131,7 +152,9 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(Geometries, PhoneDownload,
                          testing::Values(Scenario{"large", 2048, false}, Scenario{"small", 512, false},
-                                         Scenario{"largeBad", 2048, true}, Scenario{"smallBad", 512, true}),
+                                         Scenario{"largeBad", 2048, true}, Scenario{"smallBad", 512, true},
+                                         Scenario{"sameVersion", 2048, true, Preload::SameVersion},
+                                         Scenario{"otherVersion", 512, false, Preload::OtherVersion}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
