@@ -81,10 +81,10 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("hx-phone-download-" + std::to_string(::getpid()) + "-" + s.name + ".bin"))
                                .string();
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(s.pageSize);
+  pkgbuild::PackageSpec description = pkgbuild::tinySpec(s.pageSize);
   // Room for a replaced data block and the info block's rotation in every region.
-  for (pkgbuild::FsEntrySpec& fs : spec.fs) fs.reservedPerRegion = 4;
-  const pkgbuild::BuiltPackage built = pkgbuild::writePackage(path, spec);
+  for (pkgbuild::FsEntrySpec& fs : description.fs) fs.reservedPerRegion = 4;
+  const pkgbuild::BuiltPackage built = pkgbuild::writePackage(path, description);
 
   PackageRecords records;
   testing::internal::CaptureStdout();
@@ -116,7 +116,7 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   }
   hxphone::VirtualPhone phone(options, s.preload == Preload::Blank
                                            ? hxphone::freshNand(options)
-                                           : hxphone::preloadOlderFirmware(options, spec, s.preload == Preload::SameVersion,
+                                           : hxphone::preloadOlderFirmware(options, description, s.preload == Preload::SameVersion,
                                                                            remaps, &preloaded));
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
