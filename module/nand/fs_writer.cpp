@@ -132,16 +132,19 @@ int applyPhoneHistory(FsWrite& w) {
     if (!entry) return kFsDoesNotFit;
     if (*entry != 0) w.table.setBlockAt(i, uint32_t{*entry} + w.base);
   }
-  try {
-    for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
-      const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
-      if (!counter) return kFsDoesNotFit;
-      if (*counter == 0) continue;
-      const uint64_t next = uint64_t{*counter} + w.base;
+  for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
+    const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
+    if (!counter) return kFsDoesNotFit;
+    if (*counter == 0) continue;
+    const uint64_t next = uint64_t{*counter} + w.base;
+    // A region whose spares the phone has all used is no failure until one
+    // of its blocks turns out bad and needs a spare.
+    try {
       while (w.table.peekReserved(region) < next) w.table.takeReserved(region);
+    } catch (const BlockMappingTable::RunOutOfReservedBlocks&) {
+    } catch (...) {
+      return kFsSparesExhausted;
     }
-  } catch (...) {
-    return kFsSparesExhausted;
   }
   return 0;
 }

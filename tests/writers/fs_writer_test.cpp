@@ -193,6 +193,26 @@ TEST(WriteFsImage, RunningOutOfSparesIs3051) {
   EXPECT_TRUE(phone.nand.logOf("block 199").empty());
 }
 
+TEST(WriteFsImage, RegionWithAllSparesUsedFailsOnlyWhenOneIsNeeded) {
+  // The phone has used both region-1 spares (160, 161): its counter is past them.
+  FsImagePlan phoneInfo = defaultPlan();
+  phoneInfo.remaps = {{2, 60}, {4, 61}};  // data blocks 1 and 3 live in 160 and 161
+  phoneInfo.counters[1] = 62;
+  {
+    Phone phone;
+    phone.holdInfoBlock(199, phoneInfo);
+    ASSERT_EQ(write(phone, buildFsImage(defaultPlan())).result, 0);
+    EXPECT_EQ(phone.nand.rawOf(160), dataBlockRaw(defaultPlan(), 1, 32));
+    EXPECT_EQ(phone.nand.rawOf(161), dataBlockRaw(defaultPlan(), 3, 32));
+  }
+  {
+    Phone phone;
+    phone.holdInfoBlock(199, phoneInfo);
+    phone.nand.failOnProgram = {160};  // a region-1 block goes bad: no spare is left for it
+    EXPECT_EQ(write(phone, buildFsImage(defaultPlan())).result, kFsSparesExhausted);
+  }
+}
+
 TEST(WriteFsImage, PhoneWithoutRomInfoIs1024) {
   Phone phone;
   phone.nand.raw(2).assign(phone.nand.rawBlockSize(), 0xFF);
