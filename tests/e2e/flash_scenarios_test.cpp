@@ -23,7 +23,7 @@ class FlashScenario : public ::testing::TestWithParam<uint32_t> {
 };
 
 TEST_P(FlashScenario, CleanPhoneIsFlashedWithTheExactEventStream) {
-  PackageFile package(pkgbuild::tinySpec(GetParam()));
+  PackageFile package(pkgbuild::tinyRecipe(GetParam()));
   const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
 
@@ -67,14 +67,14 @@ void expectFailedPrefix(const std::vector<HostEvent>& events, const pkgbuild::Bu
 class FlashFailure : public ::testing::Test {
  protected:
   hxtest::PortsDir ports;
-  PackageFile package{pkgbuild::tinySpec(2048)};
+  PackageFile package{pkgbuild::tinyRecipe(2048)};
   hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
 };
 
 TEST_F(FlashFailure, PackageThatCannotBeDownloadedIsRefusedBeforeAnyAgentByte) {
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
-  spec.romInfo.present = false;  // no ROM information: the FS area is unknown
-  PackageFile refused(spec);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  recipe.romInfo.present = false;  // no ROM information: the FS area is unknown
+  PackageFile refused(recipe);
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
   const auto results = hxtest::flashPhones(refused.path(), {&phone});
   ASSERT_EQ(results.size(), 1u);
@@ -126,7 +126,7 @@ TEST_F(FlashFailure, PhoneUnpluggedMidTransferFailsPromptly) {
 
 TEST(FlashTogether, TwoPhonesOnTwoPortsAtOnce) {
   hxtest::PortsDir ports;
-  PackageFile package(pkgbuild::tinySpec(2048));
+  PackageFile package(pkgbuild::tinyRecipe(2048));
   const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   PluggedPhone a(ports, 41, options, hxphone::freshNand(options));
   PluggedPhone b(ports, 42, options, hxphone::freshNand(options));
@@ -147,9 +147,9 @@ TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
   hxtest::PortsDir ports;
   // Every FS image needs a fresh region-0 spare for its new info block while
   // the phone's current one is kept: enough spares for that and the bad blocks.
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].reservedPerRegion = 3;
-  PackageFile package(spec);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].reservedPerRegion = 3;
+  PackageFile package(recipe);
   const auto& fs = package.built().layout.fsImages[0];
   ASSERT_GE(fs.mappedBlocks.size(), 2u);
   hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
@@ -180,12 +180,12 @@ TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
 class FlashOverOldFirmware : public ::testing::Test {
  protected:
   FlashOverOldFirmware() {
-    spec.fs[0].reservedPerRegion = 3;
-    package = std::make_unique<PackageFile>(spec);
+    recipe.fs[0].reservedPerRegion = 3;
+    package = std::make_unique<PackageFile>(recipe);
     options = hxtest::phoneFor(package->built());
   }
   hxtest::PortsDir ports;
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
   std::unique_ptr<PackageFile> package;
   hxphone::PhoneOptions options;
 };
@@ -196,7 +196,7 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
   for (const auto& r : fs.reservedBlocks)
     if (r.region == fs.mappedBlocks[1].region && spare == 0) spare = r.block;  // the region's first spare
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, true, {{1, spare}}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, true, {{1, spare}}, &state);
   ASSERT_FALSE(state.oldInfoBlocks.empty());
   PluggedPhone phone(ports, 41, options, std::move(nand));
   const auto results = hxtest::flashPhones(package->path(), {&phone});
@@ -223,7 +223,7 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
 
 TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, false, {}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, false, {}, &state);
   PluggedPhone phone(ports, 41, options, std::move(nand));
   const auto results = hxtest::flashPhones(package->path(), {&phone});
   ASSERT_EQ(results.size(), 1u);

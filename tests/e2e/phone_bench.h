@@ -53,7 +53,7 @@ std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath,
 // A package written to a temporary directory, removed with the object.
 class PackageFile {
  public:
-  explicit PackageFile(const pkgbuild::PackageSpec& spec);
+  explicit PackageFile(const pkgbuild::PackageRecipe& recipe);
   ~PackageFile();
   const std::string& path() const { return m_path; }
   const pkgbuild::BuiltPackage& built() const { return m_built; }

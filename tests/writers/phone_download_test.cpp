@@ -81,9 +81,9 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("hx-phone-download-" + std::to_string(::getpid()) + "-" + s.name + ".bin"))
                                .string();
-  pkgbuild::PackageSpec description = pkgbuild::tinySpec(s.pageSize);
+  pkgbuild::PackageRecipe description = pkgbuild::tinyRecipe(s.pageSize);
   // Room for a replaced data block and the info block's rotation in every region.
-  for (pkgbuild::FsEntrySpec& fs : description.fs) fs.reservedPerRegion = 4;
+  for (pkgbuild::FsEntryRecipe& fs : description.fs) fs.reservedPerRegion = 4;
   const pkgbuild::BuiltPackage built = pkgbuild::writePackage(path, description);
 
   PackageRecords records;
