@@ -17,6 +17,21 @@ void expectPhoneHolds(PluggedPhone& phone, const PackageFile& package) {
   EXPECT_TRUE(report.ok()) << report.text();
 }
 
+// Flashes one phone and checks everything a good flash shows: success, the
+// exact event stream, the phone's reset, and its NAND.
+void expectFlashedClean(PluggedPhone& phone, const PackageFile& package) {
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].connected);
+  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Reset) << phone.phone().failure();
+  const auto expected = hxtest::expectedSuccessEvents(package.built());
+  EXPECT_EQ(results[0].events, expected) << "got:\n"
+                                         << hxtest::describe(results[0].events) << "expected:\n"
+                                         << hxtest::describe(expected);
+  expectPhoneHolds(phone, package);
+}
+
 class FlashScenario : public ::testing::TestWithParam<uint32_t> {
  protected:
   hxtest::PortsDir ports;
@@ -26,17 +41,7 @@ TEST_P(FlashScenario, CleanPhoneIsFlashedWithTheExactEventStream) {
   PackageFile package(pkgbuild::tinyRecipe(GetParam()));
   const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].connected);
-  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Reset) << phone.phone().failure();
-  expectPhoneHolds(phone, package);
-  const auto expected = hxtest::expectedSuccessEvents(package.built());
-  EXPECT_EQ(results[0].events, expected) << "got:\n"
-                                         << hxtest::describe(results[0].events) << "expected:\n"
-                                         << hxtest::describe(expected);
+  expectFlashedClean(phone, package);
 }
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, FlashScenario, ::testing::Values(2048u, 512u),
@@ -66,6 +71,18 @@ void expectFailedPrefix(const std::vector<HostEvent>& events, const pkgbuild::Bu
 
 class FlashFailure : public ::testing::Test {
  protected:
+  // Flashes one phone with `options` from a blank NAND; the download must fail
+  // after connecting, with the events up to the failing step and no more.
+  hxflash::PhoneResult flashFailing(PluggedPhone& phone) {
+    const auto results = hxtest::flashPhones(package.path(), {&phone});
+    EXPECT_EQ(results.size(), 1u);
+    if (results.empty()) return {};
+    EXPECT_TRUE(results[0].connected);
+    EXPECT_FALSE(results[0].succeeded);
+    expectFailedPrefix(results[0].events, package.built());
+    return results[0];
+  }
+
   hxtest::PortsDir ports;
   PackageFile package{pkgbuild::tinyRecipe(2048)};
   hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
@@ -90,21 +107,16 @@ TEST_F(FlashFailure, PackageThatCannotBeDownloadedIsRefusedBeforeAnyAgentByte) {
 TEST_F(FlashFailure, PhoneWithoutRomInformationFailsBeforeTheFsImages) {
   options.faults.noRomInfo = true;
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
-  EXPECT_EQ(results[0].events.back(), (HostEvent{2, 0, "Start Write FS Image"}));
+  const auto result = flashFailing(phone);
+  ASSERT_FALSE(result.events.empty());
+  EXPECT_EQ(result.events.back(), (HostEvent{2, 0, "Start Write FS Image"}));
   EXPECT_TRUE(phone.phone().record()["blockWrites"].empty());
 }
 
 TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
   options.faults.spareExhaustion = true;
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
+  flashFailing(phone);
   // Every spare of the first block's region was tried before giving up.
   const auto& fs = package.built().layout.fsImages[0];
   size_t sparesOfRegion = 0;
@@ -115,13 +127,9 @@ TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
 TEST_F(FlashFailure, PhoneUnpluggedMidTransferFailsPromptly) {
   options.faults.unplugAtStep = "nfb";
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].connected);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
+  const auto result = flashFailing(phone);
   EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Unplugged);
-  EXPECT_LT(results[0].seconds, 60.0) << "a phone that has gone must not be waited for";
+  EXPECT_LT(result.seconds, 60.0) << "a phone that has gone must not be waited for";
 }
 
 TEST(FlashTogether, TwoPhonesOnTwoPortsAtOnce) {
@@ -156,11 +164,7 @@ TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
   options.factoryBadBlocks = {fs.mappedBlocks[0].block};
   options.failingBlocks = {fs.mappedBlocks[1].block};
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package.built()));
-  expectPhoneHolds(phone, package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, package));
   // The first two data blocks went to spares of their own regions.
   const auto writes = phone.phone().record()["blockWrites"];
   std::vector<uint32_t> spares;
@@ -199,11 +203,7 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
   hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, true, {{1, spare}}, &state);
   ASSERT_FALSE(state.oldInfoBlocks.empty());
   PluggedPhone phone(ports, 41, options, std::move(nand));
-  const auto results = hxtest::flashPhones(package->path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
-  expectPhoneHolds(phone, *package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
 
   const auto record = phone.phone().record();
   // Data block 1 was written where the phone's remap entry points, never to its bad block.
@@ -225,11 +225,7 @@ TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   hxphone::PreloadedState state;
   hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, false, {}, &state);
   PluggedPhone phone(ports, 41, options, std::move(nand));
-  const auto results = hxtest::flashPhones(package->path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
-  expectPhoneHolds(phone, *package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
   const auto record = phone.phone().record();
   const auto& layout = package->built().layout;
   ASSERT_FALSE(record["formats"].empty());
