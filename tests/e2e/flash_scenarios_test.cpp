@@ -1,8 +1,11 @@
 // Flashing virtual phones through the real module's exports.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "expected_events.h"
 #include "hxphone/nand_preload.h"
+#include "hxphone/phone_station.h"
 #include "hxphone/verify.h"
 #include "phone_bench.h"
 
@@ -232,6 +235,49 @@ TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   EXPECT_EQ(record["formats"][0]["flags"], nlohmann::json({1, 0, 1}));
   EXPECT_EQ(record["formats"][0]["start"].get<uint64_t>(), layout.fsFormatAreaStart);
   EXPECT_EQ(record["formats"][0]["length"].get<uint64_t>(), layout.fsFormatAreaLength);
+}
+
+}  // namespace
+
+namespace {
+
+// A station's day: on one port, one phone after another. After a flash the
+// session's next wait must not reconnect to the phone it just flashed: it
+// waits for that one to go and for the next to arrive.
+TEST(FlashOneAfterAnother, EachNewPhoneOnAPortIsFlashedAfterTheLastHasGone) {
+  hxtest::PortsDir ports;
+  PackageFile package(pkgbuild::tinyRecipe(2048));
+  hxphone::StationOptions station;
+  station.phone = hxtest::phoneFor(package.built());
+  station.port = 43;
+  station.portsDir = ports.path();
+  station.afterReset = hxphone::AfterReset::Fresh;
+  station.phones = 2;
+  station.plugDelay = std::chrono::milliseconds(300);
+  // The operator plugs the next phone in once the reset countdown is over.
+  station.replugDelay = std::chrono::milliseconds(2500);
+  station.dumpPath = package.path() + ".phone%n.nand";
+  hxphone::PhoneStation phones(station);
+  std::thread plugging([&phones] { phones.run(); });
+
+  hxflash::FlashOptions options;
+  options.modulePath = HXFLASH_DEFAULT_MODULE;
+  options.packagePath = package.path();
+  options.comPorts = {43};
+  options.phonesPerPort = 2;
+  options.timeScale = 0.01;
+  const auto results = hxflash::FlashRun(options).run();
+  phones.stop();
+  plugging.join();
+
+  ASSERT_EQ(results.size(), 2u);
+  for (int phone = 1; phone <= 2; ++phone) {
+    const auto& r = results[static_cast<size_t>(phone - 1)];
+    EXPECT_TRUE(r.succeeded) << "phone " << phone;
+    EXPECT_EQ(r.events, hxtest::expectedSuccessEvents(package.built())) << "phone " << phone;
+    const auto report = hxphone::verifyDump({package.path(), package.path() + ".phone" + std::to_string(phone) + ".nand", 0});
+    EXPECT_TRUE(report.ok()) << "phone " << phone << ":\n" << report.text();
+  }
 }
 
 }  // namespace
