@@ -48,7 +48,7 @@ hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package);
 // Flashes one phone per entry of `phones` at once through the module, the
 // phones plugged in shortly after the sessions started waiting.
 std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath,
-                                              std::vector<PluggedPhone*> phones, double timeScale = 0.03);
+                                              std::vector<PluggedPhone*> phones, double timeScale = 0.05);
 
 // A package written to a temporary directory, removed with the object.
 class PackageFile {
