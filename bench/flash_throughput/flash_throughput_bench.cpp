@@ -203,7 +203,7 @@ int runBench(const BenchOptions& o) {
   uint64_t sent = 0;
   {
     const pkgbuild::BuiltPackage built =
-        pkgbuild::writePackage(package, pkgbuild::sizedSpec(o.packageMiB << 20, kPageSize));
+        pkgbuild::writePackage(package, pkgbuild::sizedRecipe(o.packageMiB << 20, kPageSize));
     layout = built.layout;
     sent = hxbench::imageBytesSent(built);
   }

@@ -101,7 +101,7 @@ int main() {
       (std::filesystem::temp_directory_path() / ("hx-bench-package-" + std::to_string(getpid()) + ".bin")).string();
   // The builder runs in a child too, so the measuring process stays small.
   const Measurement built = inChild([&] {
-    const auto pkg = pkgbuild::build(pkgbuild::sizedSpec(kPackageBytes));
+    const auto pkg = pkgbuild::build(pkgbuild::sizedRecipe(kPackageBytes));
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(pkg.bytes.data()), static_cast<std::streamsize>(pkg.bytes.size()));
     return static_cast<bool>(out);

@@ -14,10 +14,10 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   for (uint32_t pageSize : {512u, 2048u}) {
     for (bool split : {true, false}) {
-      auto spec = pkgbuild::tinySpec(pageSize);
-      if (!split) spec.fs[0].version = {5, 2, 1};
-      if (pageSize == 2048) spec.blockKiB = 16;  // small blocks keep the seeds small
-      const auto pkg = pkgbuild::build(spec);
+      auto recipe = pkgbuild::tinyRecipe(pageSize);
+      if (!split) recipe.fs[0].version = {5, 2, 1};
+      if (pageSize == 2048) recipe.blockKiB = 16;  // small blocks keep the seeds small
+      const auto pkg = pkgbuild::build(recipe);
       const std::string path = dir + "/seed-" + std::to_string(pageSize) + (split ? "-split" : "-raw") + ".bin";
       std::ofstream out(path, std::ios::binary);
       out.write(reinterpret_cast<const char*>(pkg.bytes.data()), static_cast<std::streamsize>(pkg.bytes.size()));

@@ -23,7 +23,7 @@
 namespace hx {
 namespace {
 
-constexpr uint32_t kSkippedNoBlock = 0;  // "no old info block"
+constexpr uint32_t kNoOldInfoBlock = 0;  // the phone held no info block
 
 // Everything one FS image write works on; lives for the call.
 struct FsWrite {
@@ -33,7 +33,7 @@ struct FsWrite {
   FsImageHeader header;       // as parsed; its table is never changed
   NandGeometry geometry;
   PageSplit chosenInfo;       // the info block that is finally written (the phone's or the image's)
-  uint32_t oldInfoBlock = kSkippedNoBlock;  // the phone's current info block, 0 = none
+  uint32_t oldInfoBlock = kNoOldInfoBlock;  // the phone's current info block, 0 = none
   BlockMappingTable table;    // the working table
   uint32_t base = 0;          // first FS block: the phone's FS area start / blockDataSize
   uint32_t offset0 = 0;       // remap index of data block 0
@@ -119,7 +119,7 @@ int eraseReservedBlocks(FsWrite& w) {
 // A spare of `region` from the front; never the phone's current info block.
 uint32_t takeSpare(FsWrite& w, uint32_t region) {
   uint32_t block = w.table.takeReserved(region);
-  while (w.oldInfoBlock != kSkippedNoBlock && block == w.oldInfoBlock) block = w.table.takeReserved(region);
+  while (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) block = w.table.takeReserved(region);
   return block;
 }
 
@@ -132,16 +132,19 @@ int applyPhoneHistory(FsWrite& w) {
     if (!entry) return kFsDoesNotFit;
     if (*entry != 0) w.table.setBlockAt(i, uint32_t{*entry} + w.base);
   }
-  try {
-    for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
-      const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
-      if (!counter) return kFsDoesNotFit;
-      if (*counter == 0) continue;
-      const uint64_t next = uint64_t{*counter} + w.base;
+  for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
+    const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
+    if (!counter) return kFsDoesNotFit;
+    if (*counter == 0) continue;
+    const uint64_t next = uint64_t{*counter} + w.base;
+    // A region whose spares the phone has all used is no failure until one
+    // of its blocks turns out bad and needs a spare.
+    try {
       while (w.table.peekReserved(region) < next) w.table.takeReserved(region);
+    } catch (const BlockMappingTable::RunOutOfReservedBlocks&) {
+    } catch (...) {
+      return kFsSparesExhausted;
     }
-  } catch (...) {
-    return kFsSparesExhausted;
   }
   return 0;
 }
@@ -149,7 +152,7 @@ int applyPhoneHistory(FsWrite& w) {
 // Sends one data block: the whole block when more than three pages are
 // programmed, otherwise just those pages. 0, 3041 or another failure.
 int sendDataBlock(FsWrite& w, uint32_t block, const PageSplit& split) {
-  if (w.oldInfoBlock != kSkippedNoBlock && block == w.oldInfoBlock) return kBlockBad;  // never over the phone's info block
+  if (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) return kBlockBad;  // never over the phone's info block
   const BlockPages pages = pagesOf(split, w.geometry);
   const std::vector<uint32_t> programmed = programmedPages(*split.spare, w.geometry.spareSize, pages.pagesPerBlock);
   if (programmed.size() > 3) return w.agent.writeBlock(block, pages, dataChecksum(*split.data));
@@ -202,14 +205,14 @@ int writeInfoBlock(FsWrite& w) {
     uint32_t block = 0;
     try {
       block = w.table.takeReservedFromEnd(0);
-      while (w.oldInfoBlock != kSkippedNoBlock && block == w.oldInfoBlock) block = w.table.takeReservedFromEnd(0);
+      while (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) block = w.table.takeReservedFromEnd(0);
     } catch (...) {
       return kFsSparesExhausted;
     }
     const int answer = w.agent.writeBlock(block, pages, checksum);
     if (answer == kBlockBad) continue;
     if (answer != 0) return kFsWriteFailed;
-    if (w.oldInfoBlock == kSkippedNoBlock) return 0;
+    if (w.oldInfoBlock == kNoOldInfoBlock) return 0;
     const std::optional<uint32_t> old = blockAddress(w.oldInfoBlock, 1, w.geometry);
     if (!old || w.agent.formatRange(1, 0, 0, *old, w.geometry.blockDataSize) != 0) return kFsWriteFailed;
     return 0;
@@ -274,7 +277,7 @@ int writeParsedFsImage(FsWrite& w, uint32_t fsAreaStart, uint32_t fsAreaLength) 
 int writeFsImage(const ImageBuffer& image, NandAgent& agent, uint32_t fsAreaStart, uint32_t fsAreaLength,
                  unsigned eventKey) {
   reportEvent(eventKey, kEventStep, 0, "Start Write FS Image");
-  FsWrite w{agent, eventKey, {}, {}, {}, {}, kSkippedNoBlock, {}, 0, 0};
+  FsWrite w{agent, eventKey, {}, {}, {}, {}, kNoOldInfoBlock, {}, 0, 0};
   if (image.data == nullptr) return refuseImage("4056", "no image bytes", kFsNoHeader);
   w.image = std::span<const uint8_t>(image.data, image.length);
   std::string problem;

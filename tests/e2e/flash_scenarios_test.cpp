@@ -1,8 +1,11 @@
 // Flashing virtual phones through the real module's exports.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "expected_events.h"
 #include "hxphone/nand_preload.h"
+#include "hxphone/phone_station.h"
 #include "hxphone/verify.h"
 #include "phone_bench.h"
 
@@ -17,26 +20,31 @@ void expectPhoneHolds(PluggedPhone& phone, const PackageFile& package) {
   EXPECT_TRUE(report.ok()) << report.text();
 }
 
+// Flashes one phone and checks everything a good flash shows: success, the
+// exact event stream, the phone's reset, and its NAND.
+void expectFlashedClean(PluggedPhone& phone, const PackageFile& package) {
+  const auto results = hxtest::flashPhones(package.path(), {&phone});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].connected);
+  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Reset) << phone.phone().failure();
+  const auto expected = hxtest::expectedSuccessEvents(package.built());
+  EXPECT_EQ(results[0].events, expected) << "got:\n"
+                                         << hxtest::describe(results[0].events) << "expected:\n"
+                                         << hxtest::describe(expected);
+  expectPhoneHolds(phone, package);
+}
+
 class FlashScenario : public ::testing::TestWithParam<uint32_t> {
  protected:
   hxtest::PortsDir ports;
 };
 
 TEST_P(FlashScenario, CleanPhoneIsFlashedWithTheExactEventStream) {
-  PackageFile package(pkgbuild::tinySpec(GetParam()));
+  PackageFile package(pkgbuild::tinyRecipe(GetParam()));
   const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].connected);
-  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Reset) << phone.phone().failure();
-  expectPhoneHolds(phone, package);
-  const auto expected = hxtest::expectedSuccessEvents(package.built());
-  EXPECT_EQ(results[0].events, expected) << "got:\n"
-                                         << hxtest::describe(results[0].events) << "expected:\n"
-                                         << hxtest::describe(expected);
+  expectFlashedClean(phone, package);
 }
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, FlashScenario, ::testing::Values(2048u, 512u),
@@ -66,15 +74,27 @@ void expectFailedPrefix(const std::vector<HostEvent>& events, const pkgbuild::Bu
 
 class FlashFailure : public ::testing::Test {
  protected:
+  // Flashes one phone with `options` from a blank NAND; the download must fail
+  // after connecting, with the events up to the failing step and no more.
+  hxflash::PhoneResult flashFailing(PluggedPhone& phone) {
+    const auto results = hxtest::flashPhones(package.path(), {&phone});
+    EXPECT_EQ(results.size(), 1u);
+    if (results.empty()) return {};
+    EXPECT_TRUE(results[0].connected);
+    EXPECT_FALSE(results[0].succeeded);
+    expectFailedPrefix(results[0].events, package.built());
+    return results[0];
+  }
+
   hxtest::PortsDir ports;
-  PackageFile package{pkgbuild::tinySpec(2048)};
+  PackageFile package{pkgbuild::tinyRecipe(2048)};
   hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
 };
 
 TEST_F(FlashFailure, PackageThatCannotBeDownloadedIsRefusedBeforeAnyAgentByte) {
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
-  spec.romInfo.present = false;  // no ROM information: the FS area is unknown
-  PackageFile refused(spec);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  recipe.romInfo.present = false;  // no ROM information: the FS area is unknown
+  PackageFile refused(recipe);
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
   const auto results = hxtest::flashPhones(refused.path(), {&phone});
   ASSERT_EQ(results.size(), 1u);
@@ -90,21 +110,16 @@ TEST_F(FlashFailure, PackageThatCannotBeDownloadedIsRefusedBeforeAnyAgentByte) {
 TEST_F(FlashFailure, PhoneWithoutRomInformationFailsBeforeTheFsImages) {
   options.faults.noRomInfo = true;
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
-  EXPECT_EQ(results[0].events.back(), (HostEvent{2, 0, "Start Write FS Image"}));
+  const auto result = flashFailing(phone);
+  ASSERT_FALSE(result.events.empty());
+  EXPECT_EQ(result.events.back(), (HostEvent{2, 0, "Start Write FS Image"}));
   EXPECT_TRUE(phone.phone().record()["blockWrites"].empty());
 }
 
 TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
   options.faults.spareExhaustion = true;
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
+  flashFailing(phone);
   // Every spare of the first block's region was tried before giving up.
   const auto& fs = package.built().layout.fsImages[0];
   size_t sparesOfRegion = 0;
@@ -115,18 +130,14 @@ TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
 TEST_F(FlashFailure, PhoneUnpluggedMidTransferFailsPromptly) {
   options.faults.unplugAtStep = "nfb";
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].connected);
-  EXPECT_FALSE(results[0].succeeded);
-  expectFailedPrefix(results[0].events, package.built());
+  const auto result = flashFailing(phone);
   EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::Unplugged);
-  EXPECT_LT(results[0].seconds, 60.0) << "a phone that has gone must not be waited for";
+  EXPECT_LT(result.seconds, 60.0) << "a phone that has gone must not be waited for";
 }
 
 TEST(FlashTogether, TwoPhonesOnTwoPortsAtOnce) {
   hxtest::PortsDir ports;
-  PackageFile package(pkgbuild::tinySpec(2048));
+  PackageFile package(pkgbuild::tinyRecipe(2048));
   const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   PluggedPhone a(ports, 41, options, hxphone::freshNand(options));
   PluggedPhone b(ports, 42, options, hxphone::freshNand(options));
@@ -147,20 +158,16 @@ TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
   hxtest::PortsDir ports;
   // Every FS image needs a fresh region-0 spare for its new info block while
   // the phone's current one is kept: enough spares for that and the bad blocks.
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].reservedPerRegion = 3;
-  PackageFile package(spec);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].reservedPerRegion = 3;
+  PackageFile package(recipe);
   const auto& fs = package.built().layout.fsImages[0];
   ASSERT_GE(fs.mappedBlocks.size(), 2u);
   hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
   options.factoryBadBlocks = {fs.mappedBlocks[0].block};
   options.failingBlocks = {fs.mappedBlocks[1].block};
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const auto results = hxtest::flashPhones(package.path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package.built()));
-  expectPhoneHolds(phone, package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, package));
   // The first two data blocks went to spares of their own regions.
   const auto writes = phone.phone().record()["blockWrites"];
   std::vector<uint32_t> spares;
@@ -180,12 +187,12 @@ TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {
 class FlashOverOldFirmware : public ::testing::Test {
  protected:
   FlashOverOldFirmware() {
-    spec.fs[0].reservedPerRegion = 3;
-    package = std::make_unique<PackageFile>(spec);
+    recipe.fs[0].reservedPerRegion = 3;
+    package = std::make_unique<PackageFile>(recipe);
     options = hxtest::phoneFor(package->built());
   }
   hxtest::PortsDir ports;
-  pkgbuild::PackageSpec spec = pkgbuild::tinySpec(2048);
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
   std::unique_ptr<PackageFile> package;
   hxphone::PhoneOptions options;
 };
@@ -196,14 +203,10 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
   for (const auto& r : fs.reservedBlocks)
     if (r.region == fs.mappedBlocks[1].region && spare == 0) spare = r.block;  // the region's first spare
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, true, {{1, spare}}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, true, {{1, spare}}, &state);
   ASSERT_FALSE(state.oldInfoBlocks.empty());
   PluggedPhone phone(ports, 41, options, std::move(nand));
-  const auto results = hxtest::flashPhones(package->path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
-  expectPhoneHolds(phone, *package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
 
   const auto record = phone.phone().record();
   // Data block 1 was written where the phone's remap entry points, never to its bad block.
@@ -223,19 +226,58 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
 
 TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, spec, false, {}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, false, {}, &state);
   PluggedPhone phone(ports, 41, options, std::move(nand));
-  const auto results = hxtest::flashPhones(package->path(), {&phone});
-  ASSERT_EQ(results.size(), 1u);
-  ASSERT_TRUE(results[0].succeeded) << phone.phone().failure();
-  EXPECT_EQ(results[0].events, hxtest::expectedSuccessEvents(package->built()));
-  expectPhoneHolds(phone, *package);
+  ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
   const auto record = phone.phone().record();
   const auto& layout = package->built().layout;
   ASSERT_FALSE(record["formats"].empty());
   EXPECT_EQ(record["formats"][0]["flags"], nlohmann::json({1, 0, 1}));
   EXPECT_EQ(record["formats"][0]["start"].get<uint64_t>(), layout.fsFormatAreaStart);
   EXPECT_EQ(record["formats"][0]["length"].get<uint64_t>(), layout.fsFormatAreaLength);
+}
+
+}  // namespace
+
+namespace {
+
+// A station's day: on one port, one phone after another. After a flash the
+// session's next wait must not reconnect to the phone it just flashed: it
+// waits for that one to go and for the next to arrive.
+TEST(FlashOneAfterAnother, EachNewPhoneOnAPortIsFlashedAfterTheLastHasGone) {
+  hxtest::PortsDir ports;
+  PackageFile package(pkgbuild::tinyRecipe(2048));
+  hxphone::StationOptions station;
+  station.phone = hxtest::phoneFor(package.built());
+  station.port = 43;
+  station.portsDir = ports.path();
+  station.afterReset = hxphone::AfterReset::Fresh;
+  station.phones = 2;
+  station.plugDelay = std::chrono::milliseconds(300);
+  // The operator plugs the next phone in once the reset countdown is over.
+  station.replugDelay = std::chrono::milliseconds(2500);
+  station.dumpPath = package.path() + ".phone%n.nand";
+  hxphone::PhoneStation phones(station);
+  std::thread plugging([&phones] { phones.run(); });
+
+  hxflash::FlashOptions options;
+  options.modulePath = HXFLASH_DEFAULT_MODULE;
+  options.packagePath = package.path();
+  options.comPorts = {43};
+  options.phonesPerPort = 2;
+  options.timeScale = 0.01;
+  const auto results = hxflash::FlashRun(options).run();
+  phones.stop();
+  plugging.join();
+
+  ASSERT_EQ(results.size(), 2u);
+  for (int phone = 1; phone <= 2; ++phone) {
+    const auto& r = results[static_cast<size_t>(phone - 1)];
+    EXPECT_TRUE(r.succeeded) << "phone " << phone;
+    EXPECT_EQ(r.events, hxtest::expectedSuccessEvents(package.built())) << "phone " << phone;
+    const auto report = hxphone::verifyDump({package.path(), package.path() + ".phone" + std::to_string(phone) + ".nand", 0});
+    EXPECT_TRUE(report.ok()) << "phone " << phone << ":\n" << report.text();
+  }
 }
 
 }  // namespace

@@ -88,12 +88,12 @@ std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, st
   return flashing.get();
 }
 
-PackageFile::PackageFile(const pkgbuild::PackageSpec& spec) {
+PackageFile::PackageFile(const pkgbuild::PackageRecipe& recipe) {
   char templ[] = "/tmp/hxflash-e2e-XXXXXX";
   if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp");
   m_dir = templ;
   m_path = m_dir + "/Firmware.BIN";
-  m_built = pkgbuild::writePackage(m_path, spec);
+  m_built = pkgbuild::writePackage(m_path, recipe);
 }
 
 PackageFile::~PackageFile() {

@@ -48,12 +48,12 @@ hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package);
 // Flashes one phone per entry of `phones` at once through the module, the
 // phones plugged in shortly after the sessions started waiting.
 std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath,
-                                              std::vector<PluggedPhone*> phones, double timeScale = 0.03);
+                                              std::vector<PluggedPhone*> phones, double timeScale = 0.05);
 
 // A package written to a temporary directory, removed with the object.
 class PackageFile {
  public:
-  explicit PackageFile(const pkgbuild::PackageSpec& spec);
+  explicit PackageFile(const pkgbuild::PackageRecipe& recipe);
   ~PackageFile();
   const std::string& path() const { return m_path; }
   const pkgbuild::BuiltPackage& built() const { return m_built; }

@@ -40,11 +40,11 @@ NandModel flashedNand(const pkgbuild::BuiltPackage& pkg, const PhoneOptions& o) 
 
 class Verify : public ::testing::TestWithParam<uint32_t> {
  protected:
-  pkgbuild::PackageSpec spec() const { return pkgbuild::tinySpec(GetParam()); }
+  pkgbuild::PackageRecipe recipe() const { return pkgbuild::tinyRecipe(GetParam()); }
 };
 
 TEST_P(Verify, CorrectFlashPasses) {
-  auto pkg = pkgbuild::build(spec());
+  auto pkg = pkgbuild::build(recipe());
   NandModel nand = flashedNand(pkg, phoneFor(GetParam()));
   VerifyReport report = verifyNand(nand, pkg);
   EXPECT_TRUE(report.ok()) << report.text();
@@ -52,7 +52,7 @@ TEST_P(Verify, CorrectFlashPasses) {
 }
 
 TEST_P(Verify, FindsAChangedDataByteAChangedRomByteAndALeftoverInfoBlock) {
-  auto pkg = pkgbuild::build(spec());
+  auto pkg = pkgbuild::build(recipe());
   PhoneOptions o = phoneFor(GetParam());
   const auto& image = pkg.layout.fsImages[0];
   {
@@ -83,7 +83,7 @@ TEST_P(Verify, FindsAChangedDataByteAChangedRomByteAndALeftoverInfoBlock) {
 }
 
 TEST_P(Verify, PreloadedOlderFirmwareWithRemapsVerifiesAgainstTheOlderPackage) {
-  auto base = pkgbuild::build(spec());
+  auto base = pkgbuild::build(recipe());
   const auto& image = base.layout.fsImages[0];
   // A data block of region 1 remapped to its region's spare (region 0's
   // spare holds the info block).
@@ -93,13 +93,13 @@ TEST_P(Verify, PreloadedOlderFirmwareWithRemapsVerifiesAgainstTheOlderPackage) {
     if (r.region == 1) remap.spare = r.block;
   PhoneOptions o = phoneFor(GetParam());
   PreloadedState state;
-  NandModel nand = preloadOlderFirmware(o, spec(), true, {remap}, &state);
+  NandModel nand = preloadOlderFirmware(o, recipe(), true, {remap}, &state);
   EXPECT_TRUE(nand.isBad(image.mappedBlocks[remap.dataBlock].block));
   ASSERT_EQ(state.oldInfoBlocks.size(), 1u);
   EXPECT_NE(state.oldInfoBlocks[0], remap.spare);
-  pkgbuild::PackageSpec olderSpec = spec();
-  olderSpec.seed ^= 0x0D0F1A3E5C7B9D11ULL;
-  VerifyReport older = verifyNand(nand, pkgbuild::build(olderSpec));
+  pkgbuild::PackageRecipe olderRecipe = recipe();
+  olderRecipe.seed ^= 0x0D0F1A3E5C7B9D11ULL;
+  VerifyReport older = verifyNand(nand, pkgbuild::build(olderRecipe));
   EXPECT_TRUE(older.ok()) << older.text();
   EXPECT_FALSE(verifyNand(nand, base).ok());  // the new firmware is not there yet
   // The remap entry and the counter name the spare relative to the FS area.
@@ -111,7 +111,7 @@ TEST_P(Verify, PreloadedOlderFirmwareWithRemapsVerifiesAgainstTheOlderPackage) {
 TEST_P(Verify, OtherVersionPreloadCarriesAnotherVersion) {
   PhoneOptions o = phoneFor(GetParam());
   PreloadedState state;
-  NandModel nand = preloadOlderFirmware(o, spec(), false, {}, &state);
+  NandModel nand = preloadOlderFirmware(o, recipe(), false, {}, &state);
   ASSERT_EQ(state.oldInfoBlocks.size(), 1u);
   auto header = infoBlockHeader(nand.rawBlock(state.oldInfoBlocks[0]), o.geometry);
   ASSERT_TRUE(header);
@@ -119,9 +119,9 @@ TEST_P(Verify, OtherVersionPreloadCarriesAnotherVersion) {
 }
 
 TEST_P(Verify, RemapToABlockOutsideTheRegionIsRefused) {
-  auto pkg = pkgbuild::build(spec());
+  auto pkg = pkgbuild::build(recipe());
   const auto& image = pkg.layout.fsImages[0];
-  EXPECT_THROW(preloadOlderFirmware(phoneFor(GetParam()), spec(), true, {PreloadRemap{0, image.mappedBlocks[1].block}}),
+  EXPECT_THROW(preloadOlderFirmware(phoneFor(GetParam()), recipe(), true, {PreloadRemap{0, image.mappedBlocks[1].block}}),
                std::invalid_argument);
 }
 

@@ -11,7 +11,7 @@
 namespace hx {
 namespace {
 
-using test::FsImageSpec;
+using test::FsImageRecipe;
 using test::makeFsImage;
 using test::mappingWord;
 
@@ -30,10 +30,10 @@ TEST(FsImageGeometry, DerivesSpareAndBlockSizes) {
 }
 
 TEST(FsImageHeader, ParsesFieldsAndMappingTable) {
-  FsImageSpec spec;
-  spec.mappedWords = {mappingWord(0, 200), mappingWord(1, 201)};
-  spec.reservedWords = {mappingWord(0, 300), mappingWord(1, 301)};
-  const auto image = makeFsImage(spec);
+  FsImageRecipe recipe;
+  recipe.mappedWords = {mappingWord(0, 200), mappingWord(1, 201)};
+  recipe.reservedWords = {mappingWord(0, 300), mappingWord(1, 301)};
+  const auto image = makeFsImage(recipe);
   FsImageHeader header;
   std::string problem;
   ASSERT_TRUE(parseFsImageHeader(image, header, &problem)) << problem;
@@ -51,7 +51,7 @@ TEST(FsImageHeader, ParsesFieldsAndMappingTable) {
 }
 
 TEST(FsImageHeader, RefusesMalformedImages) {
-  FsImageSpec good;
+  FsImageRecipe good;
   good.mappedWords = {mappingWord(0, 200)};
   good.reservedWords = {mappingWord(0, 300)};
   struct Case {
@@ -87,27 +87,27 @@ TEST(FsImageHeader, RefusesMalformedImages) {
 }
 
 TEST(FsImageChecks, RefusesBlocksAtOrBelowTheFsAreaStart) {
-  FsImageSpec spec;
-  spec.mappedWords = {mappingWord(0, 200), mappingWord(1, 201)};
-  spec.reservedWords = {mappingWord(0, 300)};
+  FsImageRecipe recipe;
+  recipe.mappedWords = {mappingWord(0, 200), mappingWord(1, 201)};
+  recipe.reservedWords = {mappingWord(0, 300)};
   FsImageHeader header;
-  ASSERT_TRUE(parseFsImageHeader(makeFsImage(spec), header));
+  ASSERT_TRUE(parseFsImageHeader(makeFsImage(recipe), header));
   EXPECT_EQ(fsImageProblemForBase(header, 200), "");
   EXPECT_NE(fsImageProblemForBase(header, 201), "") << "mapped block 200 lies below the FS area";
-  spec.reservedWords = {mappingWord(0, 150)};
-  ASSERT_TRUE(parseFsImageHeader(makeFsImage(spec), header));
+  recipe.reservedWords = {mappingWord(0, 150)};
+  ASSERT_TRUE(parseFsImageHeader(makeFsImage(recipe), header));
   EXPECT_EQ(fsImageProblemForBase(header, 149), "");
   EXPECT_NE(fsImageProblemForBase(header, 150), "") << "a spare at the FS area start would be recorded as 0";
 }
 
 TEST(FsImageChecks, RefusesRemapEntriesPastTheInfoBlock) {
-  FsImageSpec spec;
-  spec.pageSize = 512;
-  spec.blockKiB = 16;
-  spec.countersEnd = 512;
-  spec.mappedWords = {mappingWord(0, 8191), mappingWord(0, 8192)};
+  FsImageRecipe recipe;
+  recipe.pageSize = 512;
+  recipe.blockKiB = 16;
+  recipe.countersEnd = 512;
+  recipe.mappedWords = {mappingWord(0, 8191), mappingWord(0, 8192)};
   FsImageHeader header;
-  ASSERT_TRUE(parseFsImageHeader(makeFsImage(spec), header));
+  ASSERT_TRUE(parseFsImageHeader(makeFsImage(recipe), header));
   EXPECT_EQ(fsImageProblemForBase(header, 1), "") << "entries 8190 and 8191 end the 16 KiB page data";
   EXPECT_NE(fsImageProblemForBase(header, 0), "");
 }

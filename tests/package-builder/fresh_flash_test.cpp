@@ -13,9 +13,9 @@ const pkgbuild::ExpectedFsBlock* find(const pkgbuild::FreshFlashExpectation& e, 
 
 TEST(FreshFlash, DataBlocksAtTheirMappingAndInfoBlockAlternatesBetweenTheLastRegionZeroSpares) {
   for (size_t volumes : {1u, 2u, 3u}) {
-    auto spec = pkgbuild::tinySpec(2048);
-    spec.fs[0].volumes.resize(volumes);
-    const auto pkg = pkgbuild::build(spec);
+    auto recipe = pkgbuild::tinyRecipe(2048);
+    recipe.fs[0].volumes.resize(volumes);
+    const auto pkg = pkgbuild::build(recipe);
     const auto e = pkgbuild::expectFreshFlash(pkg);
     ASSERT_TRUE(e.succeeds) << e.failure;
     for (size_t k = 0; k < pkg.layout.fsImages.size(); ++k) {
@@ -27,7 +27,7 @@ TEST(FreshFlash, DataBlocksAtTheirMappingAndInfoBlockAlternatesBetweenTheLastReg
         EXPECT_EQ(b->fileOffset, img.dataBlockFileOffsets[d]);
       }
     }
-    // tinySpec: regions 0, 1, 0, 1 over the four reserved blocks.
+    // tinyRecipe: regions 0, 1, 0, 1 over the four reserved blocks.
     const auto& reserved = pkg.layout.fsImages[0].reservedBlocks;
     const uint32_t last = reserved[2].block, previous = reserved[0].block;
     const uint32_t expectedAt = volumes % 2 ? last : previous;
@@ -45,21 +45,21 @@ TEST(FreshFlash, DataBlocksAtTheirMappingAndInfoBlockAlternatesBetweenTheLastReg
 }
 
 TEST(FreshFlash, FailuresTheModuleReports) {
-  auto one = pkgbuild::tinySpec(512);
+  auto one = pkgbuild::tinyRecipe(512);
   one.fs[0].reservedPerRegion = 1;  // one region-0 spare: the second image has nowhere to put its info block
   EXPECT_FALSE(pkgbuild::expectFreshFlash(pkgbuild::build(one)).succeeds);
   one.fs[0].volumes.resize(1);
   EXPECT_TRUE(pkgbuild::expectFreshFlash(pkgbuild::build(one)).succeeds);
 
-  auto five = pkgbuild::tinySpec(512);
-  five.fs[0].volumes.resize(5, pkgbuild::FsVolumeSpec{1});
+  auto five = pkgbuild::tinyRecipe(512);
+  five.fs[0].volumes.resize(5, pkgbuild::FsVolumeRecipe{1});
   EXPECT_FALSE(pkgbuild::expectFreshFlash(pkgbuild::build(five)).succeeds);
 
-  auto unmarked = pkgbuild::tinySpec(512);
+  auto unmarked = pkgbuild::tinyRecipe(512);
   unmarked.fs[0].markInfoBlock = false;
   EXPECT_FALSE(pkgbuild::expectFreshFlash(pkgbuild::build(unmarked)).succeeds);
 
-  auto skipped = pkgbuild::tinySpec(512);
+  auto skipped = pkgbuild::tinyRecipe(512);
   skipped.fs[0].version = {5, 2, 1};
   const auto e = pkgbuild::expectFreshFlash(pkgbuild::build(skipped));
   EXPECT_TRUE(e.succeeds);

@@ -14,13 +14,13 @@ using formatreader::le32;
 
 struct Case {
   const char* name;
-  pkgbuild::PackageSpec spec;
+  pkgbuild::PackageRecipe recipe;
 };
 
-pkgbuild::PackageSpec withRawFsEntry(pkgbuild::PackageSpec s) {
-  pkgbuild::FsEntrySpec raw = s.fs[0];
+pkgbuild::PackageRecipe withRawFsEntry(pkgbuild::PackageRecipe s) {
+  pkgbuild::FsEntryRecipe raw = s.fs[0];
   raw.version = {5, 2, 1};
-  raw.volumes = {pkgbuild::FsVolumeSpec{2}};
+  raw.volumes = {pkgbuild::FsVolumeRecipe{2}};
   s.fs.push_back(raw);
   s.entries.push_back({10, 0, 1});
   return s;
@@ -28,12 +28,12 @@ pkgbuild::PackageSpec withRawFsEntry(pkgbuild::PackageSpec s) {
 
 // Gaps between volumes, a volume length that is not whole blocks, five
 // volumes (more FS images than have addresses), scattered partial pages.
-pkgbuild::PackageSpec withOddVolumes(pkgbuild::PackageSpec s) {
+pkgbuild::PackageRecipe withOddVolumes(pkgbuild::PackageRecipe s) {
   auto& v = s.fs[0].volumes;
   v[1].gapBlocksBefore = 2;
   v[2].extraBytes = 100;
-  v.push_back(pkgbuild::FsVolumeSpec{1});
-  v.push_back(pkgbuild::FsVolumeSpec{2});
+  v.push_back(pkgbuild::FsVolumeRecipe{1});
+  v.push_back(pkgbuild::FsVolumeRecipe{2});
   v.back().programmedPages = {2, 5};
   v.back().scatterPages = true;
   v.back().gapBlocksBefore = 1;
@@ -41,19 +41,19 @@ pkgbuild::PackageSpec withOddVolumes(pkgbuild::PackageSpec s) {
 }
 
 std::vector<Case> cases() {
-  return {{"tiny512", pkgbuild::tinySpec(512)},
-          {"tiny2048", pkgbuild::tinySpec(2048)},
-          {"default2048", pkgbuild::PackageSpec{}},
-          {"raw512", withRawFsEntry(pkgbuild::tinySpec(512))},
-          {"raw2048", withRawFsEntry(pkgbuild::tinySpec(2048))},
-          {"oddVolumes512", withOddVolumes(pkgbuild::tinySpec(512))},
-          {"oddVolumes2048", withOddVolumes(pkgbuild::tinySpec(2048))}};
+  return {{"tiny512", pkgbuild::tinyRecipe(512)},
+          {"tiny2048", pkgbuild::tinyRecipe(2048)},
+          {"default2048", pkgbuild::PackageRecipe{}},
+          {"raw512", withRawFsEntry(pkgbuild::tinyRecipe(512))},
+          {"raw2048", withRawFsEntry(pkgbuild::tinyRecipe(2048))},
+          {"oddVolumes512", withOddVolumes(pkgbuild::tinyRecipe(512))},
+          {"oddVolumes2048", withOddVolumes(pkgbuild::tinyRecipe(2048))}};
 }
 
 class LayoutMatchesBytes : public testing::TestWithParam<Case> {};
 
 TEST_P(LayoutMatchesBytes, EntryTableAndGeometry) {
-  const auto pkg = pkgbuild::build(GetParam().spec);
+  const auto pkg = pkgbuild::build(GetParam().recipe);
   const formatreader::Package r(pkg.bytes);
   const auto& l = pkg.layout;
   EXPECT_EQ(r.rawBlockSize, l.geometry.rawBlockSize);
@@ -73,29 +73,29 @@ TEST_P(LayoutMatchesBytes, EntryTableAndGeometry) {
 }
 
 TEST_P(LayoutMatchesBytes, BootloadersAsTheModuleCutsThem) {
-  const auto& spec = GetParam().spec;
-  const auto pkg = pkgbuild::build(spec);
+  const auto& recipe = GetParam().recipe;
+  const auto pkg = pkgbuild::build(recipe);
   const formatreader::Package r(pkg.bytes);
   const auto bootloader = r.bootloader();
   EXPECT_EQ(bootloader, pkg.bootloader());
-  EXPECT_EQ(bootloader.size(), spec.bootloader.length);
+  EXPECT_EQ(bootloader.size(), recipe.bootloader.length);
   EXPECT_EQ(r.extBootloader(), pkg.extBootloader());
-  EXPECT_EQ(r.extLength(), spec.extBootloaderLength);
+  EXPECT_EQ(r.extLength(), recipe.extBootloaderLength);
 
   // BootloaderInfo: L in the last four bytes, the record before it.
   const uint32_t L = le32(&bootloader[bootloader.size() - 4]);
   EXPECT_EQ(L, pkg.layout.bootloaderInfoLength);
   const uint8_t* rec = &bootloader[bootloader.size() - 4 - L];
   EXPECT_EQ(std::memcmp(rec, "MTK_BLOADER_INFO_v", 18), 0);
-  EXPECT_EQ(std::atoi(reinterpret_cast<const char*>(rec + 18)), static_cast<int>(spec.bootloader.infoVersion));
-  EXPECT_EQ(le32(rec + 88), spec.bootloader.headerWord);
-  EXPECT_EQ(le32(rec + 92), spec.bootloader.checksumSeed);
-  EXPECT_EQ(le32(rec + 96), spec.bootloader.word96);
+  EXPECT_EQ(std::atoi(reinterpret_cast<const char*>(rec + 18)), static_cast<int>(recipe.bootloader.infoVersion));
+  EXPECT_EQ(le32(rec + 88), recipe.bootloader.headerWord);
+  EXPECT_EQ(le32(rec + 92), recipe.bootloader.checksumSeed);
+  EXPECT_EQ(le32(rec + 96), recipe.bootloader.word96);
 }
 
 TEST_P(LayoutMatchesBytes, RomImagesAndRomInfo) {
-  const auto& spec = GetParam().spec;
-  const auto pkg = pkgbuild::build(spec);
+  const auto& recipe = GetParam().recipe;
+  const auto pkg = pkgbuild::build(recipe);
   const formatreader::Package r(pkg.bytes);
   const auto images = r.images();
   ASSERT_EQ(images.size(), pkg.layout.images.size());
@@ -103,16 +103,16 @@ TEST_P(LayoutMatchesBytes, RomImagesAndRomInfo) {
 
   const auto rom = pkg.primaryRom();
   EXPECT_EQ(rom, images[0].second);
-  EXPECT_EQ(pkg.secondaryRom().size(), spec.entries[1].length);
+  EXPECT_EQ(pkg.secondaryRom().size(), recipe.entries[1].length);
   const std::string marker = "MTK_ROMINFO_v";
   const auto found = std::search(rom.begin(), rom.end(), marker.begin(), marker.end());
   ASSERT_NE(found, rom.end());
   const size_t at = static_cast<size_t>(found - rom.begin());
   EXPECT_EQ(at, pkg.layout.romInfoOffset);
   const uint8_t* ri = &rom[at];
-  EXPECT_EQ(std::atoi(reinterpret_cast<const char*>(ri + 13)), static_cast<int>(spec.romInfo.version));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ri + 16)), spec.romInfo.name);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ri + 144)), spec.romInfo.secondName);
+  EXPECT_EQ(std::atoi(reinterpret_cast<const char*>(ri + 13)), static_cast<int>(recipe.romInfo.version));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ri + 16)), recipe.romInfo.name);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ri + 144)), recipe.romInfo.secondName);
   EXPECT_EQ(le16(ri + 210), 2);
   EXPECT_EQ(le32(ri + 236), pkg.layout.fsAreaStart);
   EXPECT_EQ(le32(ri + 240), pkg.layout.fsAreaLength);
@@ -122,7 +122,7 @@ TEST_P(LayoutMatchesBytes, RomImagesAndRomInfo) {
 }
 
 TEST_P(LayoutMatchesBytes, FsImagesAsTheModuleMakesThem) {
-  const auto pkg = pkgbuild::build(GetParam().spec);
+  const auto pkg = pkgbuild::build(GetParam().recipe);
   const formatreader::Package r(pkg.bytes);
   const auto images = r.fsImages();
   ASSERT_EQ(images.size(), pkg.layout.fsImages.size());
@@ -130,7 +130,7 @@ TEST_P(LayoutMatchesBytes, FsImagesAsTheModuleMakesThem) {
 }
 
 TEST_P(LayoutMatchesBytes, FsImageHeaderBlocksAndFsHeader) {
-  const auto pkg = pkgbuild::build(GetParam().spec);
+  const auto pkg = pkgbuild::build(GetParam().recipe);
   const auto& g = pkg.layout.geometry;
   for (size_t k = 0; k < pkg.layout.fsImages.size(); ++k) {
     const auto& img = pkg.layout.fsImages[k];

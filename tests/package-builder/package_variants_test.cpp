@@ -17,9 +17,9 @@ std::vector<uint8_t> tableOf(const pkgbuild::BuiltPackage& pkg) {
 }
 
 TEST(ImageEntries, NumberedInTableOrderWhateverTheirType) {
-  auto spec = pkgbuild::tinySpec(512);
-  spec.entries = {{4, 5000}, {8, 700}, {5, 900}, {9, 300}, {200, 10}, {4, 6000}, {10, 0, 0}};
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.entries = {{4, 5000}, {8, 700}, {5, 900}, {9, 300}, {200, 10}, {4, 6000}, {10, 0, 0}};
+  const auto pkg = pkgbuild::build(recipe);
   const auto table = tableOf(pkg);
   // Images 1..4 are the 4, 8, 5 and the second 4; skipped types take no number.
   EXPECT_EQ(le32(&table[20]), 5000u);
@@ -31,19 +31,19 @@ TEST(ImageEntries, NumberedInTableOrderWhateverTheirType) {
   // The ROM record is the last type-4 image, and it carries its own RomInfo.
   EXPECT_EQ(pkg.layout.primaryRom.fileOffset, pkg.layout.images[3].data.fileOffset);
   EXPECT_EQ(pkg.primaryRom().size(), 6000u);
-  EXPECT_EQ(std::memcmp(pkg.primaryRom().data() + spec.romInfo.offset, "MTK_ROMINFO_v", 13), 0);
-  EXPECT_EQ(std::memcmp(pkg.pageData(pkg.layout.images[0].data).data() + spec.romInfo.offset, "MTK_ROMINFO_v", 13), 0);
+  EXPECT_EQ(std::memcmp(pkg.primaryRom().data() + recipe.romInfo.offset, "MTK_ROMINFO_v", 13), 0);
+  EXPECT_EQ(std::memcmp(pkg.pageData(pkg.layout.images[0].data).data() + recipe.romInfo.offset, "MTK_ROMINFO_v", 13), 0);
   EXPECT_EQ(pkg.secondaryRom().size(), 900u);
   EXPECT_EQ(pkg.layout.entries[7].type, 200u);
 }
 
 TEST(ImageEntries, LengthSlotsFromTenOnSkipFourBytes) {
-  auto spec = pkgbuild::tinySpec(512);
-  spec.entries.clear();
-  for (uint32_t n = 1; n <= 20; ++n) spec.entries.push_back({8, 1000 + n});
-  spec.entries[19].tableLength = 0xFFFFFFFFll;  // image 20: no slot at all
-  spec.entries[10].tableLength = 0xFFFFFFFFll;  // image 11: a length field of 4 GiB
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.entries.clear();
+  for (uint32_t n = 1; n <= 20; ++n) recipe.entries.push_back({8, 1000 + n});
+  recipe.entries[19].tableLength = 0xFFFFFFFFll;  // image 20: no slot at all
+  recipe.entries[10].tableLength = 0xFFFFFFFFll;  // image 11: a length field of 4 GiB
+  const auto pkg = pkgbuild::build(recipe);
   const auto table = tableOf(pkg);
   EXPECT_EQ(le32(&table[148]), 1009u);  // image 9
   EXPECT_EQ(le32(&table[168]), 1010u);  // image 10
@@ -56,9 +56,9 @@ TEST(ImageEntries, LengthSlotsFromTenOnSkipFourBytes) {
 }
 
 TEST(ImageEntries, DisallowedTypesAreWrittenAsAsked) {
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.entries.insert(spec.entries.begin(), pkgbuild::EntrySpec{2, 100});
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.entries.insert(recipe.entries.begin(), pkgbuild::EntryRecipe{2, 100});
+  const auto pkg = pkgbuild::build(recipe);
   const formatreader::Package r(pkg.bytes);
   EXPECT_EQ(r.entries[3].type, 2u);
   EXPECT_EQ(pkg.layout.images.front().type, 4u);
@@ -69,12 +69,12 @@ TEST(BootloaderInfo, RecordByVersionAndHostileLengths) {
   struct Row { uint32_t version, recordLength, expectL; bool marker; };
   for (const Row& r : {Row{1, 0, 108, true}, Row{2, 0, 132, true}, Row{3, 0, 136, true}, Row{4, 0, 136, true},
                        Row{2, 120, 120, true}, Row{3, 60000, 60000, false}}) {
-    auto spec = pkgbuild::tinySpec(512);
-    spec.bootloader.infoVersion = r.version;
-    spec.bootloader.recordLength = r.recordLength;
-    const auto pkg = pkgbuild::build(spec);
+    auto recipe = pkgbuild::tinyRecipe(512);
+    recipe.bootloader.infoVersion = r.version;
+    recipe.bootloader.recordLength = r.recordLength;
+    const auto pkg = pkgbuild::build(recipe);
     const auto bl = pkg.bootloader();
-    ASSERT_EQ(bl.size(), spec.bootloader.length);
+    ASSERT_EQ(bl.size(), recipe.bootloader.length);
     EXPECT_EQ(le32(&bl[bl.size() - 4]), r.expectL) << r.version;
     if (!r.marker) continue;
     const uint8_t* rec = &bl[bl.size() - 4 - r.expectL];
@@ -82,23 +82,23 @@ TEST(BootloaderInfo, RecordByVersionAndHostileLengths) {
     EXPECT_EQ(rec[18], '0' + r.version);
     EXPECT_EQ(rec[19], 0);  // the version text ends before any noise
   }
-  auto spec = pkgbuild::tinySpec(512);
-  spec.bootloader.withRecord = false;
-  const auto bl = pkgbuild::build(spec).bootloader();
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.bootloader.withRecord = false;
+  const auto bl = pkgbuild::build(recipe).bootloader();
   const std::string marker = "MTK_BLOADER_INFO_v";
   EXPECT_EQ(std::search(bl.begin(), bl.end(), marker.begin(), marker.end()), bl.end());
 }
 
 TEST(RomInfo, VersionsAreasAndOverrides) {
   for (uint32_t version : {4u, 5u, 6u}) {
-    auto spec = pkgbuild::tinySpec(2048);
-    spec.romInfo.version = version;
-    spec.romInfo.extraAreas = {{2, 0, 0x00900000, 0x00100000}};
-    spec.romInfo.areaCountOverride = version == 6 ? 1 : -1;
-    spec.romInfo.fsAreaLengthOverride = version == 4 ? 0 : -1;
-    const auto pkg = pkgbuild::build(spec);
+    auto recipe = pkgbuild::tinyRecipe(2048);
+    recipe.romInfo.version = version;
+    recipe.romInfo.extraAreas = {{2, 0, 0x00900000, 0x00100000}};
+    recipe.romInfo.areaCountOverride = version == 6 ? 1 : -1;
+    recipe.romInfo.fsAreaLengthOverride = version == 4 ? 0 : -1;
+    const auto pkg = pkgbuild::build(recipe);
     const auto rom = pkg.primaryRom();
-    const uint8_t* ri = &rom[spec.romInfo.offset];
+    const uint8_t* ri = &rom[recipe.romInfo.offset];
     EXPECT_EQ(ri[13], '0' + version);
     EXPECT_EQ(le16(ri + 210), version == 6 ? 1 : 3);
     EXPECT_EQ(le32(ri + 240), version == 4 ? 0u : pkg.layout.fsAreaLength);
@@ -106,19 +106,19 @@ TEST(RomInfo, VersionsAreasAndOverrides) {
     EXPECT_EQ(pkg.layout.fsFormatAreaStart, 0x00900000u);
     EXPECT_EQ(pkg.layout.fsFormatAreaLength, 0x00100000u);
   }
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.romInfo.present = false;
-  const auto rom = pkgbuild::build(spec).primaryRom();
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.romInfo.present = false;
+  const auto rom = pkgbuild::build(recipe).primaryRom();
   const std::string marker = "MTK_ROMINFO_v";
   EXPECT_EQ(std::search(rom.begin(), rom.end(), marker.begin(), marker.end()), rom.end());
 }
 
 TEST(FsEntries, RawAndUnmarkedEntriesAreCopiedWhole) {
   for (bool marked : {true, false}) {
-    auto spec = pkgbuild::tinySpec(512);
-    spec.fs[0].version = marked ? std::array<uint8_t, 3>{5, 2, 1} : std::array<uint8_t, 3>{5, 2, 0};
-    spec.fs[0].markInfoBlock = marked;
-    const auto pkg = pkgbuild::build(spec);
+    auto recipe = pkgbuild::tinyRecipe(512);
+    recipe.fs[0].version = marked ? std::array<uint8_t, 3>{5, 2, 1} : std::array<uint8_t, 3>{5, 2, 0};
+    recipe.fs[0].markInfoBlock = marked;
+    const auto pkg = pkgbuild::build(recipe);
     ASSERT_EQ(pkg.layout.fsImages.size(), 1u);
     const auto& img = pkg.layout.fsImages[0];
     EXPECT_EQ(img.volume, -1);
@@ -134,23 +134,23 @@ TEST(FsEntries, RawAndUnmarkedEntriesAreCopiedWhole) {
 }
 
 TEST(FsEntries, EmptyVolumeEndsTheSplit) {
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].volumes[1].blocks = 0;
-  EXPECT_EQ(pkgbuild::build(spec).layout.fsImages.size(), 1u);
-  spec.fs[0].volumes[0].blocks = 0;
-  EXPECT_EQ(pkgbuild::build(spec).layout.fsImages.size(), 0u);
-  spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].volumes[1].blocks = 0;
-  spec.fs[0].volumes[1].extraBytes = 5;  // shorter than a block: an image without data blocks
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].volumes[1].blocks = 0;
+  EXPECT_EQ(pkgbuild::build(recipe).layout.fsImages.size(), 1u);
+  recipe.fs[0].volumes[0].blocks = 0;
+  EXPECT_EQ(pkgbuild::build(recipe).layout.fsImages.size(), 0u);
+  recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].volumes[1].blocks = 0;
+  recipe.fs[0].volumes[1].extraBytes = 5;  // shorter than a block: an image without data blocks
+  const auto pkg = pkgbuild::build(recipe);
   ASSERT_EQ(pkg.layout.fsImages.size(), 3u);
   EXPECT_EQ(pkg.layout.fsImages[1].header.mappedCount, 0u);
 }
 
 TEST(FsEntries, CountersEndBeyondOneBlockGivesALongerInfoArea) {
-  auto spec = pkgbuild::tinySpec(512);
-  spec.fs[0].countersEnd = 16 * 1024 + 100;
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.fs[0].countersEnd = 16 * 1024 + 100;
+  const auto pkg = pkgbuild::build(recipe);
   ASSERT_EQ(pkg.layout.fsEntries[0].infoAreaBlocks, 2u);
   const auto images = formatreader::Package(pkg.bytes).fsImages();
   ASSERT_EQ(images.size(), pkg.layout.fsImages.size());
@@ -161,21 +161,21 @@ TEST(FsEntries, CountersEndBeyondOneBlockGivesALongerInfoArea) {
 }
 
 TEST(FsEntries, MoreThanFourImagesAndAddresses) {
-  auto spec = pkgbuild::tinySpec(512);
-  spec.fs[0].volumes.resize(5, pkgbuild::FsVolumeSpec{1});
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.fs[0].volumes.resize(5, pkgbuild::FsVolumeRecipe{1});
+  const auto pkg = pkgbuild::build(recipe);
   ASSERT_EQ(pkg.layout.fsImages.size(), 5u);
   const uint32_t addresses[] = {0x01800000, 0x05600000, 0x09600000, 0x0E600000, 0};
   for (size_t k = 0; k < 5; ++k) EXPECT_EQ(pkg.layout.fsImages[k].address, addresses[k]);
 }
 
 TEST(FsEntries, ProgrammedPagesFollowThePattern) {
-  auto spec = pkgbuild::tinySpec(512);
-  pkgbuild::FsVolumeSpec v{6};
+  auto recipe = pkgbuild::tinyRecipe(512);
+  pkgbuild::FsVolumeRecipe v{6};
   v.programmedPages = {-1, 0, 1, 3, 4, 31};
-  spec.fs[0].volumes = {v, v};
-  spec.fs[0].volumes[1].scatterPages = true;
-  const auto pkg = pkgbuild::build(spec);
+  recipe.fs[0].volumes = {v, v};
+  recipe.fs[0].volumes[1].scatterPages = true;
+  const auto pkg = pkgbuild::build(recipe);
   const auto& g = pkg.layout.geometry;
   for (size_t k = 0; k < 2; ++k) {
     for (size_t d = 0; d < 6; ++d) {
@@ -205,10 +205,10 @@ TEST(FsEntries, ProgrammedPagesFollowThePattern) {
 }
 
 TEST(FsEntries, MappingAndReservedBlocksByRegion) {
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].regionCount = 3;
-  spec.fs[0].reservedPerRegion = 2;
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].regionCount = 3;
+  recipe.fs[0].reservedPerRegion = 2;
+  const auto pkg = pkgbuild::build(recipe);
   const auto& img = pkg.layout.fsImages[1];
   const uint32_t first = img.fsHeader.volumes[1].start / pkg.layout.geometry.blockDataSize;
   for (uint32_t j = 0; j < img.mappedBlocks.size(); ++j)
@@ -248,8 +248,8 @@ TEST(InfoBlock, RemapCountersAndHeaderPage) {
   EXPECT_EQ(pkgbuild::fsHeaderPage(pkgbuild::geometryFor(2048, 128), 200), 0u);
 }
 
-TEST(Mutations, PatchWhatTheSpecCannotSay) {
-  auto pkg = pkgbuild::build(pkgbuild::tinySpec(2048));
+TEST(Mutations, PatchWhatTheRecipeCannotSay) {
+  auto pkg = pkgbuild::build(pkgbuild::tinyRecipe(2048));
   const auto size = pkg.bytes.size();
   pkgbuild::patchLe16(pkg, 2, 0);
   EXPECT_EQ(le16(&pkg.bytes[2]), 0);

@@ -52,9 +52,9 @@ struct RoundTrip {
 class BuilderRoundTrip : public testing::TestWithParam<RoundTrip> {};
 
 TEST_P(BuilderRoundTrip, ImagesAreExactlyTheBytesThatWentIn) {
-  auto spec = pkgbuild::tinySpec(GetParam().pageSize);
-  for (auto& fs : spec.fs) fs.version = GetParam().fsVersion;
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(GetParam().pageSize);
+  for (auto& fs : recipe.fs) fs.version = GetParam().fsVersion;
+  const auto pkg = pkgbuild::build(recipe);
   PackageRecords records;
   ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
   expectRecordsMatch(pkg, records);
@@ -72,15 +72,15 @@ INSTANTIATE_TEST_SUITE_P(PageSizesAndFsKinds, BuilderRoundTrip,
                          [](const auto& param) { return std::string(param.param.name); });
 
 TEST(BuilderRoundTripMore, DefaultSampleWithGapsAndSeveralEntries) {
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].volumes[1].gapBlocksBefore = 2;
-  spec.fs[0].volumes[1].extraBytes = 1000;
-  spec.fs.push_back(spec.fs[0]);
-  spec.fs[1].version = {5, 2, 1};
-  spec.entries.push_back(pkgbuild::EntrySpec{8, 5000});
-  spec.entries.push_back(pkgbuild::EntrySpec{10, 0, 1});
-  spec.entries.push_back(pkgbuild::EntrySpec{9, 100});
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].volumes[1].gapBlocksBefore = 2;
+  recipe.fs[0].volumes[1].extraBytes = 1000;
+  recipe.fs.push_back(recipe.fs[0]);
+  recipe.fs[1].version = {5, 2, 1};
+  recipe.entries.push_back(pkgbuild::EntryRecipe{8, 5000});
+  recipe.entries.push_back(pkgbuild::EntryRecipe{10, 0, 1});
+  recipe.entries.push_back(pkgbuild::EntryRecipe{9, 100});
+  const auto pkg = pkgbuild::build(recipe);
   PackageRecords records;
   ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
   expectRecordsMatch(pkg, records);
@@ -90,9 +90,9 @@ TEST(BuilderRoundTripMore, DefaultSampleWithGapsAndSeveralEntries) {
 
 TEST(BuilderRoundTripMore, DefaultPackagesCopyImagesLongerThanOneReadChunk) {
   for (uint32_t pageSize : {512u, 2048u}) {
-    pkgbuild::PackageSpec spec;
-    spec.pageSize = pageSize;
-    const auto pkg = pkgbuild::build(spec);
+    pkgbuild::PackageRecipe recipe;
+    recipe.pageSize = pageSize;
+    const auto pkg = pkgbuild::build(recipe);
     ASSERT_GT(pkg.primaryRom().size(), 2u << 20);
     PackageRecords records;
     ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
@@ -101,9 +101,9 @@ TEST(BuilderRoundTripMore, DefaultPackagesCopyImagesLongerThanOneReadChunk) {
 }
 
 TEST(BuilderRoundTripMore, MoreThanFourFsImagesLoadButAreRefused) {
-  auto spec = pkgbuild::tinySpec(512);
-  spec.fs[0].volumes.resize(5, spec.fs[0].volumes[0]);
-  const auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(512);
+  recipe.fs[0].volumes.resize(5, recipe.fs[0].volumes[0]);
+  const auto pkg = pkgbuild::build(recipe);
   PackageRecords records;
   ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
   EXPECT_EQ(records.fsImagesInPackage, 5u);
@@ -134,7 +134,7 @@ TEST(BuilderRoundTripMore, HostileMutationsFailTheLoad) {
        [](auto& p) { pkgbuild::patchLe32(p, p.layout.imageTableOffset + 20, 0xFFFFFFFF); }, "ROM image"},
   };
   for (const auto& c : cases) {
-    auto pkg = pkgbuild::build(pkgbuild::tinySpec(2048));
+    auto pkg = pkgbuild::build(pkgbuild::tinyRecipe(2048));
     c.mutate(pkg);
     PackageRecords records;
     EXPECT_FALSE(load(pkg, records)) << c.name;
@@ -143,9 +143,9 @@ TEST(BuilderRoundTripMore, HostileMutationsFailTheLoad) {
 }
 
 TEST(BuilderRoundTripMore, RawFsImageShorterThanItsHeaderIsRefusedByTheVerdict) {
-  auto spec = pkgbuild::tinySpec(2048);
-  spec.fs[0].version = {5, 2, 1};
-  auto pkg = pkgbuild::build(spec);
+  auto recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].version = {5, 2, 1};
+  auto pkg = pkgbuild::build(recipe);
   const uint32_t fsEntry = pkg.layout.fsEntries[0].entryIndex;
   pkgbuild::patchEntry(pkg, fsEntry, {.blockCount = 2});
   PackageRecords records;

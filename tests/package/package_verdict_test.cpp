@@ -39,10 +39,10 @@ struct VerdictFixture {
 
   static std::vector<uint8_t> fsImage(std::vector<uint32_t> mapped, std::vector<uint32_t> reserved,
                                       uint8_t versionLast = 0) {
-    test::FsImageSpec spec;
-    spec.mappedWords = std::move(mapped);
-    spec.reservedWords = std::move(reserved);
-    auto image = test::makeFsImage(spec);
+    test::FsImageRecipe recipe;
+    recipe.mappedWords = std::move(mapped);
+    recipe.reservedWords = std::move(reserved);
+    auto image = test::makeFsImage(recipe);
     const NandGeometry g = fsImageGeometry(2048, 128);
     uint8_t* info = image.data() + g.rawBlockSize;
     test::markInfoPage(info, g, 0);

@@ -110,12 +110,12 @@ TEST(RunDownload, StepsInOrderWithTheirLogLines) {
 
 TEST(RunDownload, FailedNfbWriteLeavesFsImagesAndWatchdogAlone) {
   TestPackage package;
-  FsImageSpec spec;
-  spec.mapped = {{0, 101}};
-  spec.reserved = {{0, 120}, {0, 121}};
-  spec.eraseStartIndex = 1;
-  spec.layout = {140 * 16384, 2 * 16384, 101 * 16384, 16384, {5, 2, 0}};
-  const std::vector<uint8_t> fsImage = buildFsImage(spec);
+  FsImagePlan plan;
+  plan.mapped = {{0, 101}};
+  plan.reserved = {{0, 120}, {0, 121}};
+  plan.eraseStartIndex = 1;
+  plan.layout = {140 * 16384, 2 * 16384, 101 * 16384, 16384, {5, 2, 0}};
+  const std::vector<uint8_t> fsImage = buildFsImage(plan);
   package.records.fsImages[0] = {fsImage.data(), static_cast<uint32_t>(fsImage.size()), 0};
   package.records.fsImagesInPackage = 1;
   ScriptedLink link;

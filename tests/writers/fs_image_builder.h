@@ -29,7 +29,7 @@ struct FsLayout {
   uint8_t version[3] = {5, 2, 0};
 };
 
-struct FsImageSpec {
+struct FsImagePlan {
   uint32_t pageSize = 512;
   uint32_t pagesPerBlock = 32;
   std::vector<MapWord> mapped;
@@ -47,7 +47,7 @@ inline uint32_t spareOf(uint32_t pageSize) { return pageSize == 512 ? 16 : 64; }
 // One info block's page data and spare bytes: remaps from byte 0, counters
 // just before countersEnd, the FsHeader at the end of the last page, pages 0
 // and last marked 0x0F 0x0D.
-inline std::vector<uint8_t> infoBlockRaw(const FsImageSpec& s) {
+inline std::vector<uint8_t> infoBlockRaw(const FsImagePlan& s) {
   const uint32_t spare = spareOf(s.pageSize), rawPage = s.pageSize + spare;
   std::vector<uint8_t> data(s.pageSize * s.pagesPerBlock, 0);
   for (auto [index, value] : s.remaps) le16(data, 2 * index, value);
@@ -70,7 +70,7 @@ inline std::vector<uint8_t> infoBlockRaw(const FsImageSpec& s) {
 
 // Data block d: page bytes that say which block and page they are; the first
 // `programmed` pages carry non-0xFF spare bytes.
-inline std::vector<uint8_t> dataBlockRaw(const FsImageSpec& s, uint32_t d, int programmed) {
+inline std::vector<uint8_t> dataBlockRaw(const FsImagePlan& s, uint32_t d, int programmed) {
   const uint32_t spare = spareOf(s.pageSize), rawPage = s.pageSize + spare;
   std::vector<uint8_t> raw(static_cast<size_t>(rawPage) * s.pagesPerBlock, 0xFF);
   for (uint32_t p = 0; p < s.pagesPerBlock; ++p) {
@@ -80,7 +80,7 @@ inline std::vector<uint8_t> dataBlockRaw(const FsImageSpec& s, uint32_t d, int p
   return raw;
 }
 
-inline std::vector<uint8_t> buildFsImage(const FsImageSpec& s) {
+inline std::vector<uint8_t> buildFsImage(const FsImagePlan& s) {
   const uint32_t rawBlock = (s.pageSize + spareOf(s.pageSize)) * s.pagesPerBlock;
   std::vector<uint8_t> image(rawBlock, 0);  // raw block 0: the header
   le32(image, 0, 1);

@@ -109,11 +109,11 @@ int runDemo(const DemoOptions& o) {
   std::filesystem::permissions(portsDir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
   ::setenv("HXFLASH_PORTS_DIR", portsDir.c_str(), 1);
 
-  pkgbuild::PackageSpec spec;
-  spec.pageSize = o.pageSize;
-  spec.blockKiB = pkgbuild::defaultBlockKiB(o.pageSize);
+  pkgbuild::PackageRecipe recipe;
+  recipe.pageSize = o.pageSize;
+  recipe.blockKiB = pkgbuild::defaultBlockKiB(o.pageSize);
   const std::string package = dir + "/HX9120_demo.bin";
-  const pkgbuild::BuiltPackage built = pkgbuild::writePackage(package, spec);
+  const pkgbuild::BuiltPackage built = pkgbuild::writePackage(package, recipe);
   fmt::print("package   {} ({:.1f} MiB, {} FS images)\n", package, built.bytes.size() / 1048576.0,
              built.layout.fsImages.size());
 

@@ -43,8 +43,8 @@ int runFlash(const FlashCli& cli) {
   options.timeScale = cli.timeScale;
 
   std::vector<std::unique_ptr<AttachedPort>> attached;
-  for (const std::string& spec : cli.ports) {
-    const PortSpec port = parsePortSpec(spec);
+  for (const std::string& recipe : cli.ports) {
+    const PortAssignment port = parsePortAssignment(recipe);
     if (!port.device.empty()) attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
     options.comPorts.push_back(port.comPort);
   }

@@ -25,7 +25,7 @@ struct MakePackageOptions {
   uint32_t volumeBlocks = 8;
   uint32_t regions = 4;
   uint32_t reservedPerRegion = 2;
-  uint64_t seed = pkgbuild::PackageSpec{}.seed;
+  uint64_t seed = pkgbuild::PackageRecipe{}.seed;
   std::string fsVersion = "5.2.0";
   bool tiny = false;
   double sizeMiB = 0;
@@ -38,34 +38,34 @@ std::array<uint8_t, 3> parseVersion(const std::string& text) {
   return {static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c)};
 }
 
-pkgbuild::PackageSpec specFrom(const MakePackageOptions& o) {
-  if (!o.fromDesc.empty()) return pkgbuild::readSpec(o.fromDesc);
+pkgbuild::PackageRecipe recipeFrom(const MakePackageOptions& o) {
+  if (!o.fromDesc.empty()) return pkgbuild::readRecipe(o.fromDesc);
   if (o.sizeMiB > 0) {
-    pkgbuild::PackageSpec sized = pkgbuild::sizedSpec(static_cast<uint64_t>(o.sizeMiB * 1024 * 1024), o.pageSize);
+    pkgbuild::PackageRecipe sized = pkgbuild::sizedRecipe(static_cast<uint64_t>(o.sizeMiB * 1024 * 1024), o.pageSize);
     sized.seed = o.seed;
     return sized;
   }
-  pkgbuild::PackageSpec spec = o.tiny ? pkgbuild::tinySpec(o.pageSize) : pkgbuild::PackageSpec{};
-  spec.pageSize = o.pageSize;
-  spec.blockKiB = o.blockKiB ? o.blockKiB : pkgbuild::defaultBlockKiB(o.pageSize);
-  spec.seed = o.seed;
-  if (o.tiny) return spec;
-  for (pkgbuild::EntrySpec& e : spec.entries) {
+  pkgbuild::PackageRecipe recipe = o.tiny ? pkgbuild::tinyRecipe(o.pageSize) : pkgbuild::PackageRecipe{};
+  recipe.pageSize = o.pageSize;
+  recipe.blockKiB = o.blockKiB ? o.blockKiB : pkgbuild::defaultBlockKiB(o.pageSize);
+  recipe.seed = o.seed;
+  if (o.tiny) return recipe;
+  for (pkgbuild::EntryRecipe& e : recipe.entries) {
     if (e.type == 4) e.length = static_cast<uint32_t>(o.romMiB * 1024 * 1024);
     if (e.type == 5) e.length = static_cast<uint32_t>(o.secondaryRomKiB * 1024);
   }
-  pkgbuild::FsEntrySpec& fs = spec.fs.at(0);
+  pkgbuild::FsEntryRecipe& fs = recipe.fs.at(0);
   fs.version = parseVersion(o.fsVersion);
   fs.regionCount = o.regions;
   fs.reservedPerRegion = o.reservedPerRegion;
-  fs.volumes.assign(o.volumes, pkgbuild::FsVolumeSpec{o.volumeBlocks});
-  return spec;
+  fs.volumes.assign(o.volumes, pkgbuild::FsVolumeRecipe{o.volumeBlocks});
+  return recipe;
 }
 
 int run(const MakePackageOptions& o) {
   try {
-    const pkgbuild::PackageSpec spec = specFrom(o);
-    const pkgbuild::BuiltPackage pkg = pkgbuild::writePackage(o.out, spec);
+    const pkgbuild::PackageRecipe recipe = recipeFrom(o);
+    const pkgbuild::BuiltPackage pkg = pkgbuild::writePackage(o.out, recipe);
     const auto& l = pkg.layout;
     fmt::print("wrote {} ({} bytes, {} blocks of {} raw bytes, page {} + {} spare)\n", o.out, l.packageSize,
                l.totalBlocks, l.geometry.rawBlockSize, l.geometry.pageSize, l.geometry.spareSize);

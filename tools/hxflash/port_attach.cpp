@@ -12,8 +12,8 @@
 
 namespace hxflash {
 
-PortSpec parsePortSpec(const std::string& text) {
-  PortSpec spec;
+PortAssignment parsePortAssignment(const std::string& text) {
+  PortAssignment recipe;
   const size_t eq = text.find('=');
   const std::string number = text.substr(0, eq);
   size_t used = 0;
@@ -25,12 +25,12 @@ PortSpec parsePortSpec(const std::string& text) {
   }
   if (number.empty() || used != number.size() || com < 40 || com > 255)
     throw std::invalid_argument("port '" + text + "': expected a COM number 40..255, optionally =DEVICE");
-  spec.comPort = static_cast<uint32_t>(com);
+  recipe.comPort = static_cast<uint32_t>(com);
   if (eq != std::string::npos) {
-    spec.device = text.substr(eq + 1);
-    if (spec.device.empty()) throw std::invalid_argument("port '" + text + "': no device after '='");
+    recipe.device = text.substr(eq + 1);
+    if (recipe.device.empty()) throw std::invalid_argument("port '" + text + "': no device after '='");
   }
-  return spec;
+  return recipe;
 }
 
 AttachedPort::AttachedPort(uint32_t comPort, const std::string& device) : m_device(device) {

@@ -27,11 +27,11 @@ uint32_t oldInfoBlockFor(const pkgbuild::FsImageLayout& image, const std::set<ui
 
 }  // namespace
 
-NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageSpec& spec, bool sameVersion,
+NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageRecipe& recipe, bool sameVersion,
                                const std::vector<PreloadRemap>& remaps, PreloadedState* state) {
-  pkgbuild::PackageSpec olderSpec = spec;
-  olderSpec.seed ^= kOlderFirmwareSeed;
-  pkgbuild::BuiltPackage older = pkgbuild::build(olderSpec);
+  pkgbuild::PackageRecipe olderRecipe = recipe;
+  olderRecipe.seed ^= kOlderFirmwareSeed;
+  pkgbuild::BuiltPackage older = pkgbuild::build(olderRecipe);
   NandModel nand = freshNand(options);
   const NandGeometry& g = nand.geometry();
   if (older.layout.geometry.pageSize != g.pageSize || older.layout.geometry.blockDataSize != g.blockDataSize())
@@ -92,8 +92,8 @@ NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::Pack
 }
 
 NandModel preloadedNand(const PhoneOptions& options, const PreloadRequest& request) {
-  pkgbuild::PackageSpec spec = pkgbuild::readSpec(pkgbuild::descPathFor(request.packagePath));
-  return preloadOlderFirmware(options, spec, request.sameVersion, request.remaps);
+  pkgbuild::PackageRecipe recipe = pkgbuild::readRecipe(pkgbuild::descPathFor(request.packagePath));
+  return preloadOlderFirmware(options, recipe, request.sameVersion, request.remaps);
 }
 
 }  // namespace hxphone

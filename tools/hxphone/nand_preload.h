@@ -34,7 +34,7 @@ struct PreloadedState {
 };
 
 NandModel preloadedNand(const PhoneOptions& options, const PreloadRequest& request);
-NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageSpec& spec, bool sameVersion,
+NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageRecipe& recipe, bool sameVersion,
                                const std::vector<PreloadRemap>& remaps, PreloadedState* state = nullptr);
 
 }  // namespace hxphone

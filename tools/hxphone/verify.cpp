@@ -196,8 +196,8 @@ VerifyReport verifyNand(const NandModel& nand, const pkgbuild::BuiltPackage& pac
 }
 
 VerifyReport verifyDump(const VerifyRequest& request) {
-  pkgbuild::PackageSpec spec = pkgbuild::readSpec(pkgbuild::descPathFor(request.packagePath));
-  pkgbuild::BuiltPackage package = pkgbuild::build(spec);
+  pkgbuild::PackageRecipe recipe = pkgbuild::readRecipe(pkgbuild::descPathFor(request.packagePath));
+  pkgbuild::BuiltPackage package = pkgbuild::build(recipe);
   VerifyReport report;
   std::ifstream in(request.packagePath, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -46,7 +46,7 @@ void writeAreaHead(std::vector<uint8_t>& pkg, const Geometry& g, PackageLayout& 
 
 // The record ending L + 4 bytes before the bootloader's end, then L. The
 // record's bytes after the fields keep their generated content.
-void writeBootloaderInfo(std::vector<uint8_t>& pkg, const Geometry& g, const BootloaderSpec& bl,
+void writeBootloaderInfo(std::vector<uint8_t>& pkg, const Geometry& g, const BootloaderRecipe& bl,
                          uint64_t bootloaderOffset, PackageLayout& layout) {
   if (!bl.withRecord) return;
   const uint32_t L = bl.recordLength ? bl.recordLength : recordSizeFor(bl.infoVersion);
@@ -73,13 +73,13 @@ void writeBootloaderInfo(std::vector<uint8_t>& pkg, const Geometry& g, const Boo
 
 }  // namespace
 
-void writeBootloaderArea(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan& plan,
+void writeBootloaderArea(std::vector<uint8_t>& pkg, const PackageRecipe& recipe, const Plan& plan,
                          PackageLayout& layout) {
   const Geometry& g = plan.g;
-  const BootloaderSpec& bl = spec.bootloader;
+  const BootloaderRecipe& bl = recipe.bootloader;
   const uint64_t areaLength = uint64_t{kAreaHeadSize} + bl.length + kTrailerSize;
-  ByteStream data(spec.seed, kBootloaderStream);
-  ByteStream ecc(spec.seed, kBootloaderStream | kSpareStreamFlag);
+  ByteStream data(recipe.seed, kBootloaderStream);
+  ByteStream ecc(recipe.seed, kBootloaderStream | kSpareStreamFlag);
   fillPages(pkg, g, 0, areaLength, data, ecc);
 
   layout.span = bl.length + kTrailerSize;
@@ -92,18 +92,18 @@ void writeBootloaderArea(std::vector<uint8_t>& pkg, const PackageSpec& spec, con
   const uint64_t trailer = uint64_t{kAreaHeadSize} + bl.length;
   layout.trailerOffset = pageDataFileOffset(g, 0, trailer);
   std::array<uint8_t, 4> extLength{};
-  putLe32(extLength.data(), spec.extBootloaderLength);
+  putLe32(extLength.data(), recipe.extBootloaderLength);
   writePageData(pkg, g, 0, trailer + kTrailerExtLengthOffset, extLength);
 }
 
-void writeExtBootloader(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan& plan,
+void writeExtBootloader(std::vector<uint8_t>& pkg, const PackageRecipe& recipe, const Plan& plan,
                         PackageLayout& layout) {
   const Geometry& g = plan.g;
   const uint64_t base = uint64_t{layout.entries[1].firstBlock} * g.rawBlockSize;
-  ByteStream data(spec.seed, kExtBootloaderStream);
-  ByteStream ecc(spec.seed, kExtBootloaderStream | kSpareStreamFlag);
-  fillPages(pkg, g, base, spec.extBootloaderLength, data, ecc);
-  layout.extBootloader = {base, spec.extBootloaderLength};
+  ByteStream data(recipe.seed, kExtBootloaderStream);
+  ByteStream ecc(recipe.seed, kExtBootloaderStream | kSpareStreamFlag);
+  fillPages(pkg, g, base, recipe.extBootloaderLength, data, ecc);
+  layout.extBootloader = {base, recipe.extBootloaderLength};
 }
 
 }  // namespace pkgbuild::detail

@@ -1,7 +1,7 @@
 #pragma once
 // The deterministic byte generator behind every image byte: xorshift64*
 // seeded through splitmix64 from the package seed and a stream number, so
-// each part of a package has its own stream and the same spec gives the same
+// each part of a package has its own stream and the same recipe gives the same
 // bytes on every platform (words are stored little-endian).
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@ enum StreamId : uint64_t {
   kExtBootloaderStream = 2,
   kImageTableStream = 3,
   kEntryStreamBase = 0x100,     // + entry index: image entries
-  kFsStreamBase = 0x10000,      // + FS spec index: FS data blocks
+  kFsStreamBase = 0x10000,      // + FS recipe index: FS data blocks
   kSpareStreamFlag = 1ull << 40 // | a stream number: the ECC bytes of that part's spares
 };
 

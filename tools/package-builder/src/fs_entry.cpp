@@ -15,7 +15,7 @@ constexpr std::array<uint8_t, 3> kSplitVersion{5, 2, 0};
 constexpr uint32_t kFsImageAddresses[] = {0x01800000, 0x05600000, 0x09600000, 0x0E600000};
 
 // Page indices programmed in data block `d` of a volume.
-std::vector<uint32_t> pagesToProgram(const FsVolumeSpec& v, uint32_t d, uint32_t pagesPerBlock) {
+std::vector<uint32_t> pagesToProgram(const FsVolumeRecipe& v, uint32_t d, uint32_t pagesPerBlock) {
   const int32_t wanted = v.programmedPages.empty() ? -1 : v.programmedPages[d % v.programmedPages.size()];
   const uint32_t n = (wanted < 0 || static_cast<uint32_t>(wanted) > pagesPerBlock)
                          ? pagesPerBlock
@@ -45,7 +45,7 @@ void writeImageHeader(std::vector<uint8_t>& pkg, uint64_t at, const FsImageHeade
     }
 }
 
-void writeVolumeBlocks(std::vector<uint8_t>& pkg, const Geometry& g, const FsVolumeSpec& v,
+void writeVolumeBlocks(std::vector<uint8_t>& pkg, const Geometry& g, const FsVolumeRecipe& v,
                        uint64_t firstBlock, ByteStream& data, ByteStream& ecc) {
   for (uint32_t d = 0; d < v.blocks; ++d) {
     const uint64_t block = (firstBlock + d) * g.rawBlockSize;
@@ -89,7 +89,7 @@ void describeSplitImages(const Plan& plan, const FsEntryLayout& fe, uint64_t ent
 }
 
 void describeRawImage(const Plan& plan, const FsEntryLayout& fe, const FsPlan& fp, const EntryLayout& entry,
-                      const FsEntrySpec& fs, PackageLayout& layout) {
+                      const FsEntryRecipe& fs, PackageLayout& layout) {
   const Geometry& g = plan.g;
   const uint32_t raw = g.rawBlockSize;
   FsImageLayout img;
@@ -115,19 +115,19 @@ void describeRawImage(const Plan& plan, const FsEntryLayout& fe, const FsPlan& f
 
 }  // namespace
 
-void writeFsEntry(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan& plan, size_t specIndex,
+void writeFsEntry(std::vector<uint8_t>& pkg, const PackageRecipe& recipe, const Plan& plan, size_t recipeIndex,
                   PackageLayout& layout) {
   const Geometry& g = plan.g;
-  const EntrySpec& e = spec.entries[specIndex];
-  const FsEntrySpec& fs = spec.fs[e.fs];
+  const EntryRecipe& e = recipe.entries[recipeIndex];
+  const FsEntryRecipe& fs = recipe.fs[e.fs];
   const FsPlan& fp = plan.fs[e.fs];
-  const uint32_t entryIndex = static_cast<uint32_t>(specIndex + 3);
+  const uint32_t entryIndex = static_cast<uint32_t>(recipeIndex + 3);
   const uint64_t firstBlock = layout.entries[entryIndex].firstBlock;
   const uint64_t base = firstBlock * g.rawBlockSize;
 
   FsEntryLayout fe;
   fe.entryIndex = entryIndex;
-  fe.fsSpec = e.fs;
+  fe.fsRecipe = e.fs;
   fe.header = fp.header;
   fe.fsHeader = fp.fsHeader;
   fe.infoAreaBlocks = fp.infoAreaBlocks;
@@ -148,23 +148,23 @@ void writeFsEntry(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan
                           uint64_t{fsHeaderPage(g, content.countersEnd)} * g.rawPageSize() + g.pageSize -
                           kFsHeaderSize;
 
-  ByteStream data(spec.seed, kFsStreamBase + e.fs);
-  ByteStream ecc(spec.seed, (kFsStreamBase + e.fs) | kSpareStreamFlag);
+  ByteStream data(recipe.seed, kFsStreamBase + e.fs);
+  ByteStream ecc(recipe.seed, (kFsStreamBase + e.fs) | kSpareStreamFlag);
   const uint64_t dataStart = firstBlock + fp.header.infoBlocksBefore + fp.infoAreaBlocks;
   for (size_t i = 0; i < fs.volumes.size(); ++i)
     writeVolumeBlocks(pkg, g, fs.volumes[i], dataStart + (fp.volumeBlock[i] - fp.volumeBlock[0]), data, ecc);
   layout.fsEntries.push_back(fe);
 }
 
-void describeFsImages(const PackageSpec& spec, const Plan& plan, PackageLayout& layout) {
+void describeFsImages(const PackageRecipe& recipe, const Plan& plan, PackageLayout& layout) {
   // fsEntries are in entry-table order, which is the module's order.
   for (const FsEntryLayout& fe : layout.fsEntries) {
     const EntryLayout& entry = layout.entries[fe.entryIndex];
-    const FsPlan& fp = plan.fs[fe.fsSpec];
+    const FsPlan& fp = plan.fs[fe.fsRecipe];
     if (fe.multiVolume)
       describeSplitImages(plan, fe, uint64_t{entry.firstBlock} * plan.g.rawBlockSize, layout);
     else
-      describeRawImage(plan, fe, fp, entry, spec.fs[fe.fsSpec], layout);
+      describeRawImage(plan, fe, fp, entry, recipe.fs[fe.fsRecipe], layout);
   }
   for (size_t k = 0; k < layout.fsImages.size() && k < 4; ++k) layout.fsImages[k].address = kFsImageAddresses[k];
 }

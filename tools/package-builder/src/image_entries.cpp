@@ -19,12 +19,12 @@ uint32_t imageTableOffsetOf(uint32_t n) {
   return n <= 9 ? 16 * n + 4 : 16 * n + 8;
 }
 
-void writeImageTableBlock(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan& plan,
+void writeImageTableBlock(std::vector<uint8_t>& pkg, const PackageRecipe& recipe, const Plan& plan,
                           PackageLayout& layout) {
   const Geometry& g = plan.g;
   const uint64_t base = uint64_t{layout.entries[2].firstBlock} * g.rawBlockSize;
-  ByteStream data(spec.seed, kImageTableStream);
-  ByteStream ecc(spec.seed, kImageTableStream | kSpareStreamFlag);
+  ByteStream data(recipe.seed, kImageTableStream);
+  ByteStream ecc(recipe.seed, kImageTableStream | kSpareStreamFlag);
   fillPages(pkg, g, base, g.blockDataSize, data, ecc);
 
   // The table's unused bytes keep their generated content: a reader that
@@ -40,7 +40,7 @@ void writeImageTableBlock(std::vector<uint8_t>& pkg, const PackageSpec& spec, co
   }
 }
 
-std::vector<uint8_t> romInfoRecord(const RomInfoSpec& ri, const Plan& plan) {
+std::vector<uint8_t> romInfoRecord(const RomInfoRecipe& ri, const Plan& plan) {
   const Geometry& g = plan.g;
   std::vector<uint8_t> r(kRomInfoSize, 0);
   const std::string marker = "MTK_ROMINFO_v";
@@ -50,7 +50,7 @@ std::vector<uint8_t> romInfoRecord(const RomInfoSpec& ri, const Plan& plan) {
   std::copy_n(ri.name.begin(), std::min<size_t>(ri.name.size(), 127), r.begin() + 16);
   std::copy_n(ri.secondName.begin(), std::min<size_t>(ri.secondName.size(), 65), r.begin() + 144);
 
-  std::vector<RomAreaSpec> areas;
+  std::vector<RomAreaRecipe> areas;
   areas.push_back({0, 0, kRomNandStartBlock * g.blockDataSize, plan.romNandBlocks * g.blockDataSize});
   uint32_t fsLength = plan.fsAreaBlocks * g.blockDataSize;
   if (ri.fsAreaLengthOverride >= 0) fsLength = static_cast<uint32_t>(ri.fsAreaLengthOverride);
@@ -71,21 +71,21 @@ std::vector<uint8_t> romInfoRecord(const RomInfoSpec& ri, const Plan& plan) {
   return r;
 }
 
-void writeImageEntry(std::vector<uint8_t>& pkg, const PackageSpec& spec, const Plan& plan,
-                     size_t specIndex, PackageLayout& layout) {
+void writeImageEntry(std::vector<uint8_t>& pkg, const PackageRecipe& recipe, const Plan& plan,
+                     size_t recipeIndex, PackageLayout& layout) {
   const Geometry& g = plan.g;
-  const EntrySpec& e = spec.entries[specIndex];
-  const EntryLayout& entry = layout.entries[specIndex + 3];
+  const EntryRecipe& e = recipe.entries[recipeIndex];
+  const EntryLayout& entry = layout.entries[recipeIndex + 3];
   const uint64_t base = uint64_t{entry.firstBlock} * g.rawBlockSize;
-  ByteStream data(spec.seed, kEntryStreamBase + specIndex);
-  ByteStream ecc(spec.seed, (kEntryStreamBase + specIndex) | kSpareStreamFlag);
+  ByteStream data(recipe.seed, kEntryStreamBase + recipeIndex);
+  ByteStream ecc(recipe.seed, (kEntryStreamBase + recipeIndex) | kSpareStreamFlag);
   fillPages(pkg, g, base, e.length, data, ecc);
 
-  if (e.type == 4 && spec.romInfo.present) {
-    if (uint64_t{spec.romInfo.offset} + kRomInfoSize > e.length)
+  if (e.type == 4 && recipe.romInfo.present) {
+    if (uint64_t{recipe.romInfo.offset} + kRomInfoSize > e.length)
       throw std::invalid_argument("the RomInfo record does not fit in a ROM image of " +
                                   std::to_string(e.length) + " bytes");
-    writePageData(pkg, g, base, spec.romInfo.offset, romInfoRecord(spec.romInfo, plan));
+    writePageData(pkg, g, base, recipe.romInfo.offset, romInfoRecord(recipe.romInfo, plan));
   }
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 using namespace detail;
 
-void placeEntries(const PackageSpec& spec, const Plan& plan, PackageLayout& layout) {
+void placeEntries(const PackageRecipe& recipe, const Plan& plan, PackageLayout& layout) {
   uint32_t next = 0;
   auto add = [&](uint32_t type, uint32_t blocks) {
     layout.entries.push_back({type, next, blocks, 0});
@@ -19,14 +19,14 @@ void placeEntries(const PackageSpec& spec, const Plan& plan, PackageLayout& layo
   add(0, plan.bootloaderAreaBlocks);
   add(1, plan.extBlocks);
   add(2, 1);
-  for (size_t i = 0; i < spec.entries.size(); ++i) add(spec.entries[i].type, plan.entryBlocks[i]);
+  for (size_t i = 0; i < recipe.entries.size(); ++i) add(recipe.entries[i].type, plan.entryBlocks[i]);
 }
 
-void listImages(const PackageSpec& spec, PackageLayout& layout) {
+void listImages(const PackageRecipe& recipe, PackageLayout& layout) {
   const Geometry& g = layout.geometry;
   uint32_t n = 0;
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const EntrySpec& e = spec.entries[i];
+  for (size_t i = 0; i < recipe.entries.size(); ++i) {
+    const EntryRecipe& e = recipe.entries[i];
     if (e.type != 4 && e.type != 5 && e.type != 8) continue;
     ImageLayout image;
     image.type = e.type;
@@ -40,48 +40,48 @@ void listImages(const PackageSpec& spec, PackageLayout& layout) {
   }
 }
 
-void describeAreas(const PackageSpec& spec, const Plan& plan, PackageLayout& layout) {
+void describeAreas(const PackageRecipe& recipe, const Plan& plan, PackageLayout& layout) {
   const uint64_t block = plan.g.blockDataSize;
-  layout.romInfoPresent = spec.romInfo.present && layout.primaryRom.length > 0;
-  layout.romInfoOffset = spec.romInfo.offset;
-  layout.romInfoVersion = spec.romInfo.version;
+  layout.romInfoPresent = recipe.romInfo.present && layout.primaryRom.length > 0;
+  layout.romInfoOffset = recipe.romInfo.offset;
+  layout.romInfoVersion = recipe.romInfo.version;
   layout.romNandStartBlock = kRomNandStartBlock;
   layout.fsAreaStart = plan.fsAreaStartBlock * block;
-  layout.fsAreaLength = spec.romInfo.fsAreaLengthOverride >= 0
-                            ? static_cast<uint64_t>(spec.romInfo.fsAreaLengthOverride)
+  layout.fsAreaLength = recipe.romInfo.fsAreaLengthOverride >= 0
+                            ? static_cast<uint64_t>(recipe.romInfo.fsAreaLengthOverride)
                             : plan.fsAreaBlocks * block;
   layout.fsFormatAreaStart = layout.fsAreaStart;
   layout.fsFormatAreaLength = layout.fsAreaLength;
-  if (!spec.romInfo.extraAreas.empty()) {
-    layout.fsFormatAreaStart = spec.romInfo.extraAreas.back().start;
-    layout.fsFormatAreaLength = spec.romInfo.extraAreas.back().length;
+  if (!recipe.romInfo.extraAreas.empty()) {
+    layout.fsFormatAreaStart = recipe.romInfo.extraAreas.back().start;
+    layout.fsFormatAreaLength = recipe.romInfo.extraAreas.back().length;
   }
 }
 
 }  // namespace
 
-BuiltPackage build(const PackageSpec& spec) {
-  const Plan plan = planPackage(spec);
+BuiltPackage build(const PackageRecipe& recipe) {
+  const Plan plan = planPackage(recipe);
   BuiltPackage pkg;
   PackageLayout& layout = pkg.layout;
   layout.geometry = plan.g;
   layout.totalBlocks = static_cast<uint32_t>(plan.totalBlocks);
   layout.packageSize = plan.totalBlocks * plan.g.rawBlockSize;
-  placeEntries(spec, plan, layout);
-  listImages(spec, layout);
-  describeAreas(spec, plan, layout);
+  placeEntries(recipe, plan, layout);
+  listImages(recipe, layout);
+  describeAreas(recipe, plan, layout);
 
   pkg.bytes.assign(layout.packageSize, 0xFF);
-  writeBootloaderArea(pkg.bytes, spec, plan, layout);
-  writeExtBootloader(pkg.bytes, spec, plan, layout);
-  writeImageTableBlock(pkg.bytes, spec, plan, layout);
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    if (spec.entries[i].type == 10)
-      writeFsEntry(pkg.bytes, spec, plan, i, layout);
+  writeBootloaderArea(pkg.bytes, recipe, plan, layout);
+  writeExtBootloader(pkg.bytes, recipe, plan, layout);
+  writeImageTableBlock(pkg.bytes, recipe, plan, layout);
+  for (size_t i = 0; i < recipe.entries.size(); ++i) {
+    if (recipe.entries[i].type == 10)
+      writeFsEntry(pkg.bytes, recipe, plan, i, layout);
     else
-      writeImageEntry(pkg.bytes, spec, plan, i, layout);
+      writeImageEntry(pkg.bytes, recipe, plan, i, layout);
   }
-  describeFsImages(spec, plan, layout);
+  describeFsImages(recipe, plan, layout);
   return pkg;
 }
 

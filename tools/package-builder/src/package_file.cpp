@@ -20,15 +20,15 @@ void writeFile(const std::string& path, const char* data, size_t size) {
 
 std::string descPathFor(const std::string& packagePath) { return packagePath + ".desc.json"; }
 
-BuiltPackage writePackage(const std::string& path, const PackageSpec& spec) {
-  BuiltPackage pkg = build(spec);
+BuiltPackage writePackage(const std::string& path, const PackageRecipe& recipe) {
+  BuiltPackage pkg = build(recipe);
   writeFile(path, reinterpret_cast<const char*>(pkg.bytes.data()), pkg.bytes.size());
-  const std::string desc = toJson(spec).dump(2) + "\n";
+  const std::string desc = toJson(recipe).dump(2) + "\n";
   writeFile(descPathFor(path), desc.data(), desc.size());
   return pkg;
 }
 
-PackageSpec readSpec(const std::string& descPath) {
+PackageRecipe readRecipe(const std::string& descPath) {
   std::ifstream in(descPath, std::ios::binary);
   if (!in) throw std::runtime_error("cannot open " + descPath);
   try {

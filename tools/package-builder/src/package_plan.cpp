@@ -9,29 +9,29 @@ namespace {
 
 [[noreturn]] void refuse(const std::string& why) { throw std::invalid_argument(why); }
 
-uint32_t lastLengthOfType(const PackageSpec& spec, uint32_t type) {
+uint32_t lastLengthOfType(const PackageRecipe& recipe, uint32_t type) {
   uint32_t length = 0;
-  for (const EntrySpec& e : spec.entries)
+  for (const EntryRecipe& e : recipe.entries)
     if (e.type == type) length = e.length;
   return length;
 }
 
-uint64_t volumeLength(const Geometry& g, const FsVolumeSpec& v) {
+uint64_t volumeLength(const Geometry& g, const FsVolumeRecipe& v) {
   return uint64_t{v.blocks} * g.blockDataSize + v.extraBytes;
 }
 
-uint32_t volumeNandBlocks(const Geometry& g, const FsVolumeSpec& v) {
+uint32_t volumeNandBlocks(const Geometry& g, const FsVolumeRecipe& v) {
   return v.blocks + (v.extraBytes ? blocksFor(g, v.extraBytes) : 0);
 }
 
-// NAND blocks one FS entry spec takes: its volumes with their gaps, then its info area.
-FsPlan placeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t firstBlock) {
+// NAND blocks one FS entry recipe takes: its volumes with their gaps, then its info area.
+FsPlan placeFsEntry(const Geometry& g, const FsEntryRecipe& fs, uint32_t firstBlock) {
   if (fs.volumes.empty() || fs.volumes.size() > kFsVolumeSlots)
     refuse("an FS entry needs 1 to 8 volumes");
   if (fs.regionCount < 1 || fs.regionCount > 8) refuse("regionCount must be 1..8");
   FsPlan p;
   uint64_t next = firstBlock;
-  for (const FsVolumeSpec& v : fs.volumes) {
+  for (const FsVolumeRecipe& v : fs.volumes) {
     next += v.gapBlocksBefore;
     p.volumeBlock.push_back(static_cast<uint32_t>(next));
     next += volumeNandBlocks(g, v);
@@ -44,7 +44,7 @@ FsPlan placeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t firstBloc
   return p;
 }
 
-void describeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t fsAreaBlocks, FsPlan& p) {
+void describeFsEntry(const Geometry& g, const FsEntryRecipe& fs, uint32_t fsAreaBlocks, FsPlan& p) {
   uint32_t countersEnd = fs.countersEnd;
   if (countersEnd == 0) {
     countersEnd = 2 * fsAreaBlocks + 16;
@@ -75,7 +75,7 @@ void describeFsEntry(const Geometry& g, const FsEntrySpec& fs, uint32_t fsAreaBl
   f.version = fs.version;
 }
 
-void checkRomInfo(const RomInfoSpec& ri) {
+void checkRomInfo(const RomInfoRecipe& ri) {
   if (ri.areaCountOverride < -1 || ri.areaCountOverride > 0xFFFF) refuse("areaCountOverride outside -1..65535");
   if (ri.fsAreaLengthOverride < -1 || ri.fsAreaLengthOverride > 0xFFFFFFFFll)
     refuse("fsAreaLengthOverride outside -1..0xFFFFFFFF");
@@ -87,45 +87,45 @@ uint32_t blocksFor(const Geometry& g, uint64_t bytes) {
   return static_cast<uint32_t>((bytes + g.blockDataSize - 1) / g.blockDataSize);
 }
 
-Plan planPackage(const PackageSpec& spec) {
-  checkRomInfo(spec.romInfo);
+Plan planPackage(const PackageRecipe& recipe) {
+  checkRomInfo(recipe.romInfo);
   Plan plan;
-  plan.g = geometryFor(spec.pageSize, spec.blockKiB ? spec.blockKiB : defaultBlockKiB(spec.pageSize));
+  plan.g = geometryFor(recipe.pageSize, recipe.blockKiB ? recipe.blockKiB : defaultBlockKiB(recipe.pageSize));
   const Geometry& g = plan.g;
-  if (spec.entries.size() + 3 > kMaxEntries)
+  if (recipe.entries.size() + 3 > kMaxEntries)
     refuse("at most " + std::to_string(kMaxEntries) + " entries fit in the bootloader area head");
 
-  plan.bootloaderAreaBlocks = blocksFor(g, uint64_t{kAreaHeadSize} + spec.bootloader.length + kTrailerSize);
-  plan.extBlocks = std::max<uint32_t>(1, blocksFor(g, spec.extBootloaderLength));
+  plan.bootloaderAreaBlocks = blocksFor(g, uint64_t{kAreaHeadSize} + recipe.bootloader.length + kTrailerSize);
+  plan.extBlocks = std::max<uint32_t>(1, blocksFor(g, recipe.extBootloaderLength));
 
   // NAND: the ROM images from block 2, then the FS area.
-  const uint64_t romBytes = uint64_t{lastLengthOfType(spec, 4)} + kSecondaryRomGap + lastLengthOfType(spec, 5);
+  const uint64_t romBytes = uint64_t{lastLengthOfType(recipe, 4)} + kSecondaryRomGap + lastLengthOfType(recipe, 5);
   plan.romNandBlocks = blocksFor(g, romBytes);
   if ((uint64_t{kRomNandStartBlock} + plan.romNandBlocks) * g.blockDataSize > 0xFFFFFFFFull)
     refuse("the ROM images reach beyond 4 GiB of NAND");
-  const uint64_t fsStart = spec.fsAreaStartBlock ? spec.fsAreaStartBlock
-                                                 : uint64_t{kRomNandStartBlock} + plan.romNandBlocks + spec.romSpareBlocks;
+  const uint64_t fsStart = recipe.fsAreaStartBlock ? recipe.fsAreaStartBlock
+                                                 : uint64_t{kRomNandStartBlock} + plan.romNandBlocks + recipe.romSpareBlocks;
   if (fsStart >= (1u << 24)) refuse("FS area start beyond 2^24 blocks");
   plan.fsAreaStartBlock = static_cast<uint32_t>(fsStart);
 
   uint64_t next = fsStart;
-  for (const FsEntrySpec& fs : spec.fs) {
+  for (const FsEntryRecipe& fs : recipe.fs) {
     plan.fs.push_back(placeFsEntry(g, fs, static_cast<uint32_t>(next)));
     next = uint64_t{plan.fs.back().infoAreaBlock} + plan.fs.back().reservedCount;
   }
-  const uint64_t fsBlocks = next - fsStart + spec.fsAreaExtraBlocks;
+  const uint64_t fsBlocks = next - fsStart + recipe.fsAreaExtraBlocks;
   if ((fsStart + fsBlocks) * g.blockDataSize > 0xFFFFFFFFull)
     refuse("the FS area reaches beyond 4 GiB of NAND");
   plan.fsAreaBlocks = static_cast<uint32_t>(fsBlocks);
-  for (size_t i = 0; i < spec.fs.size(); ++i) describeFsEntry(g, spec.fs[i], plan.fsAreaBlocks, plan.fs[i]);
+  for (size_t i = 0; i < recipe.fs.size(); ++i) describeFsEntry(g, recipe.fs[i], plan.fsAreaBlocks, plan.fs[i]);
 
   uint64_t total = plan.bootloaderAreaBlocks + plan.extBlocks + 1;
-  for (const EntrySpec& e : spec.entries) {
+  for (const EntryRecipe& e : recipe.entries) {
     if (e.type > 255) refuse("entry type above 255");
     if (e.tableLength < -1 || e.tableLength > 0xFFFFFFFFll) refuse("tableLength outside -1..0xFFFFFFFF");
     uint32_t blocks = 0;
     if (e.type == 10) {
-      if (e.fs >= plan.fs.size()) refuse("FS entry names FS spec " + std::to_string(e.fs) + " that does not exist");
+      if (e.fs >= plan.fs.size()) refuse("FS entry names FS recipe " + std::to_string(e.fs) + " that does not exist");
       blocks = plan.fs[e.fs].entryBlocks();
     } else {
       blocks = std::max<uint32_t>(1, blocksFor(g, e.length));

@@ -1,11 +1,11 @@
 #pragma once
 // Where everything goes: the package blocks of each entry and the NAND blocks
-// of the ROM and FS areas, worked out from a spec before any byte is written.
+// of the ROM and FS areas, worked out from a recipe before any byte is written.
 #include <cstdint>
 #include <vector>
 
 #include "pkgbuild/nand_format.h"
-#include "pkgbuild/package_spec.h"
+#include "pkgbuild/package_recipe.h"
 
 namespace pkgbuild::detail {
 
@@ -20,7 +20,7 @@ inline constexpr uint32_t kRomInfoSize = 352;
 inline constexpr uint32_t kRomNandStartBlock = 2;
 inline constexpr uint32_t kSecondaryRomGap = 0x4000;
 
-// One FS entry spec placed in the FS area.
+// One FS entry recipe placed in the FS area.
 struct FsPlan {
   std::vector<uint32_t> volumeBlock;  // NAND start block of each volume
   uint32_t spanBlocks = 0;            // first volume's start to the last volume's end
@@ -37,16 +37,16 @@ struct Plan {
   Geometry g;
   uint32_t bootloaderAreaBlocks = 0;
   uint32_t extBlocks = 0;
-  std::vector<uint32_t> entryBlocks;  // one per spec.entries
-  std::vector<FsPlan> fs;             // one per spec.fs
+  std::vector<uint32_t> entryBlocks;  // one per recipe.entries
+  std::vector<FsPlan> fs;             // one per recipe.fs
   uint32_t romNandBlocks = 0;
   uint32_t fsAreaStartBlock = 0;
   uint32_t fsAreaBlocks = 0;
   uint64_t totalBlocks = 0;
 };
 
-// Throws std::invalid_argument when the spec cannot be laid out.
-Plan planPackage(const PackageSpec& spec);
+// Throws std::invalid_argument when the recipe cannot be laid out.
+Plan planPackage(const PackageRecipe& recipe);
 
 uint32_t blocksFor(const Geometry& g, uint64_t bytes);
 

@@ -1,17 +1,17 @@
 #pragma once
 // The package builder: writes HX9120 firmware packages (raw NAND images with a
-// 32-byte header and an entry table) from a PackageSpec, and describes what it
+// 32-byte header and an entry table) from a PackageRecipe, and describes what it
 // wrote in a PackageLayout.
 //
-//   pkgbuild::PackageSpec spec = pkgbuild::tinySpec(512);
-//   pkgbuild::BuiltPackage pkg = pkgbuild::build(spec);
+//   pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(512);
+//   pkgbuild::BuiltPackage pkg = pkgbuild::build(recipe);
 //   auto rom = pkg.primaryRom();              // the ROM bytes the phone must hold
 //   auto block = pkg.fsDataBlock(0, 3);       // raw data block 3 of FS image 0
-//   pkgbuild::writePackage("fw.bin", spec);   // fw.bin and fw.bin.desc.json
+//   pkgbuild::writePackage("fw.bin", recipe);   // fw.bin and fw.bin.desc.json
 //
-// Building is deterministic (the same spec gives the same bytes on every
+// Building is deterministic (the same recipe gives the same bytes on every
 // platform) and holds one buffer of the package's size. Hostile variants for
-// reader tests come from spec knobs (entry types and order, table lengths,
+// reader tests come from recipe knobs (entry types and order, table lengths,
 // record versions, unmarked info blocks...) and from package_mutations.h.
 #include <cstdint>
 #include <span>
@@ -20,7 +20,7 @@
 
 #include "pkgbuild/nand_format.h"
 #include "pkgbuild/package_layout.h"
-#include "pkgbuild/package_spec.h"
+#include "pkgbuild/package_recipe.h"
 
 namespace pkgbuild {
 
@@ -46,18 +46,18 @@ struct BuiltPackage {
   std::vector<uint8_t> fsImage(size_t image) const;
 };
 
-// Builds the package. Throws std::invalid_argument when the spec cannot be
+// Builds the package. Throws std::invalid_argument when the recipe cannot be
 // written as described (unknown page size, a record that does not fit in its
 // image, more than 29 entries, an FS area too large for one info block, a
-// package above 4 GiB...). Nothing is allocated before the spec is checked.
-BuiltPackage build(const PackageSpec& spec);
+// package above 4 GiB...). Nothing is allocated before the recipe is checked.
+BuiltPackage build(const PackageRecipe& recipe);
 
 // Writes the package to `path` and its description to `<path>.desc.json`.
 // Returns the built package. Throws std::runtime_error on I/O failure.
-BuiltPackage writePackage(const std::string& path, const PackageSpec& spec);
+BuiltPackage writePackage(const std::string& path, const PackageRecipe& recipe);
 
 // Reads a description written by writePackage (or by hand). Throws on failure.
-PackageSpec readSpec(const std::string& descPath);
+PackageRecipe readRecipe(const std::string& descPath);
 
 // `<packagePath>.desc.json`
 std::string descPathFor(const std::string& packagePath);

@@ -50,7 +50,7 @@ struct ImageLayout {
 // An FS entry of the package as written.
 struct FsEntryLayout {
   uint32_t entryIndex = 0;          // index into PackageLayout::entries
-  uint32_t fsSpec = 0;              // index into PackageSpec::fs
+  uint32_t fsRecipe = 0;              // index into PackageRecipe::fs
   uint64_t headerFileOffset = 0;    // the entry's FsImageHeader (48 bytes, then the words)
   uint64_t infoBlockFileOffset = 0; // its FS info block (raw)
   uint64_t fsHeaderFileOffset = 0;  // the 512-byte FsHeader inside the info block

@@ -1,6 +1,6 @@
 #pragma once
 // Changes to a built package for tests of the reader: the hostile cases a
-// spec cannot describe. After a mutation the layout describes the package as
+// recipe cannot describe. After a mutation the layout describes the package as
 // it was built, not as it now is.
 //
 //   patchLe16(pkg, 0, 0);                              // pageSize 0

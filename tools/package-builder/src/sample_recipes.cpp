@@ -3,28 +3,28 @@
 
 #include "package_plan.h"
 #include "pkgbuild/nand_format.h"
-#include "pkgbuild/package_spec.h"
+#include "pkgbuild/package_recipe.h"
 
 namespace pkgbuild {
 
-PackageSpec tinySpec(uint32_t pageSize) {
-  PackageSpec s;
+PackageRecipe tinyRecipe(uint32_t pageSize) {
+  PackageRecipe s;
   s.pageSize = pageSize;
   s.blockKiB = defaultBlockKiB(pageSize);
   const uint32_t block = s.blockKiB * 1024;
   s.bootloader.length = 3000;
   s.extBootloaderLength = 1500;
   s.romInfo.offset = 0x200;
-  s.entries = {EntrySpec{4, block + block / 2 + 7}, EntrySpec{5, block / 2 + 3}, EntrySpec{10, 0, 0}};
-  FsEntrySpec fs;
+  s.entries = {EntryRecipe{4, block + block / 2 + 7}, EntryRecipe{5, block / 2 + 3}, EntryRecipe{10, 0, 0}};
+  FsEntryRecipe fs;
   fs.regionCount = 2;
   fs.reservedPerRegion = 2;  // two region-0 spares: the info block alternates between them
-  FsVolumeSpec v0{2};
+  FsVolumeRecipe v0{2};
   v0.programmedPages = {-1, 3};
-  FsVolumeSpec v1{1};
+  FsVolumeRecipe v1{1};
   v1.programmedPages = {1};
   v1.scatterPages = true;
-  FsVolumeSpec v2{1};
+  FsVolumeRecipe v2{1};
   v2.programmedPages = {0};
   fs.volumes = {v0, v1, v2};
   s.fs = {fs};
@@ -32,8 +32,8 @@ PackageSpec tinySpec(uint32_t pageSize) {
   return s;
 }
 
-PackageSpec sizedSpec(uint64_t bytes, uint32_t pageSize) {
-  PackageSpec s;
+PackageRecipe sizedRecipe(uint64_t bytes, uint32_t pageSize) {
+  PackageRecipe s;
   s.pageSize = pageSize;
   s.blockKiB = defaultBlockKiB(pageSize);
   const Geometry g = geometryFor(pageSize, s.blockKiB);

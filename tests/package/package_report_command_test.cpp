@@ -44,7 +44,7 @@ class InspectCommand : public testing::Test {
 };
 
 TEST_F(InspectCommand, JsonDescribesWhatTheBuilderWrote) {
-  const auto pkg = pkgbuild::build(pkgbuild::tinySpec(512));
+  const auto pkg = pkgbuild::build(pkgbuild::tinyRecipe(512));
   write(pkg);
   const InspectRun run = runInspect(path.string() + " --json");
   ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -60,7 +60,7 @@ TEST_F(InspectCommand, JsonDescribesWhatTheBuilderWrote) {
 }
 
 TEST_F(InspectCommand, ExplainsAPackageThatDoesNotLoad) {
-  auto pkg = pkgbuild::build(pkgbuild::tinySpec(2048));
+  auto pkg = pkgbuild::build(pkgbuild::tinyRecipe(2048));
   pkgbuild::truncatePackage(pkg, pkg.bytes.size() - 100);
   write(pkg);
   const InspectRun human = runInspect(path.string());
