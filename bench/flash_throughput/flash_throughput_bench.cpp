@@ -19,12 +19,11 @@
 //   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
