@@ -3,7 +3,7 @@
 // pair moving the same number of bytes. The phone is an hxphone process of its
 // own, so this process's CPU time is the host's alone.
 //
-// Each round (three by default) flashes a fresh phone and checks its NAND with
+// Each round (five by default) flashes a fresh phone and checks its NAND with
 // `hxphone verify`. Download is timed up to the first "Waiting for Reset"
 // report, so the reset countdown is not counted; the throughput counts from
 // "Start Write Bootloader" on, since the agent connection before it holds fixed
@@ -53,7 +53,7 @@ constexpr int kPlugDelayMs = 2500;
 
 struct BenchOptions {
   uint64_t packageMiB = 64;
-  int rounds = 3;
+  int rounds = 5;
   std::string module = HX_BENCH_MODULE;  // another build of the module, to compare
   bool keep = false;  // keep the package, the module copies and the logs
 };
