@@ -10,7 +10,8 @@ namespace hx {
 
 // Empty when the image fits; otherwise why not: a mapped block below `base`,
 // a reserved block at or below `base` (a spare at `base` would be recorded as
-// 0, "no replacement"), or remap entries outside the info block's page data.
+// 0, "no replacement"), remap entries outside the info block's page data, or
+// a region tag of 8 or more (the info block holds eight region counters).
 std::string fsImageProblemForBase(const FsImageHeader& header, uint32_t base);
 
 }  // namespace hx

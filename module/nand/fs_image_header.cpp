@@ -1,6 +1,7 @@
 #include "nand/fs_image_header.h"
 
 #include "nand/little_endian.h"
+#include "nand/page_split.h"
 
 namespace hx {
 
@@ -37,15 +38,26 @@ void readFields(const uint8_t* p, FsImageHeader& h) {
 
 }  // namespace
 
-bool parseFsImageHeader(std::span<const uint8_t> image, FsImageHeader& header, std::string* problem) {
+bool readFsImageFields(std::span<const uint8_t> image, FsImageHeader& header, std::string* problem) {
   if (image.size() < kFsImageHeaderSize) return refuse(problem, "shorter than its 48-byte header");
   FsImageHeader h;
   readFields(image.data(), h);
   h.geometry = fsImageGeometry(h.pageSize, h.blockKiB);
-  if (h.pageSize < 512 || h.geometry.pagesPerBlock() == 0) {
+  if (h.pageSize < kFsHeaderSize || h.geometry.pagesPerBlock() == 0) {
     return refuse(problem, "unusable geometry (page size " + std::to_string(h.pageSize) + ", block " +
                                std::to_string(h.blockKiB) + " KiB)");
   }
+  if ((uint64_t{h.infoBlocksBefore} + 1) * h.geometry.rawBlockSize > image.size()) {
+    return refuse(problem, "its info block (raw block " + std::to_string(h.infoBlocksBefore) +
+                               ") lies past the end of the image");
+  }
+  header = std::move(h);
+  return true;
+}
+
+bool parseFsImageHeader(std::span<const uint8_t> image, FsImageHeader& header, std::string* problem) {
+  FsImageHeader h;
+  if (!readFsImageFields(image, h, problem)) return false;
   if (h.mappedCount == 0) return refuse(problem, "declares no data blocks");
   const uint64_t words = uint64_t{h.mappedCount} + h.reservedCount;
   if (kFsImageHeaderSize + 4 * words > image.size()) {
@@ -76,6 +88,11 @@ std::span<const uint8_t> fsInfoBlock(std::span<const uint8_t> image, const FsIma
 std::span<const uint8_t> fsDataBlock(std::span<const uint8_t> image, const FsImageHeader& header, uint32_t index) {
   return image.subspan((uint64_t{header.infoBlocksBefore} + 1 + index) * header.geometry.rawBlockSize,
                        header.geometry.rawBlockSize);
+}
+
+std::optional<FsHeader> fsImageFsHeader(std::span<const uint8_t> image, const FsImageHeader& header) {
+  const std::optional<PageSplit> info = splitRawBlock(fsInfoBlock(image, header), header.geometry);
+  return info ? findFsHeader(*info, header.geometry) : std::nullopt;
 }
 
 }  // namespace hx

@@ -5,7 +5,10 @@
 #include <span>
 #include <string>
 
+#include <optional>
+
 #include "nand/block_mapping_table.h"
+#include "nand/fs_header.h"
 #include "package/image_buffer.h"
 
 namespace hx {
@@ -45,17 +48,29 @@ struct FsImageHeader {
 // pages, 64 for 2048-byte pages, otherwise as many as the page size.
 NandGeometry fsImageGeometry(uint16_t pageSize, uint16_t blockKiB);
 
-// Parses the header of `image` and loads its mapping table. Refuses (false,
-// with the reason in `problem` when given) an image that is too short for its
-// header, its mapping words, its info block or its data blocks; a geometry
-// with pages below 512 bytes or no whole page per block; no data blocks; an
-// erase range past the mapping table; or region counters outside the info
-// block's page data. What it accepts can be walked without further checks.
+// Reads the header fields of `image` and derives its geometry, checking only
+// what finding the image's FsHeader needs: the 48 header bytes, pages of at
+// least 512 bytes (the FsHeader is the last 512 bytes of a page's data), a
+// whole page per block, and the info block inside the image. Refuses (false,
+// with the reason in `problem` when given) otherwise. The mapping table is
+// not loaded: an image of another FS version is skipped whatever its other
+// fields say.
+bool readFsImageFields(std::span<const uint8_t> image, FsImageHeader& header, std::string* problem = nullptr);
+
+// readFsImageFields, then the checks an image that is written must pass, and
+// loads its mapping table. Refuses an image that is too short for its mapping
+// words or its data blocks; no data blocks; an erase range past the mapping
+// table; or region counters outside the info block's page data. What it
+// accepts can be walked without further checks.
 bool parseFsImageHeader(std::span<const uint8_t> image, FsImageHeader& header, std::string* problem = nullptr);
 
-// The raw FS info block, and raw FS data block `index` (< mappedCount), of an
-// image that parseFsImageHeader accepted.
+// The raw FS info block of an image that readFsImageFields accepted, and raw
+// FS data block `index` (< mappedCount) of one that parseFsImageHeader accepted.
 std::span<const uint8_t> fsInfoBlock(std::span<const uint8_t> image, const FsImageHeader& header);
 std::span<const uint8_t> fsDataBlock(std::span<const uint8_t> image, const FsImageHeader& header, uint32_t index);
+
+// The FsHeader of the image's info block (readFsImageFields accepted it);
+// nothing when no page of that block is marked.
+std::optional<FsHeader> fsImageFsHeader(std::span<const uint8_t> image, const FsImageHeader& header);
 
 }  // namespace hx

@@ -69,9 +69,6 @@ int refuseImage(const char* result, const std::string& why, int code) {
 std::string problemForBase(const FsImageHeader& header, uint32_t base) {
   std::string problem = fsImageProblemForBase(header, base);
   if (!problem.empty()) return problem;
-  for (const auto* list : {&header.table.mappedBlocks(), &header.table.reservedBlocks()})
-    for (const BlockMapEntry& entry : *list)
-      if (entry.region >= kRegionCounterCount) return "region tag " + std::to_string(entry.region) + " has no counter";
   for (const BlockMapEntry& spare : header.table.reservedBlocks())
     if (spare.block - base > 0xFFFF) return "reserved block " + std::to_string(spare.block) + " too far from the FS area start";
   return {};
@@ -124,7 +121,9 @@ uint32_t takeSpare(FsWrite& w, uint32_t region) {
 }
 
 // Applies the chosen info block's remap entries and skips the spares its
-// region counters say the phone has used.
+// region counters say the phone has used. A region whose spares the phone has
+// all used refuses the image here, before any data block is written: the
+// phone is worn.
 int applyPhoneHistory(FsWrite& w) {
   const std::vector<uint8_t>& info = *w.chosenInfo.data;
   for (uint32_t i = 0; i < w.header.mappedCount; ++i) {
@@ -137,16 +136,23 @@ int applyPhoneHistory(FsWrite& w) {
     if (!counter) return kFsDoesNotFit;
     if (*counter == 0) continue;
     const uint64_t next = uint64_t{*counter} + w.base;
-    // A region whose spares the phone has all used is no failure until one
-    // of its blocks turns out bad and needs a spare.
     try {
       while (w.table.peekReserved(region) < next) w.table.takeReserved(region);
-    } catch (const BlockMappingTable::RunOutOfReservedBlocks&) {
     } catch (...) {
-      return kFsSparesExhausted;
+      return refuseImage("3051", "the phone has used every spare of region " + std::to_string(region),
+                         kFsSparesExhausted);
     }
   }
   return 0;
+}
+
+// The new info block goes to a free region-0 spare other than the phone's
+// current info block; without one, the data blocks must not be written under
+// the phone's old info block.
+int checkSpareForInfoBlock(const FsWrite& w) {
+  for (const BlockMapEntry& spare : w.table.reservedBlocks())
+    if (spare.region == 0 && spare.used == 0 && spare.block != w.oldInfoBlock) return 0;
+  return refuseImage("3051", "no region-0 spare is left for the new info block", kFsSparesExhausted);
 }
 
 // Sends one data block: the whole block when more than three pages are
@@ -247,13 +253,16 @@ int choosePhoneInfoBlock(FsWrite& w, const FsHeader& imageHeader, const PageSpli
 int writeParsedFsImage(FsWrite& w, uint32_t fsAreaStart, uint32_t fsAreaLength) {
   const std::optional<PageSplit> imageInfo = splitRawBlock(fsInfoBlock(w.image, w.header), w.geometry);
   const std::optional<FsHeader> imageHeader = imageInfo ? findFsHeader(*imageInfo, w.geometry) : std::nullopt;
-  if (!imageHeader) return kFsNoHeader;
+  if (!imageHeader) return refuseImage("4056", "its info block holds no FsHeader", kFsNoHeader);
 
   if (!isFsVersion520(*imageHeader)) {
     reportEvent(w.key, kEventProgress, 100);
     reportEvent(w.key, kEventStep, 100, "Write FS Image Complete");
     return 0;
   }
+  // Only an image that is written has to be whole.
+  if (std::string problem; !parseFsImageHeader(w.image, w.header, &problem))
+    return refuseImage("4056", problem, kFsNoHeader);
 
   uint8_t phoneRomInfo[kRomInfoRecordMax] = {};
   if (!readPhoneRomInfo(w.agent, w.geometry.blockDataSize, phoneRomInfo)) return kFsNoPhoneRomInfo;
@@ -268,6 +277,7 @@ int writeParsedFsImage(FsWrite& w, uint32_t fsAreaStart, uint32_t fsAreaLength) 
   w.table = w.header.table;
   w.offset0 = w.table.blockAt(0) - w.base;
   if (const int rc = applyPhoneHistory(w); rc != 0) return rc;
+  if (const int rc = checkSpareForInfoBlock(w); rc != 0) return rc;
   if (const int rc = writeFsDataBlocks(w); rc != 0) return rc;
   return writeInfoBlock(w);
 }
@@ -281,7 +291,7 @@ int writeFsImage(const ImageBuffer& image, NandAgent& agent, uint32_t fsAreaStar
   if (image.data == nullptr) return refuseImage("4056", "no image bytes", kFsNoHeader);
   w.image = std::span<const uint8_t>(image.data, image.length);
   std::string problem;
-  if (!parseFsImageHeader(w.image, w.header, &problem)) return refuseImage("4056", problem, kFsNoHeader);
+  if (!readFsImageFields(w.image, w.header, &problem)) return refuseImage("4056", problem, kFsNoHeader);
   w.geometry = w.header.geometry;
   return writeParsedFsImage(w, fsAreaStart, fsAreaLength);
 }

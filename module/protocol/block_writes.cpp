@@ -102,6 +102,13 @@ void buildPacket(const BlockPages& pages, uint32_t first, uint32_t count, std::v
   }
 }
 
+// Reads the agent's sum of a page written by write-pages (not compared) and
+// confirms it with 0x5A.
+bool closePage(Link& link) {
+  uint16_t pageSum = 0;
+  return readU16Waiting(link, &pageSum) == kLinkOk && writeU8(link, kAgentAck) == kLinkOk;
+}
+
 }  // namespace
 
 int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packetSize, bool withSum) {
@@ -157,9 +164,11 @@ int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t
     buildPacket(pages, k, 1, packet);
     const int rc = sendPackets(link, packet.data(), packetBytes, packetBytes, false);
     if (rc == kBlockBad) return kBlockBad;
+    // Each page ends with the agent's sum of it and the host's 0x5A, also
+    // after a packet that failed; the failure is reported after that.
+    const bool closed = closePage(link);
     if (rc != 0) return kBlockPacketFailed;
-    uint16_t pageSum = 0;  // the agent's sum of the page; not compared
-    if (readU16Waiting(link, &pageSum) != kLinkOk || writeU8(link, kAgentAck) != kLinkOk) return kBlockCommandFailed;
+    if (!closed) return kBlockCommandFailed;
   }
   return 0;
 }

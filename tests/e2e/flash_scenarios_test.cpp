@@ -1,12 +1,14 @@
 // Flashing virtual phones through the real module's exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "expected_events.h"
 #include "hxphone/nand_preload.h"
 #include "hxphone/phone_station.h"
 #include "hxphone/verify.h"
+#include "pkgbuild/package_mutations.h"
 #include "phone_bench.h"
 
 namespace {
@@ -203,7 +205,7 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
   for (const auto& r : fs.reservedBlocks)
     if (r.region == fs.mappedBlocks[1].region && spare == 0) spare = r.block;  // the region's first spare
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, true, {{1, spare}}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, {true, {{1, spare}}}, &state);
   ASSERT_FALSE(state.oldInfoBlocks.empty());
   PluggedPhone phone(ports, 41, options, std::move(nand));
   ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
@@ -226,7 +228,7 @@ TEST_F(FlashOverOldFirmware, SameVersionKeepsItsRemapsAndErasesTheOldInfoBlockLa
 
 TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   hxphone::PreloadedState state;
-  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, false, {}, &state);
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, {false, {}}, &state);
   PluggedPhone phone(ports, 41, options, std::move(nand));
   ASSERT_NO_FATAL_FAILURE(expectFlashedClean(phone, *package));
   const auto record = phone.phone().record();
@@ -235,6 +237,69 @@ TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   EXPECT_EQ(record["formats"][0]["flags"], nlohmann::json({1, 0, 1}));
   EXPECT_EQ(record["formats"][0]["start"].get<uint64_t>(), layout.fsFormatAreaStart);
   EXPECT_EQ(record["formats"][0]["length"].get<uint64_t>(), layout.fsFormatAreaLength);
+}
+
+// A worn phone: its info block's counter says the spares the image needs are
+// used. The image is refused before anything is written: after the phone's
+// read-backs, no format and no block write.
+TEST_F(FlashOverOldFirmware, WornPhoneIsRefusedBeforeAnythingIsWritten) {
+  const auto& layout = package->built().layout;
+  const auto& fs = layout.fsImages[0];
+  const uint32_t base = static_cast<uint32_t>(layout.fsAreaStart / layout.geometry.blockDataSize);
+  auto lastSpare = [&](uint32_t region) {
+    uint32_t last = 0;
+    for (const auto& r : fs.reservedBlocks)
+      if (r.region == region) last = std::max(last, r.block);
+    return last;
+  };
+  struct Case {
+    const char* what;
+    uint32_t region;
+    uint32_t counter;
+  };
+  // The phone's info block is region 0's last spare.
+  const std::vector<Case> cases = {
+      {"every region-1 spare used", 1, lastSpare(1) - base + 1},
+      {"every region-0 spare used", 0, lastSpare(0) - base + 1},
+      {"only the phone's own info block left in region 0", 0, lastSpare(0) - base},
+  };
+  uint32_t comPort = 41;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    hxphone::PreloadedState state;
+    hxphone::NandModel nand = hxphone::preloadOlderFirmware(
+        options, recipe, {true, {}, {{c.region, static_cast<uint16_t>(c.counter)}}}, &state);
+    ASSERT_EQ(state.oldInfoBlocks, std::vector<uint32_t>{lastSpare(0)});
+    PluggedPhone phone(ports, comPort++, options, std::move(nand));
+    const auto results = hxtest::flashPhones(package->path(), {&phone});
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].connected);
+    EXPECT_FALSE(results[0].succeeded);
+    expectFailedPrefix(results[0].events, package->built());
+    const auto record = phone.phone().record();
+    EXPECT_FALSE(record["readBacks"].empty());
+    EXPECT_TRUE(record["formats"].empty()) << record["formats"].dump();
+    EXPECT_TRUE(record["blockWrites"].empty()) << record["blockWrites"].dump();
+  }
+}
+
+// An FS image of another version is skipped whatever its header says, here
+// that it has no data blocks; the 5.2.0 images after it are written.
+TEST(FlashSkippedImage, ImageOfAnotherVersionDeclaringNoDataBlocksIsSkipped) {
+  hxtest::PortsDir ports;
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  pkgbuild::FsEntryRecipe other = recipe.fs[0];
+  other.version = {5, 2, 1};
+  recipe.fs.insert(recipe.fs.begin(), other);
+  recipe.entries.push_back(pkgbuild::EntryRecipe{10, 0, 1});
+  PackageFile package(recipe);
+  ASSERT_FALSE(package.built().layout.fsImages[0].written);
+  package.mutate([](pkgbuild::BuiltPackage& pkg) {
+    pkgbuild::patchLe32(pkg, pkg.layout.fsEntries[0].headerFileOffset + 12, 0);  // mappedCount
+  });
+  const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  expectFlashedClean(phone, package);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -94,6 +95,13 @@ PackageFile::PackageFile(const pkgbuild::PackageRecipe& recipe) {
   m_dir = templ;
   m_path = m_dir + "/Firmware.BIN";
   m_built = pkgbuild::writePackage(m_path, recipe);
+}
+
+void PackageFile::mutate(const std::function<void(pkgbuild::BuiltPackage&)>& change) {
+  change(m_built);
+  std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(m_built.bytes.data()), static_cast<std::streamsize>(m_built.bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot rewrite " + m_path);
 }
 
 PackageFile::~PackageFile() {

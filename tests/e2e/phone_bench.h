@@ -2,6 +2,7 @@
 // A bench for end-to-end tests: a firmware package on disk, virtual phones
 // plugged into COM ports of a private ports directory, and the real module
 // flashing them through its exports.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ class PackageFile {
  public:
   explicit PackageFile(const pkgbuild::PackageRecipe& recipe);
   ~PackageFile();
+  // Changes the package's bytes (see pkgbuild/package_mutations.h) and writes
+  // them anew; the description stays the recipe's.
+  void mutate(const std::function<void(pkgbuild::BuiltPackage&)>& change);
   const std::string& path() const { return m_path; }
   const pkgbuild::BuiltPackage& built() const { return m_built; }
 

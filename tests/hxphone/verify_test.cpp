@@ -93,7 +93,7 @@ TEST_P(Verify, PreloadedOlderFirmwareWithRemapsVerifiesAgainstTheOlderPackage) {
     if (r.region == 1) remap.spare = r.block;
   PhoneOptions o = phoneFor(GetParam());
   PreloadedState state;
-  NandModel nand = preloadOlderFirmware(o, recipe(), true, {remap}, &state);
+  NandModel nand = preloadOlderFirmware(o, recipe(), {true, {remap}}, &state);
   EXPECT_TRUE(nand.isBad(image.mappedBlocks[remap.dataBlock].block));
   ASSERT_EQ(state.oldInfoBlocks.size(), 1u);
   EXPECT_NE(state.oldInfoBlocks[0], remap.spare);
@@ -111,7 +111,7 @@ TEST_P(Verify, PreloadedOlderFirmwareWithRemapsVerifiesAgainstTheOlderPackage) {
 TEST_P(Verify, OtherVersionPreloadCarriesAnotherVersion) {
   PhoneOptions o = phoneFor(GetParam());
   PreloadedState state;
-  NandModel nand = preloadOlderFirmware(o, recipe(), false, {}, &state);
+  NandModel nand = preloadOlderFirmware(o, recipe(), {false, {}}, &state);
   ASSERT_EQ(state.oldInfoBlocks.size(), 1u);
   auto header = infoBlockHeader(nand.rawBlock(state.oldInfoBlocks[0]), o.geometry);
   ASSERT_TRUE(header);
@@ -121,7 +121,7 @@ TEST_P(Verify, OtherVersionPreloadCarriesAnotherVersion) {
 TEST_P(Verify, RemapToABlockOutsideTheRegionIsRefused) {
   auto pkg = pkgbuild::build(recipe());
   const auto& image = pkg.layout.fsImages[0];
-  EXPECT_THROW(preloadOlderFirmware(phoneFor(GetParam()), recipe(), true, {PreloadRemap{0, image.mappedBlocks[1].block}}),
+  EXPECT_THROW(preloadOlderFirmware(phoneFor(GetParam()), recipe(), {true, {PreloadRemap{0, image.mappedBlocks[1].block}}}),
                std::invalid_argument);
 }
 

@@ -103,6 +103,10 @@ TEST(PackageVerdict, RefusesWithAReason) {
        [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 99)}, {mappingWord(0, 150)}); }, "below"},
       {"reserved block at the FS area start",
        [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100)}, {mappingWord(0, 100)}); }, "at or below"},
+      {"region tag 8",
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(8, 100)}, {mappingWord(0, 150)}); }, "region tag 8"},
+      {"FsHeader not found",
+       [](auto& f) { f.fs[0][fsImageGeometry(2048, 128).rawBlockSize + 2048 + 2] = 0xFF; }, "no FsHeader"},
       {"second FS image malformed",
        [](auto& f) { f.fs.push_back(f.fs[0]); storeLe32(f.fs[1].data() + kFsMappedCountOffset, 0); }, "FS image 1"},
   };
@@ -117,11 +121,24 @@ TEST(PackageVerdict, RefusesWithAReason) {
   }
 }
 
-TEST(PackageVerdict, SkipsEmptyFsRecordsAndBaseChecksOfImagesThatAreNotWritten) {
-  VerdictFixture f;
-  f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 5)}, {mappingWord(0, 6)}, 1);  // version 5.2.1
-  const auto verdict = judgePackage(f.finish());
-  EXPECT_TRUE(verdict.downloadable) << verdict.reason;
+TEST(PackageVerdict, SkipsEmptyFsRecordsAndImagesOfAnotherVersionWhateverTheirOtherFieldsSay) {
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> change;
+  };
+  const std::vector<Case> cases = {
+      {"blocks below the FS area", [](auto&) {}},
+      {"no data blocks", [](auto& image) { storeLe32(image.data() + kFsMappedCountOffset, 0); }},
+      {"erase range past the table", [](auto& image) { storeLe32(image.data() + kFsEraseStartIndexOffset, 9); }},
+      {"counters before the data", [](auto& image) { storeLe32(image.data() + kFsCountersEndOffset, 15); }},
+  };
+  for (const Case& c : cases) {
+    VerdictFixture f;
+    f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 5)}, {mappingWord(9, 6)}, 1);  // version 5.2.1
+    c.change(f.fs[0]);
+    const auto verdict = judgePackage(f.finish());
+    EXPECT_TRUE(verdict.downloadable) << c.name << ": " << verdict.reason;
+  }
   VerdictFixture none;
   none.fs.clear();
   EXPECT_TRUE(judgePackage(none.finish()).downloadable);

@@ -193,6 +193,25 @@ TEST(WritePages, ZeroCountEndsAfterTheHeaderAndBadBlocksAre3041) {
   EXPECT_EQ(writePages(range, 9, outside, 1, block.pages_), kBlockCommandFailed);
 }
 
+TEST(WritePages, PageWhosePacketFailedIsStillClosedWithItsSumAndAcknowledgement) {
+  FastClock fast;
+  const TestBlock block(512, 32);
+  const uint32_t pages[] = {2, 3};
+  const auto header = cat({{0xC0}, be32(9), be32(2), be32(512), be32(16), be32(32)});
+  const auto packet = cat({{0x5A}, block.raw(2, 1)});
+  // The agent gives up the packet with a status other than a bad block, then
+  // sends its page sum as after any page.
+  ScriptedLink link;
+  link.replyBytes(cat({{0x5A, 0xA5}, be32(7), be16(0x1234)}));
+  EXPECT_EQ(writePages(link, 9, pages, 2, block.pages_), kBlockPacketFailed);
+  EXPECT_EQ(link.sent, cat({header, be32(2), packet, {0x5A}}));
+  // A phone that sends no page sum is not waited for without end, and gets no 0x5A.
+  ScriptedLink silent;
+  silent.replyBytes(cat({{0x5A, 0xA5}, be32(7)}));
+  EXPECT_EQ(writePages(silent, 9, pages, 2, block.pages_), kBlockPacketFailed);
+  EXPECT_EQ(silent.sent, cat({header, be32(2), packet}));
+}
+
 void scriptReadBack(ScriptedLink& link, uint32_t a1, uint32_t a2, uint32_t a3, const std::vector<uint8_t>& data,
                     size_t chunk, int corruptFirst = 0) {
   link.replyBytes(cat({{0x5A}, be32(a1), be32(a2), be32(a3), be32(static_cast<uint32_t>(data.size()))}));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "event_recorder.h"
 #include "fake_nand_agent.h"
 #include "fs_image_builder.h"
@@ -48,15 +50,46 @@ std::vector<uint8_t> infoDataOf(const Phone& phone, uint32_t block) { return pho
 uint16_t remapAt(const std::vector<uint8_t>& info, uint32_t index) { return getLe16(info, 2 * index); }
 uint16_t counterAt(const std::vector<uint8_t>& info, uint32_t region) { return getLe16(info, 512 - 16 + 2 * region); }
 
-TEST(WriteFsImage, OtherImageVersionIsSkippedWithoutTouchingThePhone) {
+TEST(WriteFsImage, OtherImageVersionIsSkippedWithoutTouchingThePhoneWhateverItsOtherFieldsSay) {
   FsImagePlan plan = defaultPlan();
   plan.layout.version[2] = 1;
-  Phone phone;
-  const FsRun run = write(phone, buildFsImage(plan));
-  EXPECT_EQ(run.result, 0);
-  EXPECT_TRUE(phone.nand.log.empty());
-  EXPECT_EQ(run.events, (std::vector<RecordedEvent>{
-                            {43, 5, 0, "Start Write FS Image"}, {43, 3, 100, ""}, {43, 5, 100, "Write FS Image Complete"}}));
+  const uint32_t rawBlock = (512 + 16) * 32;
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> change;
+  };
+  const std::vector<Case> cases = {
+      {"as built", [](auto&) {}},
+      {"no data blocks", [](auto& image) { le32(image, 12, 0); }},
+      {"erase range past its mapping words", [](auto& image) { le32(image, 20, 100); }},
+      {"counters end before 16", [](auto& image) { le32(image, 28, 8); }},
+      {"data blocks cut off", [&](auto& image) { image.resize(2 * rawBlock); }},
+  };
+  for (const Case& c : cases) {
+    auto image = buildFsImage(plan);
+    c.change(image);
+    Phone phone;
+    const FsRun run = write(phone, image);
+    EXPECT_EQ(run.result, 0) << c.what;
+    EXPECT_TRUE(phone.nand.log.empty()) << c.what;
+    EXPECT_EQ(run.events, (std::vector<RecordedEvent>{{43, 5, 0, "Start Write FS Image"},
+                                                      {43, 3, 100, ""},
+                                                      {43, 5, 100, "Write FS Image Complete"}}))
+        << c.what;
+  }
+}
+
+TEST(WriteFsImage, ImageWhoseFsHeaderCannotBeFoundIs4056) {
+  const uint32_t rawBlock = (512 + 16) * 32;
+  auto unmarked = buildFsImage(defaultPlan());
+  for (uint32_t p = 0; p < 32; ++p) unmarked[rawBlock + p * (512 + 16) + 512 + 2] = 0xFF;
+  auto cut = buildFsImage(defaultPlan());
+  cut.resize(2 * rawBlock - 1);  // the info block reaches past the end
+  for (const auto& image : {unmarked, cut}) {
+    Phone phone;
+    EXPECT_EQ(write(phone, image).result, kFsNoHeader);
+    EXPECT_TRUE(phone.nand.log.empty());
+  }
 }
 
 TEST(WriteFsImage, FreshPhoneGetsItsSparesFormattedThenDataThenInfoBlock) {
@@ -193,24 +226,41 @@ TEST(WriteFsImage, RunningOutOfSparesIs3051) {
   EXPECT_TRUE(phone.nand.logOf("block 199").empty());
 }
 
-TEST(WriteFsImage, RegionWithAllSparesUsedFailsOnlyWhenOneIsNeeded) {
-  // The phone has used both region-1 spares (160, 161): its counter is past them.
-  FsImagePlan phoneInfo = defaultPlan();
-  phoneInfo.remaps = {{2, 60}, {4, 61}};  // data blocks 1 and 3 live in 160 and 161
-  phoneInfo.counters[1] = 62;
-  {
+TEST(WriteFsImage, PhoneWithoutTheSparesItNeedsIsRefusedBeforeAnyWrite) {
+  // defaultPlan's spares: region 0 150, 151, 152, 197, 198, 199; region 1 160, 161.
+  // The phone's info block sits in 199.
+  struct Case {
+    const char* what;
+    uint32_t region;
+    uint16_t counter;
+  };
+  const std::vector<Case> cases = {
+      {"every region-1 spare used", 1, 62},
+      {"every region-0 spare used", 0, 100},
+      {"only the phone's own info block left in region 0", 0, 99},
+  };
+  for (const Case& c : cases) {
+    FsImagePlan phoneInfo = defaultPlan();
+    phoneInfo.counters[c.region] = c.counter;
     Phone phone;
     phone.holdInfoBlock(199, phoneInfo);
-    ASSERT_EQ(write(phone, buildFsImage(defaultPlan())).result, 0);
-    EXPECT_EQ(phone.nand.rawOf(160), dataBlockRaw(defaultPlan(), 1, 32));
-    EXPECT_EQ(phone.nand.rawOf(161), dataBlockRaw(defaultPlan(), 3, 32));
+    EXPECT_EQ(write(phone, buildFsImage(defaultPlan())).result, kFsSparesExhausted) << c.what;
+    for (const std::string& command : phone.nand.log) EXPECT_EQ(command.rfind("read", 0), 0u) << c.what << ": " << command;
   }
-  {
-    Phone phone;
-    phone.holdInfoBlock(199, phoneInfo);
-    phone.nand.failOnProgram = {160};  // a region-1 block goes bad: no spare is left for it
-    EXPECT_EQ(write(phone, buildFsImage(defaultPlan())).result, kFsSparesExhausted);
-  }
+}
+
+TEST(WriteFsImage, RegionCounterNeverMovesBackwards) {
+  // Region 1's spares are listed high first: the second replacement lies
+  // below the first, and the counter stays one past the highest.
+  FsImagePlan plan = defaultPlan();
+  plan.reserved = {{0, 150}, {1, 161}, {1, 160}, {0, 198}, {0, 199}};
+  Phone phone;
+  phone.nand.failOnProgram = {102, 104};  // data blocks 1 and 3, both region 1
+  ASSERT_EQ(write(phone, buildFsImage(plan)).result, 0);
+  const auto info = infoDataOf(phone, 199);
+  EXPECT_EQ(remapAt(info, 2), 61);
+  EXPECT_EQ(remapAt(info, 4), 60);
+  EXPECT_EQ(counterAt(info, 1), 62);
 }
 
 TEST(WriteFsImage, PhoneWithoutRomInfoIs1024) {
@@ -251,6 +301,12 @@ TEST(WriteFsImage, ImagesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
   FsImagePlan outside = defaultPlan();
   outside.layout.volumeLength = 100 * kB;
   cases.push_back({"volume past the FS area", outside, false, kFsDoesNotFit});
+  FsImagePlan ninthRegion = defaultPlan();
+  ninthRegion.mapped[1].region = 8;  // the info block holds eight counters
+  cases.push_back({"region tag 8", ninthRegion, false, kFsDoesNotFit});
+  FsImagePlan farSpare = defaultPlan();
+  farSpare.reserved[1].block = kBase + 0x10000;  // a remap entry holds 16 bits
+  cases.push_back({"spare beyond a 16-bit remap entry", farSpare, false, kFsDoesNotFit});
   for (const Case& c : cases) {
     Phone phone;
     auto image = buildFsImage(c.plan);

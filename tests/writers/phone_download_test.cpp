@@ -116,8 +116,9 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   }
   hxphone::VirtualPhone phone(options, s.preload == Preload::Blank
                                            ? hxphone::freshNand(options)
-                                           : hxphone::preloadOlderFirmware(options, description, s.preload == Preload::SameVersion,
-                                                                           remaps, &preloaded));
+                                           : hxphone::preloadOlderFirmware(options, description,
+                                                                           {s.preload == Preload::SameVersion, remaps},
+                                                                           &preloaded));
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   phone.start(fds[1]);

@@ -84,6 +84,7 @@ struct RunArgs {
   std::string state = "blank";
   std::string package;
   std::vector<std::string> remaps;
+  std::vector<std::string> counters;
   bool powerKeyLatched = false;
   bool noControllingTerminal = false;
   bool verbose = false;
@@ -114,6 +115,10 @@ void addRunOptions(CLI::App& run, RunArgs& a) {
       ->check(CLI::IsMember({"blank", "same-version", "other-version"}));
   run.add_option("--package", a.package, "package whose older firmware a preloaded phone holds");
   run.add_option("--remap", a.remaps, "with --state same-version: D:SPARE, data block D remapped to SPARE")
+      ->delimiter(',');
+  run.add_option("--counter", a.counters,
+                 "with --state same-version: R=N, region R's counter in the info block is N (N - 1 is the "
+                 "last spare used, relative to the first FS block)")
       ->delimiter(',');
   run.add_flag("--power-key-latched", a.powerKeyLatched, "the power-key registers already hold their keys");
   run.add_flag("--no-controlling-terminal", a.noControllingTerminal, "do not make the pty this process's terminal");
@@ -153,12 +158,21 @@ StationOptions stationOptions(const RunArgs& a) {
     if (a.package.empty()) throw CLI::ValidationError("--state", "needs --package");
     PreloadRequest request;
     request.packagePath = a.package;
-    request.sameVersion = a.state == "same-version";
+    request.firmware.sameVersion = a.state == "same-version";
     for (const auto& r : a.remaps) {
       auto colon = r.find(':');
       if (colon == std::string::npos) throw CLI::ValidationError("--remap", "D:SPARE expected, got " + r);
-      request.remaps.push_back(
+      request.firmware.remaps.push_back(
           PreloadRemap{parseNumber(r.substr(0, colon), "--remap"), parseNumber(r.substr(colon + 1), "--remap")});
+    }
+    for (const auto& c : a.counters) {
+      auto equals = c.find('=');
+      if (equals == std::string::npos) throw CLI::ValidationError("--counter", "R=N expected, got " + c);
+      const uint32_t region = parseNumber(c.substr(0, equals), "--counter");
+      const uint32_t counter = parseNumber(c.substr(equals + 1), "--counter");
+      if (region > 7 || counter > 0xFFFF)
+        throw CLI::ValidationError("--counter", "region 0..7 and a counter up to 65535 expected, got " + c);
+      request.firmware.counters[region] = static_cast<uint16_t>(counter);
     }
     PhoneOptions phone = p;
     s.initialNand = [phone, request] { return preloadedNand(phone, request); };

@@ -27,8 +27,11 @@ uint32_t oldInfoBlockFor(const pkgbuild::FsImageLayout& image, const std::set<ui
 
 }  // namespace
 
-NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageRecipe& recipe, bool sameVersion,
-                               const std::vector<PreloadRemap>& remaps, PreloadedState* state) {
+NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::PackageRecipe& recipe,
+                               const OlderFirmware& firmware, PreloadedState* state) {
+  const std::vector<PreloadRemap>& remaps = firmware.remaps;
+  for (const auto& [region, counter] : firmware.counters)
+    if (region >= 8) throw std::invalid_argument("region tag " + std::to_string(region) + " has no counter (0..7)");
   pkgbuild::PackageRecipe olderRecipe = recipe;
   olderRecipe.seed ^= kOlderFirmwareSeed;
   pkgbuild::BuiltPackage older = pkgbuild::build(olderRecipe);
@@ -52,7 +55,7 @@ NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::Pack
     if (!infoAreas.count(key)) {
       pkgbuild::InfoBlockContent c;
       c.header = image.fsHeader;
-      if (!sameVersion) c.header.version = {5, 1, 0};
+      if (!firmware.sameVersion) c.header.version = {5, 1, 0};
       c.countersEnd = image.header.countersEnd;
       c.remap.assign(c.countersEnd >= 16 ? (c.countersEnd - 16) / 2 : 0, 0);
       infoAreas[key] = c;
@@ -83,7 +86,8 @@ NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::Pack
       if (target != mapped.block) nand.markFactoryBad(mapped.block);
     }
   }
-  for (const auto& [key, content] : infoAreas) {
+  for (auto& [key, content] : infoAreas) {
+    for (const auto& [region, counter] : firmware.counters) content.counters[region] = counter;
     uint32_t block = oldInfoBlockFor(images[firstImage[key]], spares);
     nand.storeRawBlock(block, pkgbuild::makeInfoBlock(builderGeometry(g), content));
     if (state) state->oldInfoBlocks.push_back(block);
@@ -93,7 +97,7 @@ NandModel preloadOlderFirmware(const PhoneOptions& options, const pkgbuild::Pack
 
 NandModel preloadedNand(const PhoneOptions& options, const PreloadRequest& request) {
   pkgbuild::PackageRecipe recipe = pkgbuild::readRecipe(pkgbuild::descPathFor(request.packagePath));
-  return preloadOlderFirmware(options, recipe, request.sameVersion, request.remaps);
+  return preloadOlderFirmware(options, recipe, request.firmware);
 }
 
 }  // namespace hxphone
