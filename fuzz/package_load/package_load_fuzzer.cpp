@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <span>
 
-#include "nand/block_marks.h"
-#include "nand/data_checksum.h"
-#include "nand/fs_header.h"
-#include "nand/fs_image_checks.h"
-#include "nand/fs_image_header.h"
-#include "nand/fs_info_block.h"
-#include "nand/page_split.h"
+#include "formats/block_marks.h"
+#include "formats/data_checksum.h"
+#include "formats/fs_header.h"
+#include "formats/fs_image_checks.h"
+#include "formats/fs_image_header.h"
+#include "formats/fs_info_block.h"
+#include "formats/page_split.h"
 #include "package/package_records.h"
 #include "package/package_source.h"
 #include "package/package_verdict.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 
 namespace hx::agent {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "nand/fs_image_header.h"
-#include "nand/little_endian.h"
+#include "formats/fs_image_header.h"
+#include "formats/little_endian.h"
 
 namespace hx {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 #include "package/package_layout.h"
 
 namespace hx {

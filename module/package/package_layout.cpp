@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "nand/little_endian.h"
+#include "formats/little_endian.h"
 
 namespace hx {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 #include "package/package_source.h"
 
 namespace hx {

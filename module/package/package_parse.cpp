@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "nand/little_endian.h"
+#include "formats/little_endian.h"
 #include "package/fs_volume_split.h"
 #include "package/package_reader.h"
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "nand/fs_header.h"
-#include "package/image_buffer.h"
+#include "formats/fs_header.h"
+#include "formats/image_buffer.h"
 #include "package/package_layout.h"
 #include "package/package_source.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 
 namespace hx {
 

@@ -3,11 +3,11 @@
 #include <optional>
 #include <span>
 
-#include "nand/fs_header.h"
-#include "nand/fs_image_checks.h"
-#include "nand/fs_image_header.h"
-#include "nand/rom_info.h"
-#include "protocol/bootloader_info.h"
+#include "formats/fs_header.h"
+#include "formats/fs_image_checks.h"
+#include "formats/fs_image_header.h"
+#include "formats/rom_info.h"
+#include "formats/bootloader_info.h"
 
 namespace hx {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "plugin/engine_steps.h"
-#include "protocol/agent_images.h"
+#include "download/agent_images.h"
 #include "serial/link.h"
 
 namespace hx {

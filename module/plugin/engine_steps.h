@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "protocol/agent_images.h"
-#include "protocol/download_sequence.h"
+#include "download/agent_images.h"
+#include "download/download_sequence.h"
 #include "serial/link.h"
 
 namespace hx {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 #include "serial/link.h"
 
 namespace hx {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "nand/little_endian.h"
+#include "formats/little_endian.h"
 #include "protocol/agent_wire.h"
-#include "protocol/bootloader_info.h"
+#include "formats/bootloader_info.h"
 #include "protocol/engine_events.h"
 #include "serial/link_ops.h"
 

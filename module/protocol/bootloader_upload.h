@@ -3,7 +3,7 @@
 // header built from the bootloader information record.
 #include <cstdint>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 #include "serial/link.h"
 
 namespace hx {

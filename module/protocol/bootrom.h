@@ -2,7 +2,7 @@
 // The BootROM conversation: handshake, watchdog off, power key, agent load, jump.
 #include <cstdint>
 
-#include "package/image_buffer.h"
+#include "formats/image_buffer.h"
 #include "serial/link.h"
 
 namespace hx {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "hand_package.h"
-#include "nand/fs_image_header.h"
-#include "nand/little_endian.h"
+#include "formats/fs_image_header.h"
+#include "formats/little_endian.h"
 #include "package/package_image.h"
 #include "package/package_records.h"
 #include "package/package_source.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "nand/little_endian.h"
-#include "package/image_buffer.h"
+#include "formats/little_endian.h"
+#include "formats/image_buffer.h"
 
 namespace hx::test {
 

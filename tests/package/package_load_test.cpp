@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "hand_package.h"
-#include "nand/little_endian.h"
+#include "formats/little_endian.h"
 #include "package/package_image.h"
 #include "package/package_records.h"
 #include "package/package_source.h"

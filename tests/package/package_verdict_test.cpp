@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../nand/fs_test_image.h"
-#include "nand/little_endian.h"
-#include "protocol/bootloader_info.h"
+#include "../formats/fs_test_image.h"
+#include "formats/little_endian.h"
+#include "formats/bootloader_info.h"
 
 namespace hx {
 namespace {

@@ -10,17 +10,17 @@
 #include <string>
 
 #include "commands.h"
-#include "nand/fs_header.h"
-#include "nand/fs_image_header.h"
-#include "nand/little_endian.h"
-#include "nand/page_split.h"
-#include "nand/rom_info.h"
+#include "formats/fs_header.h"
+#include "formats/fs_image_header.h"
+#include "formats/little_endian.h"
+#include "formats/page_split.h"
+#include "formats/rom_info.h"
 #include "package/package_image.h"
 #include "package/package_layout.h"
 #include "package/package_records.h"
 #include "package/package_source.h"
 #include "package/package_verdict.h"
-#include "protocol/bootloader_info.h"
+#include "formats/bootloader_info.h"
 
 namespace hxflash {
 

@@ -1,0 +1,103 @@
+#include "download/download_sequence.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/fs_writer.h"
+#include "download/image_list.h"
+#include "download/nfb_writer.h"
+#include "formats/rom_info.h"
+#include "package/package_verdict.h"
+#include "platform/log.h"
+#include "protocol/agent_commands.h"
+#include "protocol/bootloader_upload.h"
+
+namespace hx {
+namespace {
+
+// The FS area the FS writer may format: the last entry of the host's RomInfo
+// area table. Nothing when the table is empty or reaches past the record.
+std::optional<RomInfoArea> fsAreaOf(const uint8_t* romInfo) {
+  const uint16_t entries = romInfoAreaCount(romInfo);
+  if (entries == 0) return std::nullopt;
+  return romInfoArea(romInfo, entries - 1u);
+}
+
+bool hasImage(const ImageBuffer& record) { return record.data != nullptr && record.length != 0; }
+
+// What would make the download fail half-way or drop an image: decided before
+// any byte goes to the agent. Empty reason when the download may start.
+std::string refusalReason(const DownloadInputs& in, std::optional<RomInfoArea>* fsArea) {
+  if (in.images == nullptr || in.package == nullptr) return "no package records";
+  const PackageVerdict verdict = judgePackage(*in.package);
+  if (!verdict.downloadable) return verdict.reason;
+  uint32_t images = 0;
+  for (const ImageBuffer& fs : in.package->fsImages) images += hasImage(fs) ? 1 : 0;
+  if (images > kFsImageAddresses) return "more than four FS images; only four have an address";
+  *fsArea = fsAreaOf(in.images->romInfo);
+  if (!*fsArea) return "the ROM information's area table has no usable last entry";
+  return {};
+}
+
+void readSharedData(Link& link) {
+  std::vector<uint8_t> buffer(kSharedDataBufferBytes);
+  for (uint32_t type : kSharedDataTypes) {
+    uint32_t length = kSharedDataBufferBytes;
+    if (readBootloaderSharedData(link, type, buffer.data(), buffer.size(), &length) == 0)
+      logMessage("Bootloader shared data (type = %x) is read\n", type);
+    else
+      logMessage("Failed to read bootloader shared data (type = %x)\n", type);
+  }
+}
+
+int writeFsImages(Link& link, const DownloadInputs& in, const RomInfoArea& fsArea) {
+  const uint32_t count = in.fsImageCount < kFsImageSlots ? in.fsImageCount : kFsImageSlots;
+  for (uint32_t i = 0; i < count; ++i) {
+    const ImageBuffer& image = in.package->fsImages[i];
+    if (!hasImage(image)) continue;  // the package held fewer FS images
+    logMessage("Write FS images...\n");
+    if (const int rc = writeFsImage(image, link, fsArea.start, fsArea.length, in.eventKey); rc != 0) return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runDownload(Link& link, const DownloadInputs& in) {
+  std::optional<RomInfoArea> fsArea;
+  if (const std::string why = refusalReason(in, &fsArea); !why.empty()) {
+    logMessage("Download refused: %s\n", why.c_str());
+    return kDownloadRefused;
+  }
+  const PackageRecords& package = *in.package;
+  const SessionImages& images = *in.images;
+
+  logMessage("Connecting to DA...\n");
+  if (const int rc = connectAgent(link, images.agent.norTable, images.agent.nandTable, in.eventKey); rc != 0)
+    return rc;
+  agentCommandE0(link);
+  readSharedData(link);
+
+  logMessage("Write Boot loader...\n");
+  if (const int rc = writeBootloader(link, package.bootloader, package.extBootloader, images.bootloaderInfo,
+                                     in.eventKey);
+      rc != 0)
+    return rc;
+
+  logMessage("Send NAND Image List...\n");
+  if (const int rc = sendNandImageList(link, package.romImage, package.secondaryRomImage, in.eventKey); rc != 0)
+    return rc;
+
+  logMessage("Write NFB images...\n");
+  if (const int rc = writeNfbImages(link, package.romImage, package.secondaryRomImage, in.eventKey); rc != 0)
+    return rc;
+
+  if (const int rc = writeFsImages(link, in, *fsArea); rc != 0) return rc;
+
+  logMessage("Enable Watch Dog...\n");
+  enableWatchdog(link, kWatchdogValue);
+  return 0;
+}
+
+}  // namespace hx

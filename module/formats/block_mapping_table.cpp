@@ -1,0 +1,75 @@
+#include "formats/block_mapping_table.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "formats/little_endian.h"
+
+namespace hx {
+
+const char* BlockMappingTable::RunOutOfReservedBlocks::what() const noexcept {
+  static const char* const text = "Run out of reserved blocks";
+  return text;
+}
+
+BlockMapEntry decodeMappingWord(uint32_t word) { return BlockMapEntry{word & 0xFFu, word >> 8, 0}; }
+
+bool BlockMappingTable::loadFromWords(std::span<const uint8_t> words, uint32_t mappedCount,
+                                      uint32_t reservedCount) {
+  m_mapped.clear();
+  m_reserved.clear();
+  const uint64_t needed = 4ull * (uint64_t{mappedCount} + reservedCount);
+  if (needed > words.size()) return false;
+  m_mapped.reserve(mappedCount);
+  m_reserved.reserve(reservedCount);
+  const uint8_t* p = words.data();
+  for (uint32_t i = 0; i < mappedCount; ++i, p += 4) m_mapped.push_back(decodeMappingWord(loadLe32(p)));
+  for (uint32_t i = 0; i < reservedCount; ++i, p += 4) m_reserved.push_back(decodeMappingWord(loadLe32(p)));
+  return true;
+}
+
+const BlockMapEntry& BlockMappingTable::entryAt(uint32_t index) const {
+  if (index < m_mapped.size()) return m_mapped[index];
+  const size_t reservedIndex = index - m_mapped.size();
+  if (reservedIndex < m_reserved.size()) return m_reserved[reservedIndex];
+  throw std::out_of_range("block mapping index past the end of the table");
+}
+
+BlockMapEntry& BlockMappingTable::entryAt(uint32_t index) {
+  return const_cast<BlockMapEntry&>(static_cast<const BlockMappingTable&>(*this).entryAt(index));
+}
+
+uint32_t BlockMappingTable::blockAt(uint32_t index) const { return entryAt(index).block; }
+uint32_t BlockMappingTable::regionAt(uint32_t index) const { return entryAt(index).region; }
+void BlockMappingTable::setBlockAt(uint32_t index, uint32_t block) { entryAt(index).block = block; }
+
+std::vector<BlockMapEntry>::const_iterator BlockMappingTable::firstFreeReserved(uint32_t region) const {
+  return std::find_if(m_reserved.begin(), m_reserved.end(),
+                      [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; });
+}
+
+uint32_t BlockMappingTable::peekReserved(uint32_t region) const {
+  const auto it = firstFreeReserved(region);
+  if (it == m_reserved.end()) throw RunOutOfReservedBlocks();
+  return it->block;
+}
+
+uint32_t BlockMappingTable::takeReserved(uint32_t region) {
+  const auto it = firstFreeReserved(region);
+  if (it == m_reserved.end()) throw RunOutOfReservedBlocks();
+  auto& entry = m_reserved[static_cast<size_t>(it - m_reserved.begin())];
+  entry.used = 1;
+  return entry.block;
+}
+
+uint32_t BlockMappingTable::takeReservedFromEnd(uint32_t region) {
+  for (auto it = m_reserved.rbegin(); it != m_reserved.rend(); ++it) {
+    if (it->region == region && it->used == 0) {
+      it->used = 1;
+      return it->block;
+    }
+  }
+  throw RunOutOfReservedBlocks();
+}
+
+}  // namespace hx
