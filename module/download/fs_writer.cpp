@@ -1,12 +1,12 @@
 #include "download/fs_writer.h"
 
-#include <algorithm>
 #include <optional>
 #include <set>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "download/image_list.h"
 #include "formats/block_mapping_table.h"
 #include "formats/block_marks.h"
 #include "formats/data_checksum.h"
@@ -14,7 +14,6 @@
 #include "formats/fs_image_checks.h"
 #include "formats/fs_image_header.h"
 #include "formats/fs_info_block.h"
-#include "download/image_list.h"
 #include "formats/page_split.h"
 #include "formats/rom_info.h"
 #include "platform/log.h"
@@ -24,18 +23,38 @@ namespace hx {
 namespace {
 
 constexpr uint32_t kNoOldInfoBlock = 0;  // the phone held no info block
+constexpr uint32_t kMostProgrammedPagesSentAlone = 3;  // more go out as one write-block
+constexpr uint32_t kRemapEntryMax = 0xFFFF;            // a remap entry is 16 bits
+
+// The outcome of one step: 0 to go on, or the image's result code and why.
+// A refusal comes before anything of the image is written; a failure after.
+struct FsOutcome {
+  int code = 0;
+  std::string why;
+  bool refused = false;
+};
+const FsOutcome kGoOn{};
+
+FsOutcome refuse(int code, std::string why) { return {code, std::move(why), true}; }
+FsOutcome fail(int code, std::string why) { return {code, std::move(why), false}; }
+bool stops(const FsOutcome& outcome) { return outcome.code != 0; }
 
 // Everything one FS image write works on; lives for the call.
 struct FsWrite {
   NandAgent& agent;
-  unsigned key;
+  unsigned key = 0;
+  uint32_t fsAreaStart = 0;   // the package's FS area, formatted when the phone holds another version
+  uint32_t fsAreaLength = 0;
   std::span<const uint8_t> image;
   FsImageHeader header;       // as parsed; its table is never changed
   NandGeometry geometry;
-  PageSplit chosenInfo;       // the info block that is finally written (the phone's or the image's)
-  uint32_t oldInfoBlock = kNoOldInfoBlock;  // the phone's current info block, 0 = none
-  BlockMappingTable table;    // the working table
+  PageSplit imageInfo;        // the image's own info block
+  FsHeader imageFsHeader;
+  uint8_t phoneRomInfo[kRomInfoRecordMax] = {};
   uint32_t base = 0;          // first FS block: the phone's FS area start / blockDataSize
+  PageSplit chosenInfo;       // the info block that is finally written (the phone's or the image's)
+  uint32_t oldInfoBlock = kNoOldInfoBlock;  // the phone's current info block, never written over
+  BlockMappingTable table;    // the working table
   uint32_t offset0 = 0;       // remap index of data block 0
 };
 
@@ -50,41 +69,73 @@ BlockPages pagesOf(const PageSplit& split, const NandGeometry& g) {
   return {g.pageSize, g.spareSize, g.pagesPerBlock(), split.data->data(), split.spare->data()};
 }
 
-// Byte address of `block`, when a 32-bit address can name it.
+// Byte address of `block`, when a 32-bit address can name it and `count` blocks from it.
 std::optional<uint32_t> blockAddress(uint64_t block, uint64_t count, const NandGeometry& g) {
   const uint64_t end = (block + count) * g.blockDataSize;
   if (end > UINT32_MAX + uint64_t{1}) return std::nullopt;
   return static_cast<uint32_t>(block * g.blockDataSize);
 }
 
-int refuseImage(const char* result, const std::string& why, int code) {
-  logMessage("FS image refused (%s): %s\n", result, why.c_str());
-  return code;
+// Steps 2 and 3: the header fields, the image's info block and its FsHeader.
+// Only what finding the FsHeader needs is checked here.
+FsOutcome readImage(FsWrite& w, const ImageBuffer& image) {
+  if (image.data == nullptr) return refuse(kFsNoHeader, "no image bytes");
+  w.image = std::span<const uint8_t>(image.data, image.length);
+  std::string problem;
+  if (!readFsImageFields(w.image, w.header, &problem)) return refuse(kFsNoHeader, problem);
+  w.geometry = w.header.geometry;
+  std::optional<PageSplit> info = splitRawBlock(fsInfoBlock(w.image, w.header), w.geometry);
+  std::optional<FsHeader> fsHeader = info ? findFsHeader(*info, w.geometry) : std::nullopt;
+  if (!fsHeader) return refuse(kFsNoHeader, "its info block holds no FsHeader");
+  w.imageInfo = std::move(*info);
+  w.imageFsHeader = *fsHeader;
+  return kGoOn;
 }
 
-// Checks of the image against the phone's first FS block, before anything is
-// written: mapped and reserved blocks above it, remap entries inside the info
-// block, every region tag one with a counter, and every spare nameable by a
-// 16-bit remap entry.
-std::string problemForBase(const FsImageHeader& header, uint32_t base) {
-  std::string problem = fsImageProblemForBase(header, base);
-  if (!problem.empty()) return problem;
-  for (const BlockMapEntry& spare : header.table.reservedBlocks())
-    if (spare.block - base > 0xFFFF) return "reserved block " + std::to_string(spare.block) + " too far from the FS area start";
-  return {};
+// Step 4: an image of another version is not written.
+void skipImage(const FsWrite& w) {
+  reportEvent(w.key, kEventProgress, 100);
+  reportEvent(w.key, kEventStep, 100, "Write FS Image Complete");
 }
 
-// Reads the info area from its last block towards its first and takes the
-// first good block marked as an info block that holds an FsHeader.
-std::optional<PhoneInfoBlock> findPhoneInfoBlock(NandAgent& agent, const NandGeometry& g, uint32_t areaStart,
-                                                 uint32_t areaLength) {
+// An image that is written must be whole: mapping words, data blocks, erase
+// range and region counters inside it.
+FsOutcome checkImageIsWhole(FsWrite& w) {
+  std::string problem;
+  if (!parseFsImageHeader(w.image, w.header, &problem)) return refuse(kFsNoHeader, problem);
+  return kGoOn;
+}
+
+// Steps 5 and 6: the phone's RomInfo, and the image against its FS area:
+// volumes inside it, mapped and reserved blocks above its first block, every
+// region tag one with a counter, and every spare nameable by a remap entry.
+FsOutcome checkPhoneFsArea(FsWrite& w) {
+  if (!readPhoneRomInfo(w.agent, w.geometry.blockDataSize, w.phoneRomInfo))
+    return refuse(kFsNoPhoneRomInfo, "the phone's ROM information was not found");
+  if (!fsAreaFits(w.phoneRomInfo, w.imageFsHeader))
+    return refuse(kFsDoesNotFit, "it does not fit the phone's FS area");
+  w.base = romInfoFsAreaStart(w.phoneRomInfo) / w.geometry.blockDataSize;
+  if (std::string problem = fsImageProblemForBase(w.header, w.base); !problem.empty())
+    return refuse(kFsDoesNotFit, problem);
+  for (const BlockMapEntry& spare : w.header.table.reservedBlocks())
+    if (spare.block - w.base > kRemapEntryMax)
+      return refuse(kFsDoesNotFit, "reserved block " + std::to_string(spare.block) + " too far from the FS area start");
+  return kGoOn;
+}
+
+// Step 7: reads the info area from its last block towards its first and
+// takes the first good block marked as an info block that holds an FsHeader.
+// A read error ends the search.
+std::optional<PhoneInfoBlock> findPhoneInfoBlock(const FsWrite& w) {
+  const NandGeometry& g = w.geometry;
   std::vector<uint8_t> raw(g.rawBlockSize);
-  const uint64_t start = areaStart;
-  for (uint64_t end = start + areaLength; end >= start + g.blockDataSize; end -= g.blockDataSize) {
+  const uint64_t start = w.imageFsHeader.infoAreaStart();
+  for (uint64_t end = start + w.imageFsHeader.infoAreaLength(); end >= start + g.blockDataSize;
+       end -= g.blockDataSize) {
     const uint64_t addr = end - g.blockDataSize;
     if (addr > UINT32_MAX) continue;
-    if (agent.readBack(static_cast<uint32_t>(addr), g.blockDataSize, kReadBackPagesWithSpare, raw.data(), raw.size()) !=
-        0)
+    if (w.agent.readBack(static_cast<uint32_t>(addr), g.blockDataSize, kReadBackPagesWithSpare, raw.data(),
+                         raw.size()) != 0)
       return std::nullopt;
     if (isBadBlockMarked(raw, g.pageSize, g.spareSize) || !isInfoBlockMarked(raw, g.pageSize)) continue;
     std::optional<PageSplit> split = splitRawBlock(raw, g);
@@ -95,73 +146,101 @@ std::optional<PhoneInfoBlock> findPhoneInfoBlock(NandAgent& agent, const NandGeo
   return std::nullopt;
 }
 
-// Formats the blocks a fresh phone's FS keeps as spares, merged into ranges
-// of consecutive blocks.
-int eraseReservedBlocks(FsWrite& w) {
-  const BlockMappingTable fresh = w.header.table;
+// Step 8: the phone holds an info block. Of the image's version and layout it
+// is carried forward; of another version the whole FS area is formatted and
+// the image's info block is used. Either way the old block is remembered.
+FsOutcome takeOverPhoneInfoBlock(FsWrite& w, const PhoneInfoBlock& phone) {
+  w.oldInfoBlock = phone.block;
+  if (sameFsVersion(phone.header, w.imageFsHeader)) {
+    if (!sameFsLayout(phone.header, w.imageFsHeader))
+      return refuse(kFsDoesNotFit, "the phone's info block has this version but another layout");
+    w.chosenInfo = phone.split;
+    return kGoOn;
+  }
+  w.chosenInfo = w.imageInfo;
+  if (w.agent.formatRange(1, 0, 1, w.fsAreaStart, w.fsAreaLength) != 0)
+    return fail(kFsWriteFailed, "the format of the FS area failed");
+  return kGoOn;
+}
+
+// Step 9: a phone without an info block gets the blocks its FS keeps as
+// spares formatted, merged into ranges of consecutive blocks.
+FsOutcome eraseReservedBlocks(FsWrite& w) {
+  w.chosenInfo = w.imageInfo;
   std::set<uint32_t> blocks;
-  for (uint32_t i = 0; i < w.header.reservedCount; ++i) blocks.insert(fresh.blockAt(w.header.eraseStartIndex + i));
+  for (uint32_t i = 0; i < w.header.reservedCount; ++i)
+    blocks.insert(w.header.table.blockAt(w.header.eraseStartIndex + i));
   for (auto it = blocks.begin(); it != blocks.end();) {
     const uint32_t first = *it;
     uint32_t last = first;
     while (++it != blocks.end() && *it == last + 1) ++last;
-    const std::optional<uint32_t> start = blockAddress(first, uint64_t{last} - first + 1, w.geometry);
-    if (!start) return kFsWriteFailed;
-    if (w.agent.formatRange(1, 1, 0, *start, (last - first + 1) * w.geometry.blockDataSize) != 0)
-      return kFsWriteFailed;
+    const uint64_t count = uint64_t{last} - first + 1;
+    const std::optional<uint32_t> start = blockAddress(first, count, w.geometry);
+    if (!start) return fail(kFsWriteFailed, "reserved block " + std::to_string(last) + " lies past 4 GiB");
+    if (w.agent.formatRange(1, 1, 0, *start, static_cast<uint32_t>(count * w.geometry.blockDataSize)) != 0)
+      return fail(kFsWriteFailed, "the format of the reserved blocks failed");
   }
-  return 0;
+  return kGoOn;
 }
 
-// A spare of `region` from the front; never the phone's current info block.
-uint32_t takeSpare(FsWrite& w, uint32_t region) {
-  uint32_t block = w.table.takeReserved(region);
-  while (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) block = w.table.takeReserved(region);
-  return block;
+// Step 10: the working table, and where data block 0's remap entry lies.
+void prepareWorkingTable(FsWrite& w) {
+  w.table = w.header.table;
+  w.offset0 = w.table.blockAt(0) - w.base;
 }
 
-// Applies the chosen info block's remap entries and skips the spares its
-// region counters say the phone has used. A region whose spares the phone has
-// all used refuses the image here, before any data block is written: the
-// phone is worn.
-int applyPhoneHistory(FsWrite& w) {
+bool isPhoneInfoBlock(const FsWrite& w, uint32_t block) {
+  return w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock;
+}
+
+// Step 11: the chosen info block's remap entries redirect the data blocks.
+FsOutcome applyRemaps(FsWrite& w) {
   const std::vector<uint8_t>& info = *w.chosenInfo.data;
   for (uint32_t i = 0; i < w.header.mappedCount; ++i) {
     const std::optional<uint16_t> entry = remapEntry(info, uint64_t{w.offset0} + i);
-    if (!entry) return kFsDoesNotFit;
+    if (!entry) return refuse(kFsDoesNotFit, "remap entries reach past the info block's page data");
     if (*entry != 0) w.table.setBlockAt(i, uint32_t{*entry} + w.base);
   }
-  for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
-    const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
-    if (!counter) return kFsDoesNotFit;
-    if (*counter == 0) continue;
-    const uint64_t next = uint64_t{*counter} + w.base;
-    try {
-      while (w.table.peekReserved(region) < next) w.table.takeReserved(region);
-    } catch (...) {
-      return refuseImage("3051", "the phone has used every spare of region " + std::to_string(region),
-                         kFsSparesExhausted);
-    }
-  }
-  return 0;
+  return kGoOn;
 }
 
-// The new info block goes to a free region-0 spare other than the phone's
-// current info block; without one, the data blocks must not be written under
-// the phone's old info block.
-int checkSpareForInfoBlock(const FsWrite& w) {
-  for (const BlockMapEntry& spare : w.table.reservedBlocks())
-    if (spare.region == 0 && spare.used == 0 && spare.block != w.oldInfoBlock) return 0;
-  return refuseImage("3051", "no region-0 spare is left for the new info block", kFsSparesExhausted);
+// Step 12: the region counters say which spares the phone has used. A region
+// whose spares are all used refuses the image before anything of it is
+// written: the phone is worn.
+FsOutcome skipUsedSpares(FsWrite& w) {
+  const std::vector<uint8_t>& info = *w.chosenInfo.data;
+  for (uint32_t region = 0; region < kRegionCounterCount; ++region) {
+    const std::optional<uint16_t> counter = regionCounter(info, w.header.countersEnd, region);
+    if (!counter) return refuse(kFsDoesNotFit, "region counters lie past the info block's page data");
+    if (*counter == 0) continue;
+    const uint64_t next = uint64_t{*counter} + w.base;
+    for (;;) {
+      const std::optional<uint32_t> spare = w.table.findReserved(region);
+      if (!spare) return refuse(kFsSparesExhausted, "the phone has used every spare of region " + std::to_string(region));
+      if (*spare >= next) break;
+      w.table.claimReserved(region);
+    }
+  }
+  return kGoOn;
+}
+
+// The phone's current info block is marked used in the working table: no
+// data block and no new info block ever goes to it. The new info block needs
+// a region-0 spare besides it; without one the data blocks would be written
+// under the phone's old info block.
+FsOutcome protectPhoneInfoBlock(FsWrite& w) {
+  if (w.oldInfoBlock != kNoOldInfoBlock) w.table.markReservedUsed(w.oldInfoBlock);
+  if (!w.table.findReserved(0)) return refuse(kFsSparesExhausted, "no region-0 spare is left for the new info block");
+  return kGoOn;
 }
 
 // Sends one data block: the whole block when more than three pages are
 // programmed, otherwise just those pages. 0, 3041 or another failure.
 int sendDataBlock(FsWrite& w, uint32_t block, const PageSplit& split) {
-  if (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) return kBlockBad;  // never over the phone's info block
+  if (isPhoneInfoBlock(w, block)) return kBlockBad;  // a block the phone's info block lives in is not free
   const BlockPages pages = pagesOf(split, w.geometry);
   const std::vector<uint32_t> programmed = programmedPages(*split.spare, w.geometry.spareSize, pages.pagesPerBlock);
-  if (programmed.size() > 3) return w.agent.writeBlock(block, pages, dataChecksum(*split.data));
+  if (programmed.size() > kMostProgrammedPagesSentAlone) return w.agent.writeBlock(block, pages, dataChecksum(*split.data));
   return w.agent.writePages(block, programmed.data(), static_cast<uint32_t>(programmed.size()), pages);
 }
 
@@ -177,108 +256,67 @@ bool recordRemap(FsWrite& w, uint32_t d, uint32_t region, uint32_t spare) {
   return true;
 }
 
-int writeFsDataBlocks(FsWrite& w) {
+// Step 13: the data blocks in logical order; a block the phone reports bad
+// goes to the next spare of its region, as often as spares remain.
+FsOutcome writeFsDataBlocks(FsWrite& w) {
   const uint32_t count = w.header.mappedCount;
   for (uint32_t d = 0; d < count; ++d) {
     reportEvent(w.key, kEventProgress, percentOf(d, count));
     const std::optional<PageSplit> split = splitRawBlock(fsDataBlock(w.image, w.header, d), w.geometry);
-    if (!split) return kFsNoHeader;
+    if (!split) return fail(kFsNoHeader, "data block " + std::to_string(d) + " lies past the end of the image");
     uint32_t block = w.table.blockAt(d);
     for (;;) {
       const int answer = sendDataBlock(w, block, *split);
       if (answer == 0) break;
-      if (answer != kBlockBad) return kFsWriteFailed;
+      if (answer != kBlockBad) return fail(kFsWriteFailed, "the write of data block " + std::to_string(d) + " failed");
       const uint32_t region = w.table.regionAt(d);
-      try {
-        block = takeSpare(w, region);
-      } catch (...) {
-        return kFsSparesExhausted;
-      }
+      const std::optional<uint32_t> spare = w.table.claimReserved(region);
+      if (!spare) return fail(kFsSparesExhausted, "no spare of region " + std::to_string(region) + " is left");
+      block = *spare;
       w.table.setBlockAt(d, block);
-      if (!recordRemap(w, d, region, block)) return kFsDoesNotFit;
+      if (!recordRemap(w, d, region, block))
+        return fail(kFsDoesNotFit, "the remap of data block " + std::to_string(d) + " lies past the info block");
     }
   }
   reportEvent(w.key, kEventProgress, 100);
-  return 0;
+  return kGoOn;
 }
 
-// Writes the chosen info block into a fresh spare of region 0 taken from the
-// back, then formats the phone's old info block.
-int writeInfoBlock(FsWrite& w) {
+// Step 14: the chosen info block goes to a fresh region-0 spare taken from the
+// back; the phone's old info block is formatted only once it is written.
+FsOutcome writeInfoBlock(FsWrite& w) {
   const BlockPages pages = pagesOf(w.chosenInfo, w.geometry);
   const uint16_t checksum = dataChecksum(*w.chosenInfo.data);
   for (;;) {
-    uint32_t block = 0;
-    try {
-      block = w.table.takeReservedFromEnd(0);
-      while (w.oldInfoBlock != kNoOldInfoBlock && block == w.oldInfoBlock) block = w.table.takeReservedFromEnd(0);
-    } catch (...) {
-      return kFsSparesExhausted;
-    }
-    const int answer = w.agent.writeBlock(block, pages, checksum);
+    const std::optional<uint32_t> block = w.table.claimReservedFromEnd(0);
+    if (!block) return fail(kFsSparesExhausted, "no region-0 spare is left for the new info block");
+    const int answer = w.agent.writeBlock(*block, pages, checksum);
     if (answer == kBlockBad) continue;
-    if (answer != 0) return kFsWriteFailed;
-    if (w.oldInfoBlock == kNoOldInfoBlock) return 0;
-    const std::optional<uint32_t> old = blockAddress(w.oldInfoBlock, 1, w.geometry);
-    if (!old || w.agent.formatRange(1, 0, 0, *old, w.geometry.blockDataSize) != 0) return kFsWriteFailed;
-    return 0;
+    if (answer != 0) return fail(kFsWriteFailed, "the write of the info block failed");
+    break;
   }
+  if (w.oldInfoBlock == kNoOldInfoBlock) return kGoOn;
+  const std::optional<uint32_t> old = blockAddress(w.oldInfoBlock, 1, w.geometry);
+  if (!old || w.agent.formatRange(1, 0, 0, *old, w.geometry.blockDataSize) != 0)
+    return fail(kFsWriteFailed, "the format of the old info block failed");
+  return kGoOn;
 }
 
-// Chooses the info block to carry forward and prepares the phone for the data
-// blocks: the phone's own (same version and layout), or the image's after the
-// FS area (other version) or the reserved blocks (no info block) are formatted.
-int choosePhoneInfoBlock(FsWrite& w, const FsHeader& imageHeader, const PageSplit& imageInfo, uint32_t fsAreaStart,
-                         uint32_t fsAreaLength) {
-  std::optional<PhoneInfoBlock> phone =
-      findPhoneInfoBlock(w.agent, w.geometry, imageHeader.infoAreaStart(), imageHeader.infoAreaLength());
-  if (!phone) {
-    w.chosenInfo = {makeByteBuffer(), makeByteBuffer()};
-    *w.chosenInfo.data = *imageInfo.data;
-    *w.chosenInfo.spare = *imageInfo.spare;
-    return eraseReservedBlocks(w);
+FsOutcome runFsImageWrite(FsWrite& w, const ImageBuffer& image) {
+  if (FsOutcome o = readImage(w, image); stops(o)) return o;
+  if (!isFsVersion520(w.imageFsHeader)) {
+    skipImage(w);
+    return kGoOn;
   }
-  w.oldInfoBlock = phone->block;
-  if (sameFsVersion(phone->header, imageHeader)) {
-    if (!sameFsLayout(phone->header, imageHeader)) return kFsDoesNotFit;
-    w.chosenInfo = phone->split;
-    return 0;
-  }
-  w.chosenInfo = {makeByteBuffer(), makeByteBuffer()};
-  *w.chosenInfo.data = *imageInfo.data;
-  *w.chosenInfo.spare = *imageInfo.spare;
-  return w.agent.formatRange(1, 0, 1, fsAreaStart, fsAreaLength) == 0 ? 0 : kFsWriteFailed;
-}
-
-int writeParsedFsImage(FsWrite& w, uint32_t fsAreaStart, uint32_t fsAreaLength) {
-  const std::optional<PageSplit> imageInfo = splitRawBlock(fsInfoBlock(w.image, w.header), w.geometry);
-  const std::optional<FsHeader> imageHeader = imageInfo ? findFsHeader(*imageInfo, w.geometry) : std::nullopt;
-  if (!imageHeader) return refuseImage("4056", "its info block holds no FsHeader", kFsNoHeader);
-
-  if (!isFsVersion520(*imageHeader)) {
-    reportEvent(w.key, kEventProgress, 100);
-    reportEvent(w.key, kEventStep, 100, "Write FS Image Complete");
-    return 0;
-  }
-  // Only an image that is written has to be whole.
-  if (std::string problem; !parseFsImageHeader(w.image, w.header, &problem))
-    return refuseImage("4056", problem, kFsNoHeader);
-
-  uint8_t phoneRomInfo[kRomInfoRecordMax] = {};
-  if (!readPhoneRomInfo(w.agent, w.geometry.blockDataSize, phoneRomInfo)) return kFsNoPhoneRomInfo;
-  if (!fsAreaFits(phoneRomInfo, *imageHeader))
-    return refuseImage("4054", "it does not fit the phone's FS area", kFsDoesNotFit);
-  w.base = romInfoFsAreaStart(phoneRomInfo) / w.geometry.blockDataSize;
-  if (const std::string problem = problemForBase(w.header, w.base); !problem.empty())
-    return refuseImage("4054", problem, kFsDoesNotFit);
-
-  if (const int rc = choosePhoneInfoBlock(w, *imageHeader, *imageInfo, fsAreaStart, fsAreaLength); rc != 0) return rc;
-
-  w.table = w.header.table;
-  w.offset0 = w.table.blockAt(0) - w.base;
-  if (const int rc = applyPhoneHistory(w); rc != 0) return rc;
-  if (const int rc = checkSpareForInfoBlock(w); rc != 0) return rc;
-  if (const int rc = writeFsDataBlocks(w); rc != 0) return rc;
+  if (FsOutcome o = checkImageIsWhole(w); stops(o)) return o;
+  if (FsOutcome o = checkPhoneFsArea(w); stops(o)) return o;
+  const std::optional<PhoneInfoBlock> phone = findPhoneInfoBlock(w);
+  if (FsOutcome o = phone ? takeOverPhoneInfoBlock(w, *phone) : eraseReservedBlocks(w); stops(o)) return o;
+  prepareWorkingTable(w);
+  if (FsOutcome o = applyRemaps(w); stops(o)) return o;
+  if (FsOutcome o = skipUsedSpares(w); stops(o)) return o;
+  if (FsOutcome o = protectPhoneInfoBlock(w); stops(o)) return o;
+  if (FsOutcome o = writeFsDataBlocks(w); stops(o)) return o;
   return writeInfoBlock(w);
 }
 
@@ -287,13 +325,11 @@ int writeParsedFsImage(FsWrite& w, uint32_t fsAreaStart, uint32_t fsAreaLength) 
 int writeFsImage(const ImageBuffer& image, NandAgent& agent, uint32_t fsAreaStart, uint32_t fsAreaLength,
                  unsigned eventKey) {
   reportEvent(eventKey, kEventStep, 0, "Start Write FS Image");
-  FsWrite w{agent, eventKey, {}, {}, {}, {}, kNoOldInfoBlock, {}, 0, 0};
-  if (image.data == nullptr) return refuseImage("4056", "no image bytes", kFsNoHeader);
-  w.image = std::span<const uint8_t>(image.data, image.length);
-  std::string problem;
-  if (!readFsImageFields(w.image, w.header, &problem)) return refuseImage("4056", problem, kFsNoHeader);
-  w.geometry = w.header.geometry;
-  return writeParsedFsImage(w, fsAreaStart, fsAreaLength);
+  FsWrite w{.agent = agent, .key = eventKey, .fsAreaStart = fsAreaStart, .fsAreaLength = fsAreaLength};
+  const FsOutcome outcome = runFsImageWrite(w, image);
+  if (stops(outcome))
+    logMessage("FS image %s (%d): %s\n", outcome.refused ? "refused" : "failed", outcome.code, outcome.why.c_str());
+  return outcome.code;
 }
 
 int writeFsImage(const ImageBuffer& image, Link& link, uint32_t fsAreaStart, uint32_t fsAreaLength,

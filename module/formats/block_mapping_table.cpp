@@ -48,28 +48,46 @@ std::vector<BlockMapEntry>::const_iterator BlockMappingTable::firstFreeReserved(
                       [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; });
 }
 
-uint32_t BlockMappingTable::peekReserved(uint32_t region) const {
+std::optional<uint32_t> BlockMappingTable::findReserved(uint32_t region) const {
   const auto it = firstFreeReserved(region);
-  if (it == m_reserved.end()) throw RunOutOfReservedBlocks();
+  if (it == m_reserved.end()) return std::nullopt;
   return it->block;
 }
 
-uint32_t BlockMappingTable::takeReserved(uint32_t region) {
+std::optional<uint32_t> BlockMappingTable::claimReserved(uint32_t region) {
   const auto it = firstFreeReserved(region);
-  if (it == m_reserved.end()) throw RunOutOfReservedBlocks();
+  if (it == m_reserved.end()) return std::nullopt;
   auto& entry = m_reserved[static_cast<size_t>(it - m_reserved.begin())];
   entry.used = 1;
   return entry.block;
 }
 
-uint32_t BlockMappingTable::takeReservedFromEnd(uint32_t region) {
+std::optional<uint32_t> BlockMappingTable::claimReservedFromEnd(uint32_t region) {
   for (auto it = m_reserved.rbegin(); it != m_reserved.rend(); ++it) {
     if (it->region == region && it->used == 0) {
       it->used = 1;
       return it->block;
     }
   }
-  throw RunOutOfReservedBlocks();
+  return std::nullopt;
 }
+
+void BlockMappingTable::markReservedUsed(uint32_t block) {
+  for (BlockMapEntry& entry : m_reserved)
+    if (entry.block == block) entry.used = 1;
+}
+
+namespace {
+
+uint32_t orThrow(std::optional<uint32_t> block) {
+  if (!block) throw BlockMappingTable::RunOutOfReservedBlocks();
+  return *block;
+}
+
+}  // namespace
+
+uint32_t BlockMappingTable::peekReserved(uint32_t region) const { return orThrow(findReserved(region)); }
+uint32_t BlockMappingTable::takeReserved(uint32_t region) { return orThrow(claimReserved(region)); }
+uint32_t BlockMappingTable::takeReservedFromEnd(uint32_t region) { return orThrow(claimReservedFromEnd(region)); }
 
 }  // namespace hx

@@ -4,6 +4,7 @@
 // works on copies.
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,11 +36,21 @@ class BlockMappingTable {
   void setBlockAt(uint32_t index, uint32_t block);
 
   // First free reserved block of `region`, front to back; unchanged table.
+  // Throws RunOutOfReservedBlocks when none is left.
   uint32_t peekReserved(uint32_t region) const;
   // As peekReserved, and marks the entry used.
   uint32_t takeReserved(uint32_t region);
   // Searches from the back; marks the entry used.
   uint32_t takeReservedFromEnd(uint32_t region);
+
+  // The same without exceptions: nothing when no free reserved block of
+  // `region` is left.
+  std::optional<uint32_t> findReserved(uint32_t region) const;
+  std::optional<uint32_t> claimReserved(uint32_t region);
+  std::optional<uint32_t> claimReservedFromEnd(uint32_t region);
+
+  // Marks every reserved entry of `block` used, so it is never handed out.
+  void markReservedUsed(uint32_t block);
 
   const std::vector<BlockMapEntry>& mappedBlocks() const { return m_mapped; }
   const std::vector<BlockMapEntry>& reservedBlocks() const { return m_reserved; }
