@@ -3,13 +3,12 @@
 // for a session: what the controller prepares in Init.
 #include <cstdint>
 
+#include "formats/bootloader_info.h"
 #include "formats/image_buffer.h"
+#include "formats/rom_info.h"
 #include "package/package_records.h"
 
 namespace hx {
-
-inline constexpr uint32_t kBootloaderInfoSize = 136;
-inline constexpr uint32_t kRomInfoSize = 352;
 
 struct AgentImages {
   ImageBuffer da1;        // loaded at 0x40001400 and started
@@ -20,8 +19,8 @@ struct AgentImages {
 
 struct SessionImages {
   AgentImages agent;
-  uint8_t bootloaderInfo[kBootloaderInfoSize] = {};
-  uint8_t romInfo[kRomInfoSize] = {};
+  uint8_t bootloaderInfo[kBootloaderInfoBufferSize] = {};
+  uint8_t romInfo[kRomInfoRecordMax] = {};
 };
 
 // Describes the agent blocks and extracts BootloaderInfo and RomInfo from the

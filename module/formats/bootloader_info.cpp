@@ -25,7 +25,7 @@ uint32_t bootloaderInfoSizeForVersion(uint32_t version) {
   switch (version) {
     case 1: return 108;
     case 2: return 132;
-    case 3: return 136;
+    case 3: return kBootloaderInfoBufferSize;
     default: return 0;
   }
 }

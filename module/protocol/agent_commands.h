@@ -21,7 +21,7 @@ enum AgentResult : int {
   kBlockCommandFailed = 4007,     // block writes: the command exchange failed
   kBlockPacketFailed = 9,         // block writes: the packet writer failed
   kBlockChecksumDiffers = 12,     // write-block: the agent's checksum differs
-  kBlockBad = 3041,               // block writes: the target block is bad
+  kBlockBad = 3041,               // block writes: the target block is bad (also the status the agent sends)
   kReadBackAddressUnaligned = 4017,
   kReadBackLengthUnaligned = 4018,
   kReadBackFailed = 3100,

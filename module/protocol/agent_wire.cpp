@@ -28,16 +28,14 @@ bool readAcknowledgement(Link& link, uint32_t boundMs) {
 int readU16Waiting(Link& link, uint16_t* dest) {
   uint8_t b[2];
   const int rc = readExact(link, b, sizeof b);
-  if (rc == kLinkOk) *dest = static_cast<uint16_t>(b[0] << 8 | b[1]);
+  if (rc == kLinkOk) *dest = loadBe16(b);
   return rc;
 }
 
 int readU32Waiting(Link& link, uint32_t* dest) {
   uint8_t b[4];
   const int rc = readExact(link, b, sizeof b);
-  if (rc == kLinkOk)
-    *dest = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
-            static_cast<uint32_t>(b[2]) << 8 | b[3];
+  if (rc == kLinkOk) *dest = loadBe32(b);
   return rc;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/big_endian.h"
 #include "platform/clock.h"
 #include "serial/link.h"
 
@@ -15,9 +16,6 @@ inline constexpr uint8_t kAgentContinue = 0x69;  // packet arrived well / send t
 inline constexpr uint8_t kAgentRefusal = 0xA5;   // give up a transfer / the agent refuses
 inline constexpr uint8_t kAgentFailure = 0x96;   // the agent could not store a packet
 inline constexpr uint8_t kAgentReady = 0xC0;     // the agent's first byte after it starts
-
-// The status the agent sends after a refusal when the target block is bad.
-inline constexpr uint32_t kBadBlockStatus = 3041;
 
 // 16-bit sum (modulo 65536) of all bytes.
 uint16_t byteSum16(const uint8_t* bytes, size_t count);
@@ -35,19 +33,5 @@ bool readAcknowledgement(Link& link, uint32_t boundMs = kReplyBoundMs);
 // the reply bound. 0 on success; the destination is untouched otherwise.
 int readU16Waiting(Link& link, uint16_t* dest);
 int readU32Waiting(Link& link, uint32_t* dest);
-
-// Big-endian helpers for building wire frames in memory.
-inline uint8_t* putU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-  return p + 2;
-}
-inline uint8_t* putU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-  return p + 4;
-}
 
 }  // namespace hx

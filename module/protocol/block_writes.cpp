@@ -21,7 +21,7 @@ enum class PacketAnswer { Taken, Resend, BadBlock, Failed };
 PacketAnswer readRefusalStatus(Link& link) {
   uint32_t status = 0;
   if (readU32Waiting(link, &status) != kLinkOk) return PacketAnswer::Failed;
-  return status == kBadBlockStatus ? PacketAnswer::BadBlock : PacketAnswer::Failed;
+  return status == static_cast<uint32_t>(kBlockBad) ? PacketAnswer::BadBlock : PacketAnswer::Failed;
 }
 
 PacketAnswer readPacketAnswer(Link& link) {
@@ -65,7 +65,7 @@ int readBlockCommandAck(Link& link) {
   if (b == kAgentAck) return 0;
   uint32_t status = 0;
   if (readU32Waiting(link, &status) != kLinkOk) return kBlockCommandFailed;
-  return b == kAgentRefusal && status == kBadBlockStatus ? kBlockBad : kBlockCommandFailed;
+  return b == kAgentRefusal && status == static_cast<uint32_t>(kBlockBad) ? kBlockBad : kBlockCommandFailed;
 }
 
 int sendBlockCommand(Link& link, uint8_t command, std::initializer_list<uint32_t> fields) {

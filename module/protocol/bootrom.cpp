@@ -35,6 +35,16 @@ constexpr uint16_t kPkKey1Value = 0xA357;
 constexpr uint16_t kPkKey2Value = 0x67D2;
 constexpr uint16_t kPkStatusBusy = 0x80;
 constexpr uint16_t kPkStatusIdleBit = 0x40;
+constexpr uint16_t kPkTriggerGo = 1;
+constexpr uint16_t kPkCleared = 0;
+constexpr uint16_t kPkUnlockFirst = 0x586A;   // the unlock register takes these two in turn,
+constexpr uint16_t kPkUnlockSecond = 0x9136;  // and kPkCleared to lock again
+constexpr uint16_t kPkControlKeep = 0xFFF1;   // control bits kept when the latch is set
+constexpr uint16_t kPkStatusLatch = 0x430E;   // written to the status register to latch the key
+
+// The link time-outs of the BootROM and agent conversation, in ms.
+constexpr uint32_t kBromReadTimeoutMs = 500;
+constexpr uint32_t kBromWriteTimeoutMs = 5000;
 
 constexpr uint32_t kWatchdogRegister = 0x801E0000;
 constexpr uint16_t kWatchdogOff = 0x2200;
@@ -78,7 +88,7 @@ bool sendAgentWords(Link& link, const ImageBuffer& image) {
 
 // Power-key helpers: every access failure ends the sequence.
 bool pkWrite(Link& link, uint32_t address, uint16_t value) { return bromWrite16(link, address, value) == 0; }
-bool pkTrigger(Link& link) { return pkWrite(link, kPkTrigger, 1); }
+bool pkTrigger(Link& link) { return pkWrite(link, kPkTrigger, kPkTriggerGo); }
 
 // Reads `address` until (value & mask) == 0, within the reply bound.
 bool pkWaitClear(Link& link, uint32_t address, uint16_t mask) {
@@ -103,7 +113,8 @@ bool powerKeyAlreadyKeyed(Link& link, bool* keyed) {
 }
 
 bool writePowerKey(Link& link) {
-  return pkWrite(link, kPkReg10, 0) && pkWrite(link, kPkReg08, 0) && pkWrite(link, kPkReg0C, 0) &&
+  return pkWrite(link, kPkReg10, kPkCleared) && pkWrite(link, kPkReg08, kPkCleared) &&
+         pkWrite(link, kPkReg0C, kPkCleared) &&
          pkTrigger(link) && pkWaitIdle(link) &&                                          //
          pkWrite(link, kPkKey1, kPkKey1Value) && pkWrite(link, kPkKey2, kPkKey2Value) &&  //
          pkTrigger(link) && pkWaitIdle(link) &&                                          //
@@ -115,11 +126,12 @@ bool latchPowerKeySteps(Link& link) {
   bool keyed = false;
   if (!powerKeyAlreadyKeyed(link, &keyed)) return false;
   if (!keyed && !writePowerKey(link)) return false;
-  if (!pkWriteTriggerIdle(link, kPkUnlock, 0x586A) || !pkWriteTriggerIdle(link, kPkUnlock, 0x9136)) return false;
+  if (!pkWriteTriggerIdle(link, kPkUnlock, kPkUnlockFirst) || !pkWriteTriggerIdle(link, kPkUnlock, kPkUnlockSecond))
+    return false;
   uint16_t control = 0;
   if (bromRead16(link, kPkControl, &control) != 0) return false;
-  if (!pkWrite(link, kPkControl, static_cast<uint16_t>(control & 0xFFF1)) || !pkTrigger(link)) return false;
-  return pkWriteTriggerIdle(link, kPkStatus, 0x430E) && pkWriteTriggerIdle(link, kPkUnlock, 0);
+  if (!pkWrite(link, kPkControl, static_cast<uint16_t>(control & kPkControlKeep)) || !pkTrigger(link)) return false;
+  return pkWriteTriggerIdle(link, kPkStatus, kPkStatusLatch) && pkWriteTriggerIdle(link, kPkUnlock, kPkCleared);
 }
 
 }  // namespace
@@ -197,7 +209,7 @@ int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2) {
   logMessage("Connecting to BootROM...\n");
   if (const int rc = bromStartHandshake(link); rc != 0) return rc;
 
-  if (setLinkTimeouts(link, 500, 5000) != kLinkOk) return kBromTimeoutsFailed;
+  if (setLinkTimeouts(link, kBromReadTimeoutMs, kBromWriteTimeoutMs) != kLinkOk) return kBromTimeoutsFailed;
 
   logMessage("Disabling watchdog..\n");
   if (const int rc = disableWatchdog(link); rc != 0) {

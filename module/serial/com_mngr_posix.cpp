@@ -1,4 +1,3 @@
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -7,6 +6,7 @@
 
 #include "serial/com_mngr.h"
 #include "serial/port_names.h"
+#include "serial/port_open_observer.h"
 #include "serial/tty_posix.h"
 
 namespace hx {
@@ -23,7 +23,7 @@ int CComMngr::OpenComPort(unsigned char port) {
 
 int CComMngr::Open() {
   if (m_open) return 0;
-  countPortProbe();
+  notePortOpen(PortOpenPurpose::PresenceProbe);
   const int fd = openComTty(m_port, kLineBaud, nullptr);
   if (fd < 0) {
     m_fd = -1;
@@ -53,26 +53,10 @@ int CComMngr::SetBaudRate(unsigned baud) { return m_open && setTtyBaud(m_fd, bau
 
 int CComMngr::Write(const void* data, unsigned count) {
   if (!m_open) return 0;
-  const auto* bytes = static_cast<const uint8_t*>(data);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
-  unsigned done = 0;
-  while (done < count) {
-    const ssize_t w = ::write(m_fd, bytes + done, count - done);
-    if (w > 0) {
-      done += static_cast<unsigned>(w);
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno != EAGAIN) {
-      Close();  // the device has gone
-      return 0;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return 0;
-    pollfd p{m_fd, POLLOUT, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return 0;
-  }
-  return 1;
+  const TtyWriteResult written = writeTty(m_fd, static_cast<const uint8_t*>(data), count, end);
+  if (written.end == TtyWriteEnd::Failed) Close();  // the device has gone
+  return written.end == TtyWriteEnd::Done ? 1 : 0;
 }
 
 // Returns what is already received, at most `count` bytes, without waiting.

@@ -1,5 +1,6 @@
 #include "serial/link_ops.h"
 
+#include "formats/big_endian.h"
 #include "platform/clock.h"
 
 namespace hx {
@@ -18,13 +19,14 @@ int writeU8(Link& link, uint32_t value) {
 }
 
 int writeU16(Link& link, uint32_t value) {
-  const uint8_t b[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint8_t b[2];
+  putU16(b, value);
   return link.write(b, sizeof b);
 }
 
 int writeU32(Link& link, uint32_t value) {
-  const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint8_t b[4];
+  putU32(b, value);
   return link.write(b, sizeof b);
 }
 
@@ -64,16 +66,14 @@ int readU8(Link& link, uint8_t* dest) {
 int readU16(Link& link, uint16_t* dest) {
   uint8_t b[2];
   const int rc = readBytes(link, b, sizeof b);
-  if (rc == kLinkOk) *dest = static_cast<uint16_t>(b[0] << 8 | b[1]);
+  if (rc == kLinkOk) *dest = loadBe16(b);
   return rc;
 }
 
 int readU32(Link& link, uint32_t* dest) {
   uint8_t b[4];
   const int rc = readBytes(link, b, sizeof b);
-  if (rc == kLinkOk)
-    *dest = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
-            static_cast<uint32_t>(b[2]) << 8 | b[3];
+  if (rc == kLinkOk) *dest = loadBe32(b);
   return rc;
 }
 

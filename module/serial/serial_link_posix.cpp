@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "serial/port_open_observer.h"
 #include "serial/serial_link.h"
 #include "serial/tty_posix.h"
 
@@ -15,13 +16,6 @@ namespace hx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `end`, for poll(): at least 0.
-int msUntil(Clock::time_point end) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
-}
 
 // What one attempt to take bytes from the device gave.
 enum class Intake { Bytes, Empty, Failed };
@@ -42,22 +36,9 @@ class SerialLink final : public Link {
   int write(const uint8_t* bytes, size_t n) override {
     const auto end = Clock::now() + std::chrono::milliseconds(n + m_writeMs);
     m_replyAwaited = true;
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::write(m_fd, bytes + done, n - done);
-      if (w > 0) {
-        done += static_cast<size_t>(w);
-        continue;
-      }
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0 && errno != EAGAIN) return kLinkFailed;
-      pollfd p{m_fd, POLLOUT, 0};
-      const int wait = msUntil(end);
-      const int r = wait > 0 ? ::poll(&p, 1, wait) : 0;
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))) return kLinkFailed;
-      if (r == 0) return done == 0 ? kLinkNothingWritten : kLinkFailed;
-    }
+    const TtyWriteResult written = writeTty(m_fd, bytes, n, end);
+    if (written.end == TtyWriteEnd::Failed) return kLinkFailed;
+    if (written.end == TtyWriteEnd::TimedOut) return written.written == 0 ? kLinkNothingWritten : kLinkFailed;
     return drain(end);
   }
 
@@ -147,7 +128,7 @@ class SerialLink final : public Link {
 }  // namespace
 
 std::unique_ptr<Link> openSerialLink(uint32_t comPort, uint32_t baud, std::string* why) {
-  countLinkOpen();
+  notePortOpen(PortOpenPurpose::Link);
   const int fd = openComTty(comPort, baud, why);
   if (fd < 0) return nullptr;
   return std::make_unique<SerialLink>(fd);

@@ -1,22 +1,20 @@
 #include "serial/tty_posix.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "serial/port_names.h"
 
 namespace hx {
 namespace {
-
-std::atomic<uint64_t> g_portProbes{0};
-std::atomic<uint64_t> g_linkOpens{0};
 
 speed_t speedFor(uint32_t baud) {
   switch (baud) {
@@ -128,9 +126,30 @@ void setTtyDtr(int fd, bool on) {
   ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
 
-uint64_t portProbeAttempts() { return g_portProbes.load(); }
-uint64_t linkOpenAttempts() { return g_linkOpens.load(); }
-void countPortProbe() { g_portProbes.fetch_add(1); }
-void countLinkOpen() { g_linkOpens.fetch_add(1); }
+int msUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return 0;
+  return left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+}
+
+TtyWriteResult writeTty(int fd, const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, bytes + done, n - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno != EAGAIN) return {TtyWriteEnd::Failed, done};
+    pollfd p{fd, POLLOUT, 0};
+    const int wait = msUntil(deadline);
+    const int r = wait > 0 ? ::poll(&p, 1, wait) : 0;
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))) return {TtyWriteEnd::Failed, done};
+    if (r == 0) return {TtyWriteEnd::TimedOut, done};
+  }
+  return {TtyWriteEnd::Done, done};
+}
 
 }  // namespace hx

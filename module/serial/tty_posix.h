@@ -2,6 +2,8 @@
 // Opening and configuring a serial tty the way every port of the module is
 // used: never the controlling terminal, never blocking on carrier detect,
 // never inherited, exclusive, raw 8N1 with DTR and RTS raised.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,11 +22,23 @@ int setTtyBaud(int fd, uint32_t baud);
 // Raises or drops DTR; a device without modem lines is not an error.
 void setTtyDtr(int fd, bool on);
 
-// Open attempts made on COM ports since the module was loaded, by purpose:
-// the port manager's presence probes and the protocol link's opens.
-uint64_t portProbeAttempts();
-uint64_t linkOpenAttempts();
-void countPortProbe();
-void countLinkOpen();
+// How writeTty ended.
+enum class TtyWriteEnd {
+  Done,      // every byte was taken by the driver
+  TimedOut,  // no room for the rest before the deadline
+  Failed,    // the device failed or hung up
+};
+
+struct TtyWriteResult {
+  TtyWriteEnd end;
+  size_t written;  // bytes taken by the driver
+};
+
+// Writes n bytes to the non-blocking descriptor `fd`, waiting for room with
+// poll() until `deadline`.
+TtyWriteResult writeTty(int fd, const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline);
+
+// Milliseconds left until `deadline`, for poll(): at least 0.
+int msUntil(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace hx

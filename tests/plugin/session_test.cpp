@@ -1,6 +1,7 @@
 // The download session: its wait for a fresh port, Abort, the reset countdown.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -10,7 +11,7 @@
 #include "ports_dir.h"
 #include "pty_pair.h"
 #include "recording_host.h"
-#include "serial/tty_posix.h"
+#include "serial/port_open_observer.h"
 #include "test_steps.h"
 
 namespace {
@@ -20,6 +21,16 @@ using hxtest::Report;
 
 constexpr int kPortIndex = 2;  // COM42
 constexpr uint32_t kCom = 42;
+
+// Open attempts on COM ports by purpose, counted through the module's seam
+// while a session test runs.
+std::atomic<uint64_t> g_presenceProbes{0};
+std::atomic<uint64_t> g_linkOpens{0};
+void countPortOpen(hx::PortOpenPurpose purpose) {
+  (purpose == hx::PortOpenPurpose::PresenceProbe ? g_presenceProbes : g_linkOpens).fetch_add(1);
+}
+uint64_t portProbeAttempts() { return g_presenceProbes.load(); }
+uint64_t linkOpenAttempts() { return g_linkOpens.load(); }
 
 // Waits (generously) until `condition` holds.
 template <class F>
@@ -35,12 +46,16 @@ bool eventually(F condition, std::chrono::milliseconds limit = 10s) {
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    hx::setPortOpenObserver(countPortOpen);
     session = std::make_unique<hx::CBizDownload>(kPortIndex);
     session->attachHostCallback(&host);
     steps = std::make_shared<hxtest::TestSteps>();
     session->controller().setSteps(steps);
   }
-  void TearDown() override { hx::setTimeScale(1.0); }
+  void TearDown() override {
+    hx::setTimeScale(1.0);
+    hx::setPortOpenObserver(nullptr);
+  }
 
   std::future<int> startWait() {
     return std::async(std::launch::async, [this] { return session->WaitAndConnect(); });
@@ -54,45 +69,45 @@ class SessionTest : public ::testing::Test {
 };
 
 TEST_F(SessionTest, WaitBeforeInitReturnsAtOnceWithoutTouchingThePort) {
-  const auto probes = hx::portProbeAttempts();
-  const auto opens = hx::linkOpenAttempts();
+  const auto probes = portProbeAttempts();
+  const auto opens = linkOpenAttempts();
   EXPECT_EQ(session->WaitAndConnect(), 1);
   EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
-  EXPECT_EQ(hx::portProbeAttempts(), probes);
-  EXPECT_EQ(hx::linkOpenAttempts(), opens);
+  EXPECT_EQ(portProbeAttempts(), probes);
+  EXPECT_EQ(linkOpenAttempts(), opens);
 }
 
 TEST_F(SessionTest, AbortEndsTheWaitForAbsenceWithAtMostOneMoreAttempt) {
   hxtest::PtyPair phone;
   ports.plug(kCom, phone.slavePath());  // an earlier phone is still attached
   ASSERT_EQ(session->Init(0), 1);
-  const auto probes = hx::portProbeAttempts();
-  const auto opens = hx::linkOpenAttempts();
+  const auto probes = portProbeAttempts();
+  const auto opens = linkOpenAttempts();
   auto wait = startWait();
-  ASSERT_TRUE(eventually([&] { return hx::portProbeAttempts() >= probes + 3; }));
+  ASSERT_TRUE(eventually([&] { return portProbeAttempts() >= probes + 3; }));
   EXPECT_EQ(wait.wait_for(0s), std::future_status::timeout) << "waits while the port is present";
   EXPECT_EQ(session->Abort(), 1);
-  const auto atAbort = hx::portProbeAttempts();
+  const auto atAbort = portProbeAttempts();
   ASSERT_TRUE(finishes(wait));
   EXPECT_EQ(wait.get(), 1);
-  EXPECT_LE(hx::portProbeAttempts(), atAbort + 1);
-  EXPECT_EQ(hx::linkOpenAttempts(), opens) << "never reached the wait for the port";
+  EXPECT_LE(portProbeAttempts(), atAbort + 1);
+  EXPECT_EQ(linkOpenAttempts(), opens) << "never reached the wait for the port";
   EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
   EXPECT_EQ(steps->connects, 0);
 }
 
 TEST_F(SessionTest, AbsentPortEndsTheFirstPhaseAfterOneAttemptAndAbortEndsTheSecond) {
   ASSERT_EQ(session->Init(0), 1);
-  const auto probes = hx::portProbeAttempts();
-  const auto opens = hx::linkOpenAttempts();
+  const auto probes = portProbeAttempts();
+  const auto opens = linkOpenAttempts();
   auto wait = startWait();
-  ASSERT_TRUE(eventually([&] { return hx::linkOpenAttempts() >= opens + 3; }));
+  ASSERT_TRUE(eventually([&] { return linkOpenAttempts() >= opens + 3; }));
   session->Abort();
-  const auto atAbort = hx::linkOpenAttempts();
+  const auto atAbort = linkOpenAttempts();
   ASSERT_TRUE(finishes(wait));
   EXPECT_EQ(wait.get(), 1);
-  EXPECT_EQ(hx::portProbeAttempts(), probes + 1);
-  EXPECT_LE(hx::linkOpenAttempts(), atAbort + 1);
+  EXPECT_EQ(portProbeAttempts(), probes + 1);
+  EXPECT_LE(linkOpenAttempts(), atAbort + 1);
   EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
   EXPECT_EQ(steps->connects, 0);
 }
@@ -101,14 +116,14 @@ TEST_F(SessionTest, WaitsForThePhoneToGoAndComeBackThenConnects) {
   hxtest::PtyPair oldPhone;
   ports.plug(kCom, oldPhone.slavePath());
   ASSERT_EQ(session->Init(0), 1);
-  const auto probes = hx::portProbeAttempts();
-  const auto opens = hx::linkOpenAttempts();
+  const auto probes = portProbeAttempts();
+  const auto opens = linkOpenAttempts();
   auto wait = startWait();
-  ASSERT_TRUE(eventually([&] { return hx::portProbeAttempts() >= probes + 3; }));
-  EXPECT_EQ(hx::linkOpenAttempts(), opens);
+  ASSERT_TRUE(eventually([&] { return portProbeAttempts() >= probes + 3; }));
+  EXPECT_EQ(linkOpenAttempts(), opens);
 
   ports.unplug(kCom);  // the old phone is taken away
-  ASSERT_TRUE(eventually([&] { return hx::linkOpenAttempts() >= opens + 2; }));
+  ASSERT_TRUE(eventually([&] { return linkOpenAttempts() >= opens + 2; }));
   EXPECT_EQ(steps->connects, 0);
 
   hxtest::PtyPair newPhone;
