@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "download/result_texts.h"
 #include "package/package_records.h"
 #include "platform/log.h"
 #include "plugin/event_bridge.h"
@@ -60,7 +61,8 @@ int CEngineClass::Connect() {
     std::lock_guard<std::mutex> lock(m_linkMutex);
     link = m_link.get();
   }
-  if (link) m_steps->connect(*link, m_images);
+  const int result = link ? m_steps->connect(*link, m_images) : 0;
+  if (result != 0) logMessage("COM%u: BootROM connection failed (%d: %s)\n", m_comPortNumber, result, resultText(result));
   return 1;
 }
 
@@ -80,7 +82,7 @@ int CEngineClass::Download() {
   // The link is closed whatever the outcome: otherwise the session would hold
   // the port, and its next wait would reconnect to the same phone.
   closePort();
-  if (result != 0) logMessage("COM%u: download failed (%d)\n", m_comPortNumber, result);
+  if (result != 0) logMessage("COM%u: download failed (%d: %s)\n", m_comPortNumber, result, resultText(result));
   return result == 0 ? 1 : 0;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "agent/agent_table_layout.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -64,9 +65,8 @@ TEST_F(OverrideFolder, WellFormedFilesReplaceTheirBlocks) {
   std::vector<uint8_t> table(2 * 52, 0);
   table[52] = 0xFF, table[53] = 0xFF;
   put("NAND_TABLE.bin", table);
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const agent::LoadedAgentBlocks loaded = agent::loadAgentBlocks(dir.string());
-  testing::internal::GetCapturedStdout();
   EXPECT_EQ(loaded.blocks.da1.length, 10u);
   EXPECT_EQ(loaded.blocks.da1.address, 0x40001400u);
   EXPECT_EQ(loaded.blocks.da1.data[0], 0x11);
@@ -80,9 +80,9 @@ TEST_F(OverrideFolder, MalformedFilesAreRefusedWithALogLine) {
   put("DA2.bin", {});                                // empty
   put("NOR_TABLE.bin", std::vector<uint8_t>(36 * 2 + 1, 0));  // ragged
   put("NAND_TABLE.bin", std::vector<uint8_t>(52 * 2, 0));     // no end record
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const agent::LoadedAgentBlocks loaded = agent::loadAgentBlocks(dir.string());
-  const std::string log = testing::internal::GetCapturedStdout();
+  const std::string log = capture.text();
   const agent::AgentBlocks embedded = agent::embeddedAgentBlocks();
   EXPECT_EQ(loaded.blocks.da1.data, embedded.da1.data);
   EXPECT_EQ(loaded.blocks.da2.data, embedded.da2.data);

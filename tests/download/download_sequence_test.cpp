@@ -8,6 +8,7 @@
 #include "protocol/agent_commands.h"
 #include "fs_image_builder.h"
 #include "scripted_link.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -76,9 +77,9 @@ void scriptUpToNfb(ScriptedLink& link, bool failSharedData = false) {
 
 std::string run(ScriptedLink& link, const DownloadInputs& inputs, int* result) {
   FastClock fast;
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   *result = runDownload(link, inputs);
-  return testing::internal::GetCapturedStdout();
+  return capture.text();
 }
 
 TEST(RunDownload, StepsInOrderWithTheirLogLines) {

@@ -7,6 +7,7 @@
 #include "event_recorder.h"
 #include "fake_nand_agent.h"
 #include "fs_image_builder.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -40,9 +41,8 @@ struct FsRun {
 
 FsRun write(Phone& phone, const std::vector<uint8_t>& image) {
   EventRecorder events;
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const int rc = writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, kFsStart, kFsLength, 43);
-  testing::internal::GetCapturedStdout();
   return {rc, events.events};
 }
 
@@ -333,10 +333,9 @@ TEST(WriteFsImage, FailedWritesAndFormatsAre4008) {
   Refusing refusing(512, 32, 256);
   refusing.blocks = phone.nand.blocks;
   const auto image = buildFsImage(defaultPlan());
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, refusing, kFsStart, kFsLength, 1),
             kFsWriteFailed);
-  testing::internal::GetCapturedStdout();
 }
 
 TEST(WriteFsImage, CounterPlusBaseIsComparedInFullWidth) {
@@ -354,10 +353,9 @@ TEST(WriteFsImage, CounterPlusBaseIsComparedInFullWidth) {
   phone.holdInfoBlock(base + 10, phoneInfo);
   phone.nand.failOnProgram = {base + 1};
   EventRecorder events;
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const auto image = buildFsImage(plan);
   EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, base * kB, 100 * kB, 1), 0);
-  testing::internal::GetCapturedStdout();
   EXPECT_EQ(phone.nand.rawOf(base + 8), dataBlockRaw(plan, 0, 32));  // not the wrapped target's block base + 5
   const auto info = infoDataOf(phone, base + 9);
   EXPECT_EQ(remapAt(info, 1), 8);

@@ -5,6 +5,7 @@
 #include "event_recorder.h"
 #include "protocol/agent_wire.h"
 #include "scripted_link.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -22,9 +23,8 @@ void scriptAgent(ScriptedLink& link, size_t chunks) {
 }
 
 int writeQuietly(ScriptedLink& link, const ImageBuffer& primary, const ImageBuffer& secondary) {
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const int rc = writeNfbImages(link, primary, secondary, 45);
-  testing::internal::GetCapturedStdout();
   return rc;
 }
 
@@ -33,9 +33,9 @@ TEST(WriteNfbImages, ChunksSumsProgressAndFinalChecks) {
   EventRecorder events;
   ScriptedLink link;
   scriptAgent(link, 4);
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   ASSERT_EQ(writeNfbImages(link, {primary.data(), 10000, 0}, {secondary.data(), 300, 0x4000}, 45), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "....");
+  EXPECT_EQ(capture.text(), "....");
 
   std::vector<uint8_t> expected = cat({{0xDE}, be32(0x1000)});
   for (const auto* image : {&primary, &secondary})

@@ -19,6 +19,7 @@
 #include "download/agent_images.h"
 #include "protocol/bootrom.h"
 #include "download/download_sequence.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -87,7 +88,7 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   const pkgbuild::BuiltPackage built = pkgbuild::writePackage(path, description);
 
   PackageRecords records;
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   ASSERT_TRUE(loadPackage(path, records));
   records.fsImageCount = kFsImageAddresses;
   SessionImages images;
@@ -133,7 +134,6 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   }
   const hxphone::Outcome outcome = phone.wait();
   ::close(fds[1]);
-  testing::internal::GetCapturedStdout();
   std::filesystem::remove(path);
   std::filesystem::remove(pkgbuild::descPathFor(path));
 

@@ -13,6 +13,7 @@
 #include "package/package_verdict.h"
 #include "pkgbuild/package_builder.h"
 #include "pkgbuild/package_mutations.h"
+#include "log_capture.h"
 
 namespace hx {
 namespace {
@@ -21,9 +22,8 @@ std::vector<uint8_t> bytesOf(const ImageBuffer& b) { return std::vector<uint8_t>
 
 bool load(const pkgbuild::BuiltPackage& pkg, PackageRecords& records) {
   MemoryPackageSource source(pkg.bytes);
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const bool ok = loadPackageFrom(source, "built package", records);
-  testing::internal::GetCapturedStdout();
   return ok;
 }
 

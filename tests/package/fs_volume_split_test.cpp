@@ -12,6 +12,7 @@
 #include "package/package_image.h"
 #include "package/package_records.h"
 #include "package/package_source.h"
+#include "log_capture.h"
 
 namespace hx {
 namespace {
@@ -72,9 +73,8 @@ struct FsPackage {
 
 bool load(const std::vector<uint8_t>& bytes, PackageRecords& records) {
   MemoryPackageSource source(bytes);
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   const bool ok = loadPackageFrom(source, "fs package", records);
-  testing::internal::GetCapturedStdout();
   return ok;
 }
 

@@ -16,6 +16,7 @@
 #include "package/package_image.h"
 #include "package/package_records.h"
 #include "package/package_source.h"
+#include "log_capture.h"
 
 namespace hx {
 namespace {
@@ -33,9 +34,9 @@ std::vector<uint8_t> bytesOf(const ImageBuffer& b) { return std::vector<uint8_t>
 TEST(PackageLoad, FixedEntriesGiveBootloaderAndExtBootloaderOnly) {
   HandPackage pkg;
   PackageRecords records;
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   ASSERT_TRUE(load(pkg.build(), records)) << records.loadFailure;
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a successful load logs nothing";
+  EXPECT_EQ(capture.text(), "") << "a successful load logs nothing";
   EXPECT_TRUE(records.loaded);
   EXPECT_EQ(bytesOf(records.bootloader), pkg.pattern(0, pkg.bootloaderLength));
   EXPECT_EQ(bytesOf(records.extBootloader), pkg.pattern(1, pkg.extLength));
@@ -97,9 +98,9 @@ TEST(PackageLoad, ForbiddenTypeAfterTheThirdEntryLeavesTheRecordsUntouched) {
     const PackageRecords before = records;
     HandPackage bad;
     bad.entries = {HandEntry{4, 100, 1}, HandEntry{type, 10, 1}};
-    testing::internal::CaptureStdout();
+    hxtest::LogCapture capture;
     EXPECT_FALSE(load(bad.build(), records)) << int(type);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = capture.text();
     EXPECT_NE(log.find("type " + std::to_string(type)), std::string::npos) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_FALSE(records.loaded);
@@ -133,9 +134,9 @@ TEST(PackageLoad, LoadsFromAFileAndNamesAMissingOne) {
   EXPECT_TRUE(loadPackage(path.string(), records)) << records.loadFailure;
   EXPECT_EQ(bytesOf(records.romImage), pkg.pattern(3, 1234));
   std::filesystem::remove(path);
-  testing::internal::CaptureStdout();
+  hxtest::LogCapture capture;
   EXPECT_FALSE(loadPackage(path.string(), records));
-  const std::string log = testing::internal::GetCapturedStdout();
+  const std::string log = capture.text();
   EXPECT_NE(log.find(path.string()), std::string::npos);
   EXPECT_NE(log.find("cannot open"), std::string::npos) << log;
 }
@@ -183,9 +184,8 @@ TEST(PackageLoad, HostilePackagesFailCleanly) {
     pkg.build();
     c.damage(pkg);
     PackageRecords records;
-    testing::internal::CaptureStdout();
+    hxtest::LogCapture capture;
     EXPECT_FALSE(load(pkg.bytes, records)) << c.name;
-    testing::internal::GetCapturedStdout();
     EXPECT_NE(records.loadFailure.find(c.reason), std::string::npos) << c.name << ": " << records.loadFailure;
     EXPECT_EQ(records.bootloader.data, nullptr) << c.name;
   }

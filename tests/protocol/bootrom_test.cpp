@@ -7,6 +7,7 @@
 #include "event_recorder.h"
 #include "fake_bootrom.h"
 #include "scripted_link.h"
+#include "log_capture.h"
 
 namespace hx::test {
 namespace {
@@ -188,17 +189,11 @@ TEST(LatchPowerKey, FailedAccessOrEndlessBusyGives2025) {
   }
 }
 
-class CaptureStdout {
- public:
-  CaptureStdout() { testing::internal::CaptureStdout(); }
-  std::string text() { return testing::internal::GetCapturedStdout(); }
-};
-
 TEST(ConnectBootRom, LoadsBothAgentsAndJumpsToDa1WithItsLogLines) {
   FastClock fast;
   std::vector<uint8_t> da1(82808, 0x11), da2(7492, 0x22);
   FakeBootRom phone;
-  CaptureStdout out;
+  hxtest::LogCapture out;
   const int rc = connectBootRom(phone, {da1.data(), 82808, 0x40001400}, {da2.data(), 7492, 0x50044000});
   EXPECT_EQ(out.text(),
             "Connecting to BootROM...\nDisabling watchdog..\nLatching powerkey...\nSending DA1...\n"
@@ -216,7 +211,7 @@ TEST(ConnectBootRom, ChecksumMismatchStopsBeforeDa2) {
   std::vector<uint8_t> da(64, 0x33);
   FakeBootRom phone;
   phone.checksumAdjust = 0x0100;
-  CaptureStdout out;
+  hxtest::LogCapture out;
   EXPECT_EQ(connectBootRom(phone, {da.data(), 64, 0x40001400}, {da.data(), 64, 0x50044000}), kBromAgentFailed);
   EXPECT_EQ(out.text().find("Sending DA2"), std::string::npos);
   EXPECT_EQ(phone.images.size(), 1u);
@@ -229,7 +224,7 @@ TEST(ConnectBootRom, FailedWatchdogWriteWithFourBytesGoesOn) {
   phone.failWriteToAddress = 0x801E0000;  // the value echo differs
   // The model echoes the wrong value (2 bytes); the host then reads four bytes:
   // the model has nothing queued, so the connection stops with 2008 ...
-  CaptureStdout out;
+  hxtest::LogCapture out;
   EXPECT_EQ(connectBootRom(phone, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000}), kBromWriteFailed);
   EXPECT_EQ(out.text().find("Latching"), std::string::npos);
 
@@ -237,7 +232,7 @@ TEST(ConnectBootRom, FailedWatchdogWriteWithFourBytesGoesOn) {
   ScriptedLink link;
   link.reply({0x5F, 0xF5, 0xAF, 0xFA});
   link.replyBytes(cat({{0xA1}, be32(0x801E0000), be32(1), be16(0x2201), {1, 2, 3, 4}}));
-  CaptureStdout out2;
+  hxtest::LogCapture out2;
   connectBootRom(link, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000});
   EXPECT_NE(out2.text().find("Latching powerkey...\n"), std::string::npos);
   EXPECT_EQ(link.timeouts, (std::vector<std::pair<uint32_t, uint32_t>>{{500, 5000}}));
@@ -247,7 +242,7 @@ TEST(ConnectBootRom, TimeoutsThatCannotBeSetGive1012) {
   ScriptedLink link;
   link.reply({0x5F, 0xF5, 0xAF, 0xFA});
   link.failTimeouts();
-  CaptureStdout out;
+  hxtest::LogCapture out;
   EXPECT_EQ(connectBootRom(link, {}, {}), kBromTimeoutsFailed);
   out.text();
 }
