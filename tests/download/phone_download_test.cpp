@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <filesystem>
 
@@ -74,6 +76,9 @@ struct Scenario {
   bool badBlocks;
   Preload preload = Preload::Blank;
 };
+
+// Test names and messages show the case by its name.
+void PrintTo(const Scenario& c, std::ostream* out) { *out << c.name; }
 
 class PhoneDownload : public testing::TestWithParam<Scenario> {};
 

@@ -2,6 +2,8 @@
 // the test host.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host_driver.h"
 #include "hxphone/agent_commands.h"
 #include "hxphone/flash_layout.h"
@@ -64,6 +66,9 @@ struct TableCase {
   PhoneOptions (*options)();
   int matchedRecord;
 };
+
+// Test names and messages show the case by its name.
+void PrintTo(const TableCase& c, std::ostream* out) { *out << c.name; }
 
 class AgentTables : public Agent, public ::testing::WithParamInterface<TableCase> {};
 

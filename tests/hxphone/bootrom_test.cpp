@@ -1,6 +1,8 @@
 // The BootROM side of the phone, driven by the test host.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host_driver.h"
 #include "hxphone/virtual_phone.h"
 #include "hxphone/wire.h"
@@ -160,6 +162,9 @@ struct RefusedLoad {
   uint32_t address;
   size_t length;
 };
+
+// Test names and messages show the case by its name.
+void PrintTo(const RefusedLoad& c, std::ostream* out) { *out << c.name; }
 
 class BootRomRefuses : public ::testing::TestWithParam<RefusedLoad> {};
 

@@ -2,6 +2,8 @@
 // after a complete connection and NFB write.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "host_driver.h"
 #include "hxphone/virtual_phone.h"
 #include "hxphone/wire.h"
@@ -49,6 +51,9 @@ struct ReadBackCase {
   PhoneOptions (*options)();
   uint32_t n;
 };
+
+// Test names and messages show the case by its name.
+void PrintTo(const ReadBackCase& c, std::ostream* out) { *out << c.name; }
 
 class ReadBackGeometry : public NandCommands, public ::testing::WithParamInterface<ReadBackCase> {};
 

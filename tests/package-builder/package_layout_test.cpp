@@ -2,6 +2,8 @@
 // the bytes, for both page sizes and for split and raw FS entries.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 
 #include "format_reader.h"
@@ -49,6 +51,9 @@ std::vector<Case> cases() {
           {"oddVolumes512", withOddVolumes(pkgbuild::tinyRecipe(512))},
           {"oddVolumes2048", withOddVolumes(pkgbuild::tinyRecipe(2048))}};
 }
+
+// Test names and messages show the case by its name.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class LayoutMatchesBytes : public testing::TestWithParam<Case> {};
 

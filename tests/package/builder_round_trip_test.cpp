@@ -2,6 +2,8 @@
 // out as exactly the images the builder says it wrote.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <array>
 #include <functional>
 #include <string>
@@ -48,6 +50,9 @@ struct RoundTrip {
   uint32_t pageSize;
   std::array<uint8_t, 3> fsVersion;
 };
+
+// Test names and messages show the case by its name.
+void PrintTo(const RoundTrip& c, std::ostream* out) { *out << c.name; }
 
 class BuilderRoundTrip : public testing::TestWithParam<RoundTrip> {};
 
