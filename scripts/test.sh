@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs the test suite in the
 # default, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
-# (ThreadSanitizer) presets.
+# (ThreadSanitizer) presets, then runs the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,3 +12,8 @@ for preset in ${presets[@]}; do
   cmake --build --preset "${preset}"
   ctest --preset "${preset}"
 done
+# Then every fuzz target for 20 s (the full run only).
+if (($# == 0)); then
+  echo "=== fuzz targets ==="
+  bash scripts/fuzz.sh 20
+fi

@@ -9,7 +9,6 @@ namespace hx {
 namespace {
 constexpr uint32_t kProtocolBaud = 19200;
 constexpr uint32_t kPollMs = 10;
-constexpr int kCodeProgress = 1;
 constexpr int kCodeStatus = 2;
 constexpr int kCodeConnected = 16;
 }  // namespace
