@@ -49,18 +49,26 @@ constexpr uint32_t kBromWriteTimeoutMs = 5000;
 constexpr uint32_t kWatchdogRegister = 0x801E0000;
 constexpr uint16_t kWatchdogOff = 0x2200;
 
-// One pass of the four handshake bytes: true when every answer was right.
-// *writeFailed tells a failed write from a missing or wrong answer.
-bool handshakeOnce(Link& link, bool* writeFailed) {
+enum class HandshakePass { Done, NoAnswer, WrongAnswer, WriteFailed };
+
+// One pass of the four handshake bytes, each answered with its complement.
+HandshakePass handshakeOnce(Link& link) {
   for (uint8_t b : kHandshake) {
-    if (writeU8(link, b) != kLinkOk) {
-      *writeFailed = true;
-      return false;
-    }
+    if (writeU8(link, b) != kLinkOk) return HandshakePass::WriteFailed;
     uint8_t answer = 0;
-    if (readU8(link, &answer) != kLinkOk || answer != static_cast<uint8_t>(~b)) return false;
+    if (readU8(link, &answer) != kLinkOk) return HandshakePass::NoAnswer;
+    if (answer != static_cast<uint8_t>(~b)) return HandshakePass::WrongAnswer;
   }
-  return true;
+  return HandshakePass::Done;
+}
+
+// An answer that came after its read had timed out is read as the answer to
+// the next byte, and so on for ever: after a wrong answer, what has come is
+// read and dropped before the sequence starts again.
+void dropLateAnswers(Link& link, const Deadline& bound) {
+  uint8_t b = 0;
+  while (!bound.expired() && readU8(link, &b) == kLinkOk) {
+  }
 }
 
 // Sends a BootROM command header: the command byte and its u32 fields, each echoed.
@@ -139,9 +147,10 @@ bool latchPowerKeySteps(Link& link) {
 int bromStartHandshake(Link& link) {
   const Deadline bound(kReplyBoundMs);
   for (;;) {
-    bool writeFailed = false;
-    if (handshakeOnce(link, &writeFailed)) return 0;
-    if (writeFailed || link.cancelled() || bound.expired()) return kBromHandshakeFailed;
+    const HandshakePass pass = handshakeOnce(link);
+    if (pass == HandshakePass::Done) return 0;
+    if (pass == HandshakePass::WriteFailed || link.cancelled() || bound.expired()) return kBromHandshakeFailed;
+    if (pass == HandshakePass::WrongAnswer) dropLateAnswers(link, bound);
   }
 }
 

@@ -29,16 +29,22 @@ PluggedPhone::~PluggedPhone() {
 void PluggedPhone::plug() {
   m_pty = std::make_unique<PtyPair>();
   m_ports.plug(m_comPort, m_pty->slavePath());
-  m_phone->start(m_pty->master());
   m_plugged = true;
+  // The phone is unplugged as soon as its power cycle ends, as a real one is:
+  // at once when a fault unplugs it, otherwise after a moment in which the
+  // host can still read its last answer (a hang-up discards unread bytes).
+  m_life = std::thread([this] {
+    const hxphone::Outcome outcome = m_phone->run(m_pty->master());
+    if (outcome != hxphone::Outcome::Unplugged) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    m_ports.unplug(m_comPort);
+    m_pty.reset();  // closing the master is what the host sees as the phone unplugging
+  });
 }
 
 hxphone::Outcome PluggedPhone::finish() {
-  const hxphone::Outcome outcome = m_phone->wait();
-  m_ports.unplug(m_comPort);
-  m_pty.reset();  // closing the master is what the host sees as the phone unplugging
+  if (m_life.joinable()) m_life.join();
   m_finished = true;
-  return outcome;
+  return m_phone->outcome();
 }
 
 hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package) {

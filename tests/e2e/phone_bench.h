@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "flash_runner.h"
@@ -26,8 +27,8 @@ class PluggedPhone {
 
   // Plugs in and starts the phone.
   void plug();
-  // Waits for the phone's run to end (it resets after the watchdog command,
-  // or a fault unplugs it), then unplugs it.
+  // Waits until the phone's run has ended (it resets after the watchdog
+  // command, or a fault unplugs it) and it is unplugged.
   hxphone::Outcome finish();
 
   hxphone::VirtualPhone& phone() { return *m_phone; }
@@ -38,6 +39,7 @@ class PluggedPhone {
   uint32_t m_comPort;
   std::unique_ptr<PtyPair> m_pty;
   std::unique_ptr<hxphone::VirtualPhone> m_phone;
+  std::thread m_life;  // runs the phone, then unplugs it
   bool m_plugged = false;
   bool m_finished = false;
 };

@@ -47,6 +47,18 @@ TEST(BootRom, WrongHandshakeByteStartsTheSequenceAgain) {
   EXPECT_EQ(host.read16(0x801E0000), 0);  // command mode now
 }
 
+TEST(BootRom, HandshakeStartedAgainBeforeTheFirstCommandIsAnswered) {
+  // A host that missed the last answer starts again; the BootROM goes along
+  // until the first command, then echoes 0xA0 no more.
+  VirtualPhone phone(largePagePhone(), freshNand(largePagePhone()));
+  HostDriver host(phone);
+  host.handshake();
+  host.handshake();
+  EXPECT_EQ(host.read16(0x801E0000), 0);
+  host.sendU8(0xA0);
+  EXPECT_EQ(host.finish(), Outcome::Failed);
+}
+
 TEST(BootRom, HandshakeGlitchAnswersZeroThenRecovers) {
   PhoneOptions options = largePagePhone();
   options.faults.handshakeGlitchAt = 2;

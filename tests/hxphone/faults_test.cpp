@@ -10,7 +10,7 @@ TEST(Faults, ParsesEveryDocumentedName) {
   for (const char* text : {"silent", "endless-garbage", "bad-agent-checksum", "no-rom-info", "spare-exhaustion",
                            "garbage-before-ready=7", "bad-block-checksum=2", "resend-packet", "format-fails=3",
                            "bad-readback-sum=4", "unplug-after-bytes=1000", "unplug-at=write-block:3",
-                           "slow-link=1000000:1.5"})
+                           "silent-at=format:2", "status-at=e0", "slow-link=1000000:1.5"})
     EXPECT_EQ(applyFault(plan, text), "") << text;
   EXPECT_TRUE(plan.silent);
   EXPECT_EQ(plan.garbageBeforeReady, 7u);
@@ -21,6 +21,9 @@ TEST(Faults, ParsesEveryDocumentedName) {
   EXPECT_EQ(*plan.unplugAfterBytes, 1000u);
   EXPECT_EQ(plan.unplugAtStep, "write-block");
   EXPECT_EQ(plan.unplugAtOccurrence, 3u);
+  EXPECT_EQ(plan.silentAtStep, "format");
+  EXPECT_EQ(plan.silentAtOccurrence, 2u);
+  EXPECT_EQ(plan.statusAtStep, "e0");
   EXPECT_EQ(plan.linkBytesPerSecond, 1000000u);
   EXPECT_DOUBLE_EQ(plan.turnaroundLatencyMs, 1.5);
 }

@@ -16,9 +16,30 @@ using Write = FakeBootRom::RegisterWrite;
 
 TEST(BromHandshake, WrongAnswerRestartsAtTheFirstByte) {
   ScriptedLink link;
-  link.reply({0x5F, 0x00, 0x5F, 0xF5, 0xAF, 0xFA});
+  link.reply({0x5F, 0x00});
+  link.silence();  // nothing more has come: the sequence starts again
+  link.reply({0x5F, 0xF5, 0xAF, 0xFA});
   EXPECT_EQ(bromStartHandshake(link), 0);
   EXPECT_EQ(link.sent, (std::vector<uint8_t>{0xA0, 0x0A, 0xA0, 0x0A, 0x50, 0x05}));
+}
+
+TEST(BromHandshake, AnswerThatCameLateIsDroppedBeforeTheSequenceStartsAgain) {
+  // The phone answers every byte with its complement, but its first answer to
+  // 0x05 comes after the host's read timed out: it is read as the answer to
+  // the next 0xA0. Compared byte for byte from there on, every answer would be
+  // one behind until the bound.
+  FastClock fast;
+  ScriptedLink link;
+  bool late = true;
+  link.onWrite = [&late](ScriptedLink& l, const uint8_t* bytes, size_t) {
+    if (bytes[0] == 0x05 && late) {
+      late = false;
+      l.silence();
+    }
+    l.reply({static_cast<uint8_t>(~bytes[0])});
+  };
+  EXPECT_EQ(bromStartHandshake(link), 0);
+  EXPECT_EQ(std::vector<uint8_t>(link.sent.end() - 4, link.sent.end()), (std::vector<uint8_t>{0xA0, 0x0A, 0x50, 0x05}));
 }
 
 TEST(BromHandshake, SilenceRestartsAndAnsweringPhoneConnects) {

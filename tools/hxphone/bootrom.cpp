@@ -76,11 +76,12 @@ class RegisterFile {
   std::vector<uint16_t> m_controlWrites;
 };
 
-void handshake(SessionContext& ctx) {
+// The four handshake bytes, each answered with its complement; `matched` bytes
+// of them have come already.
+void handshake(SessionContext& ctx, size_t matched = 0) {
   PhonePort& port = ctx.port;
-  size_t matched = 0;
   uint32_t answered = 0;
-  bool begun = false;
+  bool begun = matched > 0;
   while (matched < 4) {
     uint8_t b = port.readU8Patiently();
     if (!begun) {
@@ -129,8 +130,18 @@ class CommandMode {
   explicit CommandMode(SessionContext& ctx) : m_ctx(ctx), m_port(ctx.port), m_regs(ctx.options.powerKeyLatched) {}
 
   void run() {
+    bool commanded = false;
     for (;;) {
       uint8_t cmd = m_port.readU8("a BootROM command");
+      // A host that missed the last handshake answer (it came after the
+      // host's read time-out) starts the handshake again; until its first
+      // command the BootROM goes along.
+      if (!commanded && cmd == kHandshake[0]) {
+        m_port.writeU8(static_cast<uint8_t>(~cmd));
+        handshake(m_ctx, 1);
+        continue;
+      }
+      commanded = true;
       m_port.writeU8(cmd);
       switch (cmd) {
         case 0xA1: writeRegister(); break;

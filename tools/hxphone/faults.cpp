@@ -28,16 +28,17 @@ bool parseCount(std::string_view value, bool hasValue, uint32_t& out) {
   return parseU32(value, out) && out > 0;
 }
 
-std::string applyUnplugAt(FaultPlan& plan, std::string_view value) {
-  std::string_view step = value;
-  uint32_t occurrence = 1;
+// STEP[:K] of the faults that strike when a step begins for the K-th time.
+std::string applyStepTrigger(std::string_view name, std::string_view value, std::string& step, uint32_t& occurrence) {
+  std::string_view stepName = value;
+  uint32_t k = 1;
   if (auto colon = value.find(':'); colon != std::string_view::npos) {
-    step = value.substr(0, colon);
-    if (!parseU32(value.substr(colon + 1), occurrence) || occurrence == 0) return "unplug-at: bad occurrence count";
+    stepName = value.substr(0, colon);
+    if (!parseU32(value.substr(colon + 1), k) || k == 0) return std::string(name) + ": bad occurrence count";
   }
-  if (!isStepName(step)) return "unplug-at: unknown step '" + std::string(step) + "'";
-  plan.unplugAtStep = std::string(step);
-  plan.unplugAtOccurrence = occurrence;
+  if (!isStepName(stepName)) return std::string(name) + ": unknown step '" + std::string(stepName) + "'";
+  step = std::string(stepName);
+  occurrence = k;
   return {};
 }
 
@@ -108,7 +109,13 @@ std::string applyFault(FaultPlan& plan, std::string_view text) {
     plan.unplugAfterBytes = n;
     return {};
   }
-  if (name == "unplug-at") return hasValue ? applyUnplugAt(plan, value) : "unplug-at: needs a step name";
+  auto stepTrigger = [&](std::string& step, uint32_t& occurrence) -> std::string {
+    if (!hasValue) return std::string(name) + ": needs a step name";
+    return applyStepTrigger(name, value, step, occurrence);
+  };
+  if (name == "unplug-at") return stepTrigger(plan.unplugAtStep, plan.unplugAtOccurrence);
+  if (name == "silent-at") return stepTrigger(plan.silentAtStep, plan.silentAtOccurrence);
+  if (name == "status-at") return stepTrigger(plan.statusAtStep, plan.statusAtOccurrence);
   if (name == "slow-link") return hasValue ? applySlowLink(plan, value) : "slow-link: needs BPS[:LATENCY_MS]";
   return "unknown fault '" + std::string(name) + "'";
 }
@@ -124,6 +131,8 @@ std::vector<std::pair<std::string, std::string>> faultDescriptions() {
       {"resend-packet[=N]", "the first N block-write data packets are answered with a resend request (0x00)"},
       {"unplug-after-bytes=N", "unplugs as soon as N bytes have come from the host"},
       {"unplug-at=STEP[:K]", "unplugs when STEP begins for the K-th time (default 1st)"},
+      {"silent-at=STEP[:K]", "stops answering when STEP begins for the K-th time; the port stays until the host goes"},
+      {"status-at=STEP[:K]", "answers STEP's K-th beginning with eight 0xEE bytes (no control byte, no known status), then is silent"},
       {"no-rom-info", "read-back of blocks 2..9 returns erased bytes: no ROM information"},
       {"format-fails[=K]", "the K-th format command (default 1st) ends with an error status"},
       {"bad-readback-sum[=N]", "the first N read-back chunks are sent with a wrong sum"},

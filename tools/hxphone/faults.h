@@ -21,6 +21,10 @@ inline constexpr std::string_view kStepNames[] = {
 };
 bool isStepName(std::string_view name);
 
+// What status-at answers: no control byte of the protocol, and read as a
+// status (u32) none the host knows.
+inline constexpr uint8_t kUnexpectedAnswer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+
 struct FaultPlan {
   bool silent = false;                  // silent: reads the handshake and never answers
   uint32_t handshakeGlitchAt = 0;       // handshake-glitch[=N]: the N-th handshake answer is 0x00
@@ -32,6 +36,10 @@ struct FaultPlan {
   std::optional<uint64_t> unplugAfterBytes;  // unplug-after-bytes=N
   std::string unplugAtStep;             // unplug-at=STEP[:K]
   uint32_t unplugAtOccurrence = 1;
+  std::string silentAtStep;             // silent-at=STEP[:K]: stops answering, the port stays
+  uint32_t silentAtOccurrence = 1;
+  std::string statusAtStep;             // status-at=STEP[:K]: answers kUnexpectedAnswer, then silent
+  uint32_t statusAtOccurrence = 1;
   bool noRomInfo = false;               // no-rom-info: read-back of blocks 2..9 finds no ROM information
   uint32_t formatFailsAt = 0;           // format-fails[=K]: the K-th format command fails
   uint32_t badReadBackSums = 0;         // bad-readback-sum[=N]: first N read-back chunks carry a wrong sum

@@ -8,8 +8,18 @@ void SessionContext::beginStep(const std::string& step) {
   uint32_t n = ++stepCounts[step];
   log.detail("step " + step + " #" + std::to_string(n));
   const FaultPlan& faults = options.faults;
-  if (faults.unplugAtStep == step && faults.unplugAtOccurrence == n)
-    throw SessionEnd(Outcome::Unplugged, "unplugged at step " + step + " #" + std::to_string(n));
+  const std::string at = " at step " + step + " #" + std::to_string(n);
+  auto strikes = [&](const std::string& faultStep, uint32_t occurrence) {
+    if (faultStep != step || occurrence != n) return false;
+    faultStruck = std::chrono::steady_clock::now();
+    return true;
+  };
+  if (strikes(faults.unplugAtStep, faults.unplugAtOccurrence)) throw SessionEnd(Outcome::Unplugged, "unplugged" + at);
+  if (strikes(faults.statusAtStep, faults.statusAtOccurrence)) {
+    port.writeBytes(kUnexpectedAnswer, sizeof kUnexpectedAnswer);
+    throw SessionEnd(Outcome::Silenced, "answered an unexpected status, then fell silent" + at);
+  }
+  if (strikes(faults.silentAtStep, faults.silentAtOccurrence)) throw SessionEnd(Outcome::Silenced, "fell silent" + at);
 }
 
 uint32_t SessionContext::stepCount(const std::string& step) const {

@@ -2,7 +2,9 @@
 // Everything one conversation between a host and the phone shares: the
 // port, the NAND, the options, the log, the record, and what earlier steps
 // left for later ones (the announced image list, how often each step began).
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +37,7 @@ struct SessionContext {
   uint32_t badReadBackSumsSent = 0;   // bad-readback-sum fault: chunks sent with a wrong sum
   uint32_t resendRequestsSent = 0;    // resend-packet fault: packets answered with a resend request
   uint32_t primaryRomBlock = 2;  // where the primary ROM image goes (after the bootloaders)
+  std::optional<std::chrono::steady_clock::time_point> faultStruck;  // when a step fault of the plan struck
 
   // Marks the start of a protocol step; unplugs here when the plan says so.
   void beginStep(const std::string& step);

@@ -8,6 +8,7 @@ const char* outcomeName(Outcome outcome) {
     case Outcome::Unplugged: return "unplugged";
     case Outcome::Failed: return "failed";
     case Outcome::HostGone: return "host-gone";
+    case Outcome::Silenced: return "silenced";
     case Outcome::Stopped: return "stopped";
   }
   return "?";

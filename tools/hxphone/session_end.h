@@ -12,6 +12,7 @@ enum class Outcome {
   Failed,     // the host sent something the phone does not accept
   HostGone,   // the host closed the port or went silent
   Stopped,    // the phone's owner stopped it
+  Silenced,   // a fault made the phone stop answering; it stayed until the host went
 };
 
 const char* outcomeName(Outcome outcome);

@@ -43,12 +43,34 @@ Outcome VirtualPhone::wait() {
 
 std::string VirtualPhone::failure() const { return m_failure; }
 
+std::optional<std::chrono::steady_clock::time_point> VirtualPhone::faultStruck() const {
+  const auto ticks = m_faultStruck.load();
+  if (ticks == 0) return std::nullopt;
+  return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
+}
+
 void VirtualPhone::converse(int fd) {
   PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults);
   SessionContext ctx{port, m_nand, m_options, m_log, m_record};
-  runBootRom(ctx);
-  connectAgent(ctx);
-  serveAgentCommands(ctx);
+  try {
+    runBootRom(ctx);
+    connectAgent(ctx);
+    serveAgentCommands(ctx);
+  } catch (const SessionEnd& end) {
+    if (ctx.faultStruck) m_faultStruck.store(ctx.faultStruck->time_since_epoch().count());
+    if (end.outcome() != Outcome::Silenced) throw;
+    stayUntilTheHostGoes(port);
+    throw;
+  }
+}
+
+// A silenced phone keeps its port and drops what the host sends until the
+// host closes it, its silence limit passes, or the phone is stopped.
+void VirtualPhone::stayUntilTheHostGoes(PhonePort& port) {
+  try {
+    for (;;) port.readU8("nothing: the phone is silent");
+  } catch (const SessionEnd&) {
+  }
 }
 
 Outcome VirtualPhone::run(int fd) {

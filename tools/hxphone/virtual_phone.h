@@ -7,7 +7,9 @@
 // or when its owner stops it. The owner keeps the descriptor and closes it
 // afterwards (which is what the host sees as the phone unplugging).
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -20,6 +22,8 @@
 #include "hxphone/session_end.h"
 
 namespace hxphone {
+
+class PhonePort;
 
 class VirtualPhone {
  public:
@@ -45,9 +49,13 @@ class VirtualPhone {
   NandModel& nand() { return m_nand; }
   nlohmann::json record() const { return m_record.toJson(); }
   PhoneLog& log() { return m_log; }
+  // When a fault that strikes at a step (unplug-at, silent-at, status-at)
+  // struck; nothing when none did.
+  std::optional<std::chrono::steady_clock::time_point> faultStruck() const;
 
  private:
   void converse(int fd);
+  static void stayUntilTheHostGoes(PhonePort& port);
 
   PhoneOptions m_options;
   NandModel m_nand;
@@ -57,6 +65,7 @@ class VirtualPhone {
   std::thread m_thread;
   std::atomic<Outcome> m_outcome{Outcome::Stopped};
   std::string m_failure;
+  std::atomic<std::chrono::steady_clock::rep> m_faultStruck{0};
 };
 
 }  // namespace hxphone
