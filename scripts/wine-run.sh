@@ -24,9 +24,19 @@ export WINEPREFIX WINEARCH=$arch WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
+# Only a prefix this script made is ever replaced: never someone's own.
+marker=.hxflash-test-prefix
 if [[ ${1:-} == --make-prefix ]]; then
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
+  if [[ -e $WINEPREFIX && ! -e $WINEPREFIX/$marker ]]; then
+    echo "wine-run.sh: $WINEPREFIX exists and was not made by the tests; not replacing it" >&2
+    exit 2
+  fi
+  if [[ -e $WINEPREFIX ]]; then
+    /usr/lib/wine/wineserver -k 2>/dev/null || true  # the last run's server, if it still lingers
+    rm -rf "$WINEPREFIX"
+  fi
+  mkdir -p "$WINEPREFIX"
+  touch "$WINEPREFIX/$marker"
   "$loader" wineboot --init </dev/null >/dev/null 2>&1
   # wineboot returns before the prefix is written to disk: wait for its server.
   /usr/lib/wine/wineserver -w
