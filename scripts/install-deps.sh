@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
-# Installs what building and testing hxflash needs on a fresh Debian machine.
+# Installs what building and testing hxflash needs on a fresh Debian machine:
+# the native toolchain and libraries, and for the Windows DLL the mingw-w64
+# cross compilers (posix threads) and Wine, 32-bit Wine included (i386).
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev)
+          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386)
+SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
+
+update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  update=1
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  update=1
+fi
+if ((update)); then
   $SUDO apt-get update
+fi
+if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs the test suite in the
 # default, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
-# (ThreadSanitizer) presets, then runs the fuzz targets.
+# (ThreadSanitizer) presets, builds ModelTemplate.dll for 64-bit and 32-bit
+# Windows (mingw-x64, mingw-x86) and runs its tests under Wine, then runs
+# every fuzz target. Presets given as arguments replace the list (and skip
+# the fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-presets=("${@:-default asan tsan}")
+presets=("${@:-default asan tsan mingw-x64 mingw-x86}")
 for preset in ${presets[@]}; do
   echo "=== preset ${preset} ==="
   cmake --preset "${preset}"

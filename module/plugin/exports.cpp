@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/file_name_case.h"
 #include "platform/log.h"
 #include "plugin/biz_download.h"
 #include "plugin/interface_template.h"
@@ -79,11 +80,11 @@ HX_EXPORT int DeleteDll(CInterfaceTemplate** session) {
   }
 }
 
-// The path is kept exactly as given: on POSIX, file names are case-sensitive
-// and lower-casing would name another file.
+// On Windows the path is stored in lower case; on POSIX exactly as given
+// (platform/file_name_case.h). The file is neither opened nor checked here.
 HX_EXPORT int PreviousLoad(const char* path) {
   try {
-    hx::setPackagePath(path ? std::string(path) : std::string());
+    hx::setPackagePath(hx::caseFoldedPath(path ? std::string(path) : std::string()));
     return 1;
   } catch (...) {
     return 0;

@@ -8,8 +8,12 @@
 // three. Neither has a C++ virtual destructor, which would take two slots
 // under GCC. A host never dynamic_casts these objects.
 
+// On Windows the export table is ModelTemplate_<arch>.def's alone: the six
+// functions and SetTimeScale undecorated (cdecl), and the session interface's
+// members under the names the host's compiler gives them
+// (interface_template_win32.cpp). No compiler-made name is exported.
 #if defined(_WIN32)
-#define HX_EXPORT __declspec(dllexport)
+#define HX_EXPORT
 #else
 #define HX_EXPORT __attribute__((visibility("default")))
 #endif

@@ -68,11 +68,13 @@ int readBlockCommandAck(Link& link) {
   return b == kAgentRefusal && status == static_cast<uint32_t>(kBlockBad) ? kBlockBad : kBlockCommandFailed;
 }
 
-int sendBlockCommand(Link& link, uint8_t command, std::initializer_list<uint32_t> fields) {
-  uint8_t frame[1 + 5 * 4] = {command};
+// The command byte and its u32 fields in one frame, sized by the fields.
+template <size_t N>
+int sendBlockCommand(Link& link, uint8_t command, const uint32_t (&fields)[N]) {
+  uint8_t frame[1 + N * 4] = {command};
   uint8_t* p = frame + 1;
   for (uint32_t f : fields) p = putU32(p, f);
-  if (writeBytes(link, frame, static_cast<size_t>(p - frame)) != kLinkOk) return kBlockCommandFailed;
+  if (writeBytes(link, frame, sizeof frame) != kLinkOk) return kBlockCommandFailed;
   return readBlockCommandAck(link);
 }
 

@@ -1,17 +1,51 @@
 /* A host that knows the module only by its exported interface, written in C:
- * it loads the module with dlopen, builds its callback object as a plain
- * struct with a three-slot table, and calls every session slot by index. */
-/* Vtable slots and dlsym results are converted between object and function
- * pointers, which POSIX allows and ISO C does not. */
+ * it loads the module by file (dlopen, or LoadLibrary on Windows), builds its
+ * callback object as a plain struct with a three-slot table, and calls every
+ * session slot by index. The same source is the Windows host of the DLL for
+ * x64 and x86: on 32-bit Windows every slot, the module's and the callback's,
+ * is __thiscall, and a slot of another convention would take its object from
+ * the wrong place or leave the stack unbalanced. */
+/* Vtable slots and looked-up symbols are converted between object and
+ * function pointers, which POSIX and Windows allow and ISO C does not. */
 #pragma GCC diagnostic ignored "-Wpedantic"
 
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+/* A member function as the host's compiler makes it. GCC reserves the
+ * attribute for its own member functions and warns; these are member
+ * functions of the host's compiler, written as plain functions. */
+#if defined(_WIN32) && defined(__i386__)
+#pragma GCC diagnostic ignored "-Wattributes"
+#define MEMBER __attribute__((thiscall))
+#else
+#define MEMBER
+#endif
+
+#if defined(_WIN32)
+typedef HMODULE Module;
+static Module openModule(const char* path) { return LoadLibraryA(path); }
+static void* symbol(Module module, const char* name) { return (void*)GetProcAddress(module, name); }
+static void closeModule(Module module) { FreeLibrary(module); }
+static void reportOpenFailure(const char* path) {
+  fprintf(stderr, "LoadLibrary %s: error %lu\n", path, (unsigned long)GetLastError());
+}
+#else
+typedef void* Module;
+static Module openModule(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+static void* symbol(Module module, const char* name) { return dlsym(module, name); }
+static void closeModule(Module module) { dlclose(module); }
+static void reportOpenFailure(const char* path) { fprintf(stderr, "dlopen %s: %s\n", path, dlerror()); }
+#endif
+
 typedef struct HostCallback HostCallback;
-typedef int (*NotifyFn)(HostCallback* self, int code, int value, const char* text);
 
 struct HostCallback {
   const void* const* vtable; /* slot 0 unused, 1 Notify, 2 NotifyAlt */
@@ -22,13 +56,13 @@ struct HostCallback {
   int altReports;
 };
 
-static int unusedSlot(HostCallback* self, int code, int value, const char* text) {
+static MEMBER int unusedSlot(HostCallback* self, int code, int value, const char* text) {
   (void)self; (void)code; (void)value; (void)text;
   fprintf(stderr, "slot 0 of the callback was called\n");
   abort();
 }
 
-static int notify(HostCallback* self, int code, int value, const char* text) {
+static MEMBER int notify(HostCallback* self, int code, int value, const char* text) {
   self->reports++;
   self->lastCode = code;
   self->lastValue = value;
@@ -36,7 +70,7 @@ static int notify(HostCallback* self, int code, int value, const char* text) {
   return 1;
 }
 
-static int notifyAlt(HostCallback* self, int code, int value, const char* text) {
+static MEMBER int notifyAlt(HostCallback* self, int code, int value, const char* text) {
   (void)code; (void)value; (void)text;
   self->altReports++;
   return 1;
@@ -45,11 +79,11 @@ static int notifyAlt(HostCallback* self, int code, int value, const char* text) 
 static const void* const kCallbackTable[3] = {(const void*)unusedSlot, (const void*)notify, (const void*)notifyAlt};
 
 /* Session slots, in order. */
-typedef void* (*DeletingDestructorFn)(void* self, unsigned flags);
-typedef int (*InitFn)(void* self, int reserved);
-typedef int (*VoidFn)(void* self);
-typedef int (*CheckOptionFn)(void* self, int option, int reserved);
-typedef int (*TimerControlFn)(void* self, int command);
+typedef void*(MEMBER* DeletingDestructorFn)(void* self, unsigned flags);
+typedef int(MEMBER* InitFn)(void* self, int reserved);
+typedef int(MEMBER* VoidFn)(void* self);
+typedef int(MEMBER* CheckOptionFn)(void* self, int option, int reserved);
+typedef int(MEMBER* TimerControlFn)(void* self, int command);
 
 static void* slot(void* session, int index) { return (*(void***)session)[index]; }
 
@@ -62,26 +96,55 @@ static int failures = 0;
     }                                                                    \
   } while (0)
 
+#if defined(_WIN32)
+/* CInterfaceTemplate's exported members, which a host that derives from or
+ * copies the class links against, under the names the host's compiler gives
+ * them. An object of the class is one pointer to its table. */
+typedef struct InterfaceObject {
+  const void* const* table;
+} InterfaceObject;
+typedef InterfaceObject*(MEMBER* ConstructFn)(InterfaceObject* self);
+typedef InterfaceObject*(MEMBER* CopyFn)(InterfaceObject* self, const InterfaceObject* other);
+typedef void(MEMBER* DestructFn)(InterfaceObject* self);
+
+#if defined(__i386__)
+#define CONSTRUCTOR "??0CInterfaceTemplate@@QAE@XZ"
+#define COPY_CONSTRUCTOR "??0CInterfaceTemplate@@QAE@ABV0@@Z"
+#define ASSIGNMENT "??4CInterfaceTemplate@@QAEAAV0@ABV0@@Z"
+#define DESTRUCTOR "??1CInterfaceTemplate@@UAE@XZ"
+#else
+#define CONSTRUCTOR "??0CInterfaceTemplate@@QEAA@XZ"
+#define COPY_CONSTRUCTOR "??0CInterfaceTemplate@@QEAA@AEBV0@@Z"
+#define ASSIGNMENT "??4CInterfaceTemplate@@QEAAAEAV0@AEBV0@@Z"
+#define DESTRUCTOR "??1CInterfaceTemplate@@UEAA@XZ"
+#endif
+#define TABLE "??_7CInterfaceTemplate@@6B@"
+
+static void checkExportedClass(Module module);
+#endif
+
 int main(int argc, char** argv) {
   if (argc != 2) {
-    fprintf(stderr, "usage: %s path/to/libModelTemplate.so\n", argv[0]);
+    fprintf(stderr, "usage: %s path/to/module\n", argv[0]);
     return 2;
   }
+#if !defined(_WIN32)
   /* No phone will appear: the ports directory holds nothing. */
   setenv("HXFLASH_PORTS_DIR", "/nonexistent/hxflash-c-host-ports", 1);
+#endif
 
-  void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  Module module = openModule(argv[1]);
   if (!module) {
-    fprintf(stderr, "dlopen: %s\n", dlerror());
+    reportOpenFailure(argv[1]);
     return 1;
   }
-  int (*GetDefinedData)(unsigned, int*, char*) = (int (*)(unsigned, int*, char*))dlsym(module, "GetDefinedData");
-  int (*SetParameter)(int, int) = (int (*)(int, int))dlsym(module, "SetParameter");
-  int (*GetParameter)(int, int) = (int (*)(int, int))dlsym(module, "GetParameter");
-  int (*NewDll)(HostCallback*, void**, int) = (int (*)(HostCallback*, void**, int))dlsym(module, "NewDll");
-  int (*DeleteDll)(void**) = (int (*)(void**))dlsym(module, "DeleteDll");
-  int (*PreviousLoad)(const char*) = (int (*)(const char*))dlsym(module, "PreviousLoad");
-  int (*SetTimeScale)(double) = (int (*)(double))dlsym(module, "SetTimeScale");
+  int (*GetDefinedData)(unsigned, int*, char*) = (int (*)(unsigned, int*, char*))symbol(module, "GetDefinedData");
+  int (*SetParameter)(int, int) = (int (*)(int, int))symbol(module, "SetParameter");
+  int (*GetParameter)(int, int) = (int (*)(int, int))symbol(module, "GetParameter");
+  int (*NewDll)(HostCallback*, void**, int) = (int (*)(HostCallback*, void**, int))symbol(module, "NewDll");
+  int (*DeleteDll)(void**) = (int (*)(void**))symbol(module, "DeleteDll");
+  int (*PreviousLoad)(const char*) = (int (*)(const char*))symbol(module, "PreviousLoad");
+  int (*SetTimeScale)(double) = (int (*)(double))symbol(module, "SetTimeScale");
   CHECK(GetDefinedData && SetParameter && GetParameter && NewDll && DeleteDll && PreviousLoad && SetTimeScale);
   if (failures) return 1;
 
@@ -135,7 +198,10 @@ int main(int argc, char** argv) {
   if (other) ((DeletingDestructorFn)slot(other, 0))(other, 1);
 
   CHECK(host.altReports == 0);
-  dlclose(module);
+#if defined(_WIN32)
+  checkExportedClass(module);
+#endif
+  closeModule(module);
   if (failures) {
     fprintf(stderr, "%d checks failed\n", failures);
     return 1;
@@ -143,3 +209,38 @@ int main(int argc, char** argv) {
   printf("C host: every slot behaved\n");
   return 0;
 }
+
+#if defined(_WIN32)
+static void checkExportedClass(Module module) {
+  ConstructFn construct = (ConstructFn)symbol(module, CONSTRUCTOR);
+  CopyFn copy = (CopyFn)symbol(module, COPY_CONSTRUCTOR);
+  CopyFn assign = (CopyFn)symbol(module, ASSIGNMENT);
+  DestructFn destruct = (DestructFn)symbol(module, DESTRUCTOR);
+  const void* const* table = (const void* const*)symbol(module, TABLE);
+  CHECK(construct && copy && assign && destruct && table);
+  if (!(construct && copy && assign && destruct && table)) return;
+
+  /* The table is the array of the seven slots itself, slot 0 first. */
+  for (int i = 0; i < 7; i++) CHECK(table[i] != NULL);
+
+  /* Both constructors point the object at the class's table and return it. */
+  InterfaceObject built = {NULL};
+  CHECK(construct(&built) == &built && built.table == table);
+  InterfaceObject copied = {NULL};
+  CHECK(copy(&copied, &built) == &copied && copied.table == table);
+
+  /* Assignment copies nothing, not even the table, and returns the object. */
+  static const void* const kOtherTable[1] = {NULL};
+  InterfaceObject target = {kOtherTable};
+  CHECK(assign(&target, &built) == &target && target.table == kOtherTable);
+
+  /* The destructor leaves the object pointing at the class's table, as every
+   * base destructor does before a derived object's storage goes. */
+  destruct(&target);
+  CHECK(target.table == table);
+
+  /* Slot 0 of the class's own table destroys without freeing when bit 0 is
+   * clear: the object lives here, on the host's stack. */
+  CHECK(((DeletingDestructorFn)table[0])(&copied, 0) == &copied);
+}
+#endif
