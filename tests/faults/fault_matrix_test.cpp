@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <ostream>
 #include <set>
@@ -115,6 +116,65 @@ struct AllowedWrites {
   }
 };
 
+// What the run found, printed at its end.
+struct Tally {
+  int cases = 0, hangs = 0, falseSuccesses = 0, strayWrites = 0, leaks = 0;
+};
+Tally g_tally;
+
+class TallyPrinter : public testing::Environment {
+ public:
+  void TearDown() override {
+    std::printf("[ faults   ] %d cases, %d hangs, %d false successes, %d stray writes, %d leaks\n", g_tally.cases,
+                g_tally.hangs, g_tally.falseSuccesses, g_tally.strayWrites, g_tally.leaks);
+  }
+};
+[[maybe_unused]] testing::Environment* const g_tallyPrinter = testing::AddGlobalTestEnvironment(new TallyPrinter);
+
+// What one flash with a faulty phone gave.
+struct FaultRun {
+  hxflash::PhoneResult result;
+  double secondsAfterFault = 0;  // from the fault to the host's end; 0 when no step fault struck
+};
+
+// Flashes one phone through the exports and checks what every case shares:
+// nothing written outside the package's FS blocks, no descriptor and no
+// thread left behind, and a failure or (where the protocol tolerates the
+// fault) a success with the phone holding the package.
+FaultRun flashFaulty(const PackageFile& package, const hxphone::PhoneOptions& options, bool tolerated) {
+  hxtest::PortsDir ports;
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  const size_t descriptorsBefore = openDescriptors();
+  const size_t threadsBefore = threads();
+  const auto results = hxtest::flashPhones(package.path(), {&phone}, kTimeScale);
+  const Clock::time_point hostDone = Clock::now();
+  FaultRun run;
+  EXPECT_EQ(results.size(), 1u);
+  if (results.empty()) return run;
+  run.result = results[0];
+  if (const auto struck = phone.phone().faultStruck())
+    run.secondsAfterFault = std::chrono::duration<double>(hostDone - *struck).count();
+
+  if (tolerated) {
+    EXPECT_TRUE(run.result.succeeded) << phone.phone().failure();
+    const hxphone::VerifyReport report = hxphone::verifyNand(phone.phone().nand(), package.built());
+    EXPECT_TRUE(report.ok()) << report.text();
+  } else {
+    EXPECT_FALSE(run.result.succeeded) << "a false success";
+    g_tally.falseSuccesses += run.result.succeeded ? 1 : 0;
+  }
+  const std::string stray =
+      AllowedWrites(package.built().layout).strayIn(phone.phone().record(), package.built().layout.geometry.blockDataSize);
+  EXPECT_EQ(stray, "") << "a write outside the package's FS blocks";
+  const bool leaked = openDescriptors() != descriptorsBefore || threads() != threadsBefore;
+  EXPECT_EQ(openDescriptors(), descriptorsBefore) << "a descriptor was left open";
+  EXPECT_EQ(threads(), threadsBefore) << "a thread was left running";
+  ++g_tally.cases;
+  g_tally.strayWrites += stray.empty() ? 0 : 1;
+  g_tally.leaks += leaked ? 1 : 0;
+  return run;
+}
+
 class FaultMatrix : public testing::TestWithParam<FaultCase> {
  protected:
   static void SetUpTestSuite() { s_package = new PackageFile(pkgbuild::tinyRecipe(2048)); }
@@ -128,43 +188,101 @@ PackageFile* FaultMatrix::s_package = nullptr;
 
 TEST_P(FaultMatrix, HostFailsPromptlyWritesNothingStrayAndLeavesNothingBehind) {
   const FaultCase& c = GetParam();
-  const PackageFile& package = *s_package;
-  hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  hxphone::PhoneOptions options = hxtest::phoneFor(s_package->built());
   (c.fault == Fault::Unplug ? options.faults.unplugAtStep
    : c.fault == Fault::Silent ? options.faults.silentAtStep
                               : options.faults.statusAtStep) = c.step;
-
-  hxtest::PortsDir ports;
-  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
-  const size_t descriptorsBefore = openDescriptors();
-  const size_t threadsBefore = threads();
-  const auto results = hxtest::flashPhones(package.path(), {&phone}, kTimeScale);
-  const Clock::time_point hostDone = Clock::now();
-
-  ASSERT_EQ(results.size(), 1u);
-  const hxflash::PhoneResult& result = results[0];
-  const auto struck = phone.phone().faultStruck();
-  ASSERT_TRUE(struck.has_value()) << "the fault never struck: " << phone.phone().failure();
-  const double secondsAfterFault = std::chrono::duration<double>(hostDone - *struck).count();
+  const FaultRun run = flashFaulty(*s_package, options, toleratedAt(c.step));
   std::printf("[ fault    ] %-28s %-8s %6.2f s after the fault (bound %.2f s)\n", c.name().c_str(),
-              result.succeeded ? "success" : "failure", secondsAfterFault, boundAfterFault(c.step));
-
-  if (toleratedAt(c.step)) {
-    EXPECT_TRUE(result.succeeded);
-    const hxphone::VerifyReport report = hxphone::verifyNand(phone.phone().nand(), package.built());
-    EXPECT_TRUE(report.ok()) << report.text();
-  } else {
-    EXPECT_FALSE(result.succeeded) << "a false success";
-  }
-  EXPECT_LE(secondsAfterFault, boundAfterFault(c.step)) << "the host waited past its bound";
-  const std::string stray =
-      AllowedWrites(package.built().layout).strayIn(phone.phone().record(), package.built().layout.geometry.blockDataSize);
-  EXPECT_EQ(stray, "") << "a write outside the package's FS blocks";
-  EXPECT_EQ(openDescriptors(), descriptorsBefore) << "a descriptor was left open";
-  EXPECT_EQ(threads(), threadsBefore) << "a thread was left running";
+              run.result.succeeded ? "success" : "failure", run.secondsAfterFault, boundAfterFault(c.step));
+  EXPECT_GT(run.secondsAfterFault, 0) << "the fault never struck";
+  EXPECT_LE(run.secondsAfterFault, boundAfterFault(c.step)) << "the host waited past its bound";
+  g_tally.hangs += run.secondsAfterFault > boundAfterFault(c.step) ? 1 : 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, FaultMatrix, testing::ValuesIn(allCases()),
                          [](const auto& param) { return param.param.name(); });
+
+// Faults that are not tied to the beginning of a step: wrong checksums, bad
+// blocks at every kind of place, a phone that goes in the middle of a bulk
+// transfer or of the second FS image.
+struct ClassCase {
+  const char* name;
+  std::function<void(hxphone::PhoneOptions&, const pkgbuild::PackageLayout&)> fault;
+  bool tolerated;
+};
+
+void PrintTo(const ClassCase& c, std::ostream* out) { *out << c.name; }
+
+const pkgbuild::FsImageLayout& firstFs(const pkgbuild::PackageLayout& layout) { return layout.fsImages.at(0); }
+std::vector<uint32_t> sparesOf(const pkgbuild::FsImageLayout& fs, uint32_t region) {
+  std::vector<uint32_t> spares;
+  for (const auto& b : fs.reservedBlocks)
+    if (b.region == region) spares.push_back(b.block);
+  return spares;
+}
+
+std::vector<ClassCase> classCases() {
+  using Options = hxphone::PhoneOptions;
+  using Layout = pkgbuild::PackageLayout;
+  return {
+      {"agent_image_checksum", [](Options& o, const Layout&) { o.faults.badAgentChecksum = true; }, false},
+      {"block_checksum", [](Options& o, const Layout&) { o.faults.badBlockChecksumAt = 1; }, false},
+      {"read_back_sum_once", [](Options& o, const Layout&) { o.faults.badReadBackSums = 1; }, true},
+      {"read_back_sum_always", [](Options& o, const Layout&) { o.faults.badReadBackSums = 1000; }, false},
+      {"packets_resent", [](Options& o, const Layout&) { o.faults.resendPackets = 3; }, true},
+      {"unplug_in_agent_image", [](Options& o, const Layout&) { o.faults.unplugAfterBytes = 20000; }, false},
+      // About 105 KB come before the ROM images, which are about 200 KB.
+      {"unplug_in_nfb", [](Options& o, const Layout&) { o.faults.unplugAfterBytes = 150000; }, false},
+      {"unplug_in_second_fs_image", [](Options& o, const Layout& l) {
+         o.faults.unplugAtStep = "write-block";
+         o.faults.unplugAtOccurrence = static_cast<uint32_t>(firstFs(l).mappedBlocks.size()) + 2;
+       }, false},
+      {"first_data_block_bad", [](Options& o, const Layout& l) { o.factoryBadBlocks = {firstFs(l).mappedBlocks.front().block}; }, true},
+      {"last_data_block_fails", [](Options& o, const Layout& l) { o.failingBlocks = {firstFs(l).mappedBlocks.back().block}; }, true},
+      {"consecutive_data_blocks_bad", [](Options& o, const Layout& l) {
+         o.factoryBadBlocks = {firstFs(l).mappedBlocks[0].block, firstFs(l).mappedBlocks[1].block};
+       }, true},
+      {"spare_bad", [](Options& o, const Layout& l) {  // region 1: region 0's spares hold the info blocks
+         const auto& fs = firstFs(l);
+         o.factoryBadBlocks = {fs.mappedBlocks[1].block, sparesOf(fs, fs.mappedBlocks[1].region).front()};
+       }, true},
+      {"info_block_candidate_bad", [](Options& o, const Layout& l) { o.factoryBadBlocks = {sparesOf(firstFs(l), 0).back()}; }, true},
+      {"all_spares_of_a_region_bad", [](Options& o, const Layout& l) {
+         const auto& fs = firstFs(l);
+         const uint32_t region = fs.mappedBlocks[0].region;
+         o.factoryBadBlocks = sparesOf(fs, region);
+         o.factoryBadBlocks.push_back(fs.mappedBlocks[0].block);
+       }, false},
+  };
+}
+
+class FaultClasses : public testing::TestWithParam<ClassCase> {
+ protected:
+  static void SetUpTestSuite() {
+    // Three spares per region: room for the bad blocks and each image's new info block.
+    pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+    recipe.fs[0].reservedPerRegion = 3;
+    s_package = new PackageFile(recipe);
+  }
+  static void TearDownTestSuite() {
+    delete s_package;
+    s_package = nullptr;
+  }
+  static PackageFile* s_package;
+};
+PackageFile* FaultClasses::s_package = nullptr;
+
+TEST_P(FaultClasses, HostEndsRightWritesNothingStrayAndLeavesNothingBehind) {
+  const ClassCase& c = GetParam();
+  hxphone::PhoneOptions options = hxtest::phoneFor(s_package->built());
+  c.fault(options, s_package->built().layout);
+  const FaultRun run = flashFaulty(*s_package, options, c.tolerated);
+  std::printf("[ fault    ] %-28s %-8s after %.2f s\n", c.name, run.result.succeeded ? "success" : "failure",
+              run.result.seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, FaultClasses, testing::ValuesIn(classCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
