@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "expected_events.h"
 #include "flash_runner.h"
 #include "hxphone/faults.h"
 #include "hxphone/verify.h"
@@ -284,5 +285,33 @@ TEST_P(FaultClasses, HostEndsRightWritesNothingStrayAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Classes, FaultClasses, testing::ValuesIn(classCases()),
                          [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Two phones at once, one of which goes silent in the middle of its FS
+// images: the other is flashed as if alone.
+TEST(FaultBeside, PhoneBesideAFaultyOneIsFlashed) {
+  PackageFile package(pkgbuild::tinyRecipe(2048));
+  hxtest::PortsDir ports;
+  const hxphone::PhoneOptions good = hxtest::phoneFor(package.built());
+  hxphone::PhoneOptions faulty = good;
+  faulty.faults.silentAtStep = "write-block";
+  PluggedPhone a(ports, 41, good, hxphone::freshNand(good));
+  PluggedPhone b(ports, 42, faulty, hxphone::freshNand(faulty));
+  const auto results = hxtest::flashPhones(package.path(), {&a, &b}, kTimeScale);
+  ASSERT_EQ(results.size(), 2u);
+  for (const auto& r : results) {
+    if (r.comPort == 41) {
+      EXPECT_TRUE(r.succeeded);
+      EXPECT_EQ(r.events, hxtest::expectedSuccessEvents(package.built()));
+    } else {
+      EXPECT_FALSE(r.succeeded);
+    }
+  }
+  const hxphone::VerifyReport report = hxphone::verifyNand(a.phone().nand(), package.built());
+  EXPECT_TRUE(report.ok()) << report.text();
+}
 
 }  // namespace
