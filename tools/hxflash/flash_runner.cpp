@@ -92,6 +92,12 @@ void FlashRun::start() {
     port->callback = std::make_unique<PortCallback>(*this, *port);
     if (!dll.NewDll(port->callback.get(), &port->session, static_cast<int>(com) - kComPortBase))
       throw std::runtime_error("the module refused a session on COM" + std::to_string(com));
+    // The first phone's turn opens with the run: a stop that comes before the
+    // session is ready finds that phone waiting.
+    PhoneResult first;
+    first.comPort = com;
+    first.phone = 1;
+    port->results.push_back(std::move(first));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ports.push_back(std::move(port));
   }
@@ -105,15 +111,7 @@ void FlashRun::start() {
 void FlashRun::flashPort(Port& port) {
   CInterfaceTemplate* session = port.session;
   session->Init(0);
-  for (int phone = 1; phone <= m_options.phonesPerPort; ++phone) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (m_aborted) break;
-      PhoneResult result;
-      result.comPort = port.comPort;
-      result.phone = phone;
-      port.results.push_back(std::move(result));
-    }
+  for (int phone = 1; phone <= m_options.phonesPerPort && beginPhone(port, phone); ++phone) {
     const bool connected = session->WaitAndConnect() == 1;
     bool download = false;
     {
@@ -140,6 +138,21 @@ void FlashRun::flashPort(Port& port) {
     --m_portsRunning;
   }
   m_portEnded.notify_all();
+}
+
+bool FlashRun::beginPhone(Port& port, int phone) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (phone > 1 && !m_aborted) {
+    PhoneResult result;
+    result.comPort = port.comPort;
+    result.phone = phone;
+    port.results.push_back(std::move(result));
+  }
+  if (!m_aborted) return true;
+  // Stopped before this session waited (Init clears a stop): the first phone's
+  // turn ends here.
+  if (phone == 1) port.results.back().stage = PhoneStage::Done;
+  return false;
 }
 
 void FlashRun::noteEvent(Port& port, const HostEvent& event) {

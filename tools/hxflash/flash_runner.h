@@ -98,6 +98,9 @@ class FlashRun {
   struct Port;
   class PortCallback;
   void flashPort(Port& port);
+  // Opens the turn of phone `phone` (the first one's is open from the start);
+  // false when the run has been stopped.
+  bool beginPhone(Port& port, int phone);
   void noteEvent(Port& port, const HostEvent& event);
 
   FlashOptions m_options;
