@@ -92,8 +92,8 @@ int flash(const FlashCli& cli) {
     pid_t holder = 0;
     auto lock = PortLock::take(dir, port.comPort, &holder);
     if (!lock) {
-      return refuse(holder > 0 ? fmt::format("COM{} is served by another hxflash run (process {})", port.comPort, holder)
-                               : fmt::format("COM{} is served by another hxflash run", port.comPort));
+      const std::string who = holder > 0 ? fmt::format(" (process {})", holder) : "";
+      return refuse(fmt::format("COM{} is served by another hxflash run{}", port.comPort, who));
     }
     hold.locks.push_back(std::move(lock));
   }

@@ -76,12 +76,17 @@ class HumanReport final : public FlashReport {
   }
 
   void event(uint32_t comPort, int, const HostEvent& event) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
     // A session that stops waiting reports "connected" too.
-    if (event.code == kNotifyConnected && m_stopping.load()) return;
+    if (m_ended || (event.code == kNotifyConnected && m_stopping.load())) return;
     m_printer.print(comPort, event);
   }
 
+  // After the results nothing more is printed, though a session that the run
+  // did not wait for may still report.
   void end(const std::vector<PhoneResult>& results, const RunEnd& end) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ended = true;
     fmt::print("\n{:<6} {:>5}  {:<40} {:>7}\n", "port", "phone", "result", "seconds");
     for (const PhoneResult& r : results)
       fmt::print("COM{:<3} {:>5}  {:<40} {:>7.1f}\n", r.comPort, r.phone, describe(r), r.seconds);
@@ -94,6 +99,8 @@ class HumanReport final : public FlashReport {
  private:
   EventPrinter m_printer;
   std::atomic<bool> m_stopping{false};
+  std::mutex m_mutex;
+  bool m_ended = false;
 };
 
 class JsonReport final : public FlashReport {
@@ -118,30 +125,40 @@ class JsonReport final : public FlashReport {
                {"value", event.value}, {"text", event.text}});
   }
 
+  // The summary is the last line, though a session that the run did not wait
+  // for may still report.
   void end(const std::vector<PhoneResult>& results, const RunEnd& end) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const PhoneResult& r : results) {
       const PhoneOutcome outcome = outcomeOf(r);
       const bool ok = outcome == PhoneOutcome::Flashed || outcome == PhoneOutcome::FlashedResetNotAwaited;
-      write(Json{{"type", "result"}, {"port", r.comPort}, {"phone", r.phone}, {"ok", ok},
+      writeLine(Json{{"type", "result"}, {"port", r.comPort}, {"phone", r.phone}, {"ok", ok},
                  {"seconds", r.seconds}, {"step", ok ? "" : lastStep(r.events)}, {"outcome", outcomeName(outcome)}});
     }
     const Tally t = tally(results);
-    write(Json{{"type", "summary"}, {"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
+    writeLine(Json{{"type", "summary"}, {"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
                {"notFlashed", t.notFlashed}, {"interrupted", end.interrupted}, {"seconds", end.seconds},
                {"exitStatus", end.exitStatus}});
+    m_ended = true;
   }
 
  private:
-  // One line in one write, so that the lines of the ports' threads never tear.
   void write(const Json& line) {
-    const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_ended) writeLine(line);
+  }
+
+  // One line in one write, so that the lines of the ports' threads never
+  // tear. Called under the lock.
+  void writeLine(const Json& line) {
+    const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     std::fwrite(text.data(), 1, text.size(), m_out);
     std::fflush(m_out);
   }
 
   FILE* m_out = nullptr;
   std::mutex m_mutex;
+  bool m_ended = false;
 };
 
 }  // namespace

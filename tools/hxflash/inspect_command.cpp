@@ -150,7 +150,8 @@ std::string entryRole(size_t index, uint8_t type) {
     case hx::kEntryFsImage: return "FS image";
     default: break;
   }
-  const bool refused = type < hx::kEntryRomImage || (type > hx::kEntrySecondaryRomImage && type < hx::kEntryListedImage);
+  const bool refused =
+      type < hx::kEntryRomImage || (type > hx::kEntrySecondaryRomImage && type < hx::kEntryListedImage);
   return refused ? "not allowed here" : "skipped";
 }
 
@@ -259,7 +260,8 @@ FsImageReport fsImageReport(uint32_t k, const hx::ImageBuffer& record) {
   f.infoAreaLength = fsHeader->infoAreaLength();
   for (uint32_t i = 0; i < hx::kFsVolumeCount; ++i) {
     if (fsHeader->volumeLength(i) != 0)
-      f.volumes.push_back(FsVolumeRow{.volume = i, .start = fsHeader->volumeStart(i), .length = fsHeader->volumeLength(i)});
+      f.volumes.push_back(
+          FsVolumeRow{.volume = i, .start = fsHeader->volumeStart(i), .length = fsHeader->volumeLength(i)});
   }
   r.fsHeader = std::move(f);
   return r;

@@ -77,7 +77,8 @@ int listPorts() {
 }  // namespace
 
 void registerPortsCommand(CLI::App& app, int& exitCode) {
-  CLI::App* cmd = app.add_subcommand("ports", "List the COM ports of the ports directory and whether they can be opened");
+  CLI::App* cmd =
+      app.add_subcommand("ports", "List the COM ports of the ports directory and whether they can be opened");
   cmd->footer("Exit status: 0 the module can use every port listed, 1 it cannot use the directory or a port.");
   cmd->callback([&exitCode] { exitCode = listPorts(); });
 }
