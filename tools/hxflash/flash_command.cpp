@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "commands.h"
@@ -97,12 +98,12 @@ int flash(const FlashCli& cli) {
     }
     hold.locks.push_back(std::move(lock));
   }
-  std::vector<bool> plugged;
+  std::map<uint32_t, std::string> paths;  // what each port's phone plugs in as
   for (const PortAssignment& port : ports) {
     const std::string path = port.device.empty() ? dir + "/com" + std::to_string(port.comPort) : port.device;
     const PortCheck check = checkPort(port.comPort, path);
     if (check.refusal) return refuse(*check.refusal);
-    plugged.push_back(check.plugged);
+    paths[port.comPort] = path;
   }
   const std::string package = std::filesystem::absolute(cli.package).string();
   if (Refusal r = checkPackage(package)) return refuse(*r);
@@ -119,17 +120,20 @@ int flash(const FlashCli& cli) {
   options.timeScale = cli.module.timeScale;
   for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
   options.onEvent = [&report](uint32_t com, int phone, const HostEvent& e) { report->event(com, phone, e); };
+  // Said when the session is ready: a phone plugged in while it was not (the
+  // module loads the package first) is one already present.
+  options.onWaiting = [&report, &paths](uint32_t com, int phone) {
+    if (phone != 1) return;  // the last phone goes once it has reset
+    report->portNotice(com, checkPort(com, paths.at(com)).plugged
+                                ? "a phone is plugged in already: unplug it, then plug it in again: "
+                                  "a phone is flashed when its port appears"
+                                : "waiting for the phone to be plugged in");
+  };
 
   InterruptWatch interrupts;  // before the sessions' threads start, so that they never take Ctrl-C
   FlashRun run(options);
   const auto start = std::chrono::steady_clock::now();
   run.start();
-  for (size_t i = 0; i < ports.size(); ++i) {
-    report->portNotice(ports[i].comPort,
-                       plugged[i] ? "a phone is plugged in already: unplug it, then plug it in again: "
-                                    "a phone is flashed when its port appears"
-                                  : "waiting for the phone to be plugged in");
-  }
 
   bool stopping = false;
   while (!run.waitFor(std::chrono::milliseconds(0))) {

@@ -66,6 +66,8 @@ class HumanReport final : public FlashReport {
   explicit HumanReport(bool verbose) : m_printer(verbose) {}
 
   void portNotice(uint32_t comPort, const std::string& text) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_ended) return;
     fmt::print("COM{:<3}  {}\n", comPort, text);
     std::fflush(stdout);
   }

@@ -35,7 +35,7 @@ int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted);
 class FlashReport {
  public:
   virtual ~FlashReport() = default;
-  // About one port: how it waits.
+  // About one port: how it waits (from the port's thread).
   virtual void portNotice(uint32_t comPort, const std::string& text) = 0;
   // The run stops taking phones (Ctrl-C); `text` says what happens now.
   virtual void stopping(const std::string& text) = 0;

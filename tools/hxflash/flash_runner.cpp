@@ -112,6 +112,7 @@ void FlashRun::flashPort(Port& port) {
   CInterfaceTemplate* session = port.session;
   session->Init(0);
   for (int phone = 1; phone <= m_options.phonesPerPort && beginPhone(port, phone); ++phone) {
+    if (m_options.onWaiting) m_options.onWaiting(port.comPort, phone);
     const bool connected = session->WaitAndConnect() == 1;
     bool download = false;
     {

@@ -64,6 +64,10 @@ struct FlashOptions {
   // Called for every report, from the port's thread, outside the run's lock;
   // may be empty.
   std::function<void(uint32_t comPort, int phone, const HostEvent&)> onEvent;
+  // Called from the port's thread when its session begins to wait for phone
+  // `phone`: the session is ready, and a phone plugged in before this moment
+  // counts as present (it must go and come back). May be empty.
+  std::function<void(uint32_t comPort, int phone)> onWaiting;
 };
 
 class FlashRun {
