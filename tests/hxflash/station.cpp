@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -41,6 +42,15 @@ uint32_t phoneBlocks(const pkgbuild::PackageLayout& layout) {
   return static_cast<uint32_t>(last + 16);
 }
 
+// A real phone answers the host within microseconds; the host's handshake
+// gives it about 20 ms before it starts over, and a virtual phone that misses
+// that on a loaded machine answers into the next attempt. The phones run at a
+// higher priority where this user may raise it.
+std::vector<std::string> phonePriority() {
+  if (::geteuid() != 0 || ::access("/usr/bin/nice", X_OK) != 0) return {};
+  return {"/usr/bin/nice", "-n", "-10"};
+}
+
 }  // namespace
 
 ProgramRun::ProgramRun(const std::string& dir, const std::string& name, const std::vector<std::string>& argv)
@@ -71,11 +81,11 @@ PhoneProcess::PhoneProcess(const std::string& dir, const std::string& name, uint
                            int plugDelayMs)
     : m_recordPath(dir + "/" + name + ".json"),
       m_run(dir, name, [&] {
-        std::vector<std::string> argv = {HXPHONE_PATH, "run", "--port", std::to_string(comPort),
-                                         "--page-size", std::to_string(package.layout.geometry.pageSize),
-                                         "--blocks", std::to_string(phoneBlocks(package.layout)),
-                                         "--plug-delay-ms", std::to_string(plugDelayMs),
-                                         "--record", m_recordPath, "--no-controlling-terminal"};
+        std::vector<std::string> argv = phonePriority();
+        argv.insert(argv.end(), {HXPHONE_PATH, "run", "--port", std::to_string(comPort), "--page-size",
+                                 std::to_string(package.layout.geometry.pageSize), "--blocks",
+                                 std::to_string(phoneBlocks(package.layout)), "--plug-delay-ms",
+                                 std::to_string(plugDelayMs), "--record", m_recordPath, "--no-controlling-terminal"});
         argv.insert(argv.end(), extra.begin(), extra.end());
         return argv;
       }()) {}
