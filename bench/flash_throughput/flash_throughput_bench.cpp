@@ -143,7 +143,8 @@ struct FlashRound {
 };
 
 bool verifyPhone(const std::string& dir, const std::string& package, const std::string& dump) {
-  hxbench::ChildProcess verify({HX_BENCH_HXPHONE, "verify", "--package", package, "--dump", dump}, dir + "/verify.txt");
+  const std::string report = dir + "/verify.txt";
+  hxflash::ChildProcess verify({HX_BENCH_HXPHONE, "verify", "--package", package, "--dump", dump}, report, report);
   return verify.wait() == 0;
 }
 
@@ -154,17 +155,17 @@ void flashOnePhone(int round, const std::string& dir, const std::string& package
   const std::string module = dir + "/module-" + std::to_string(round) + ".so";
   std::filesystem::copy_file(o.module, module, std::filesystem::copy_options::overwrite_existing);
   const std::string dump = dir + "/phone.nand";
-  hxbench::ChildProcess phone({HX_BENCH_HXPHONE, "run", "--port", std::to_string(kComPort), "--page-size",
+  hxflash::ChildProcess phone({HX_BENCH_HXPHONE, "run", "--port", std::to_string(kComPort), "--page-size",
                                std::to_string(kPageSize), "--blocks", std::to_string(phoneBlocks(layout)),
                                "--plug-delay-ms", std::to_string(kPlugDelayMs), "--dump", dump,
                                "--no-controlling-terminal"},
-                              dir + "/phone.log");
+                              dir + "/phone.log", dir + "/phone.log");
   hxflash::FlashOptions options;
   options.modulePath = module;
   options.packagePath = package;
   options.comPorts = {kComPort};
   options.timeScale = kTimeScale;
-  options.onEvent = [&outcome](uint32_t, const hxflash::HostEvent& e) { outcome.window.onEvent(e); };
+  options.onEvent = [&outcome](uint32_t, int, const hxflash::HostEvent& e) { outcome.window.onEvent(e); };
   std::vector<hxflash::PhoneResult> results;
   {
     StdoutToFile log(dir + "/module.log");

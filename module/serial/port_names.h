@@ -10,6 +10,10 @@ namespace hx {
 
 std::string portsDirectory();
 
+// Whether `dir` may serve as the ports directory: a directory owned by this
+// user that nobody else can write. False, with the reason in *why, otherwise.
+bool portsDirectoryTrusted(const std::string& dir, std::string* why);
+
 // The device path of COM port `comPort`, or an empty string (and the reason in
 // *why) when the ports directory is not owned by this user or writable by
 // others, or the entry is missing or names no character device.

@@ -15,9 +15,7 @@ std::string portsDirectory() {
   return "/tmp/hxflash-" + std::to_string(static_cast<unsigned long>(getuid())) + "/ports";
 }
 
-namespace {
-
-bool directoryIsTrusted(const std::string& dir, std::string* why) {
+bool portsDirectoryTrusted(const std::string& dir, std::string* why) {
   struct stat st {};
   if (stat(dir.c_str(), &st) != 0) {
     *why = "ports directory " + dir + ": " + std::strerror(errno);
@@ -38,12 +36,10 @@ bool directoryIsTrusted(const std::string& dir, std::string* why) {
   return true;
 }
 
-}  // namespace
-
 std::string comPortDevicePath(uint32_t comPort, std::string* why) {
   std::string reason;
   const std::string dir = portsDirectory();
-  if (!directoryIsTrusted(dir, &reason)) {
+  if (!portsDirectoryTrusted(dir, &reason)) {
     if (why) *why = reason;
     return {};
   }

@@ -1,6 +1,9 @@
 // The BootROM side of the phone, driven by the test host.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <ostream>
 
 #include "host_driver.h"
@@ -56,6 +59,9 @@ TEST(BootRom, HandshakeStartedAgainBeforeTheFirstCommandIsAnswered) {
   host.handshake();
   EXPECT_EQ(host.read16(0x801E0000), 0);
   host.sendU8(0xA0);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (phone.outcome() == Outcome::Stopped && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(host.finish(), Outcome::Failed);
 }
 

@@ -4,85 +4,38 @@
 // flashes them all at once through the real module, and checks each
 // phone's NAND against the package.
 #include <fmt/core.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "commands.h"
 #include "event_printer.h"
+#include "exit_status.h"
 #include "flash_runner.h"
-#include "module_loader.h"
+#include "module_options.h"
 #include "pkgbuild/package_builder.h"
-
-extern char** environ;
 
 namespace hxflash {
 namespace {
 
 constexpr uint32_t kFirstComPort = 40;
+constexpr double kDemoTimeScale = 0.05;
 
 struct DemoOptions {
+  DemoOptions() { module.timeScale = kDemoTimeScale; }
   int phones = 3;
   uint32_t pageSize = 2048;
   std::string dir;
-  std::string module = defaultModulePath();
   std::string hxphone = HXFLASH_DEFAULT_HXPHONE;
-  double timeScale = 0.05;
-  bool verbose = false;
-};
-
-// A child process; killed if still running when the object goes.
-class Child {
- public:
-  // `output`: a file that receives the child's standard output (empty: ours).
-  explicit Child(const std::vector<std::string>& argv, const std::string& output = {}) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!output.empty())
-      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  }
-  ~Child() {
-    if (m_pid > 0) {
-      ::kill(m_pid, SIGTERM);
-      wait();
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // The exit status, or -1 when it did not exit normally.
-  int wait() {
-    if (m_pid <= 0) return m_status;
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = -1;
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m_status;
-  }
-
- private:
-  pid_t m_pid = -1;
-  int m_status = -1;
+  ModuleOptions module;
 };
 
 std::string phoneFile(const std::string& dir, int phone, const char* suffix) {
@@ -118,7 +71,7 @@ int runDemo(const DemoOptions& o) {
              built.layout.fsImages.size());
 
   const auto& fs = built.layout.fsImages.at(0);
-  std::vector<std::unique_ptr<Child>> phones;
+  std::vector<std::unique_ptr<ChildProcess>> phones;
   std::vector<uint32_t> ports;
   for (int i = 0; i < o.phones; ++i) {
     const uint32_t com = kFirstComPort + static_cast<uint32_t>(i);
@@ -137,19 +90,19 @@ int runDemo(const DemoOptions& o) {
       argv.insert(argv.end(), {"--failing-blocks", std::to_string(fs.mappedBlocks[2].block)});
       note = fmt::format("block {} fails when programmed", fs.mappedBlocks[2].block);
     }
-    phones.push_back(std::make_unique<Child>(argv));
+    phones.push_back(std::make_unique<ChildProcess>(argv));
     ports.push_back(com);
     fmt::print("phone {}   COM{} ({})\n", i + 1, com, note);
   }
   std::fflush(stdout);
 
   FlashOptions options;
-  options.modulePath = o.module;
+  options.modulePath = o.module.module;
   options.packagePath = package;
   options.comPorts = ports;
-  options.timeScale = o.timeScale;
-  EventPrinter printer(o.verbose);
-  options.onEvent = [&printer](uint32_t com, const HostEvent& e) { printer.print(com, e); };
+  options.timeScale = o.module.timeScale;
+  EventPrinter printer(o.module.verbose);
+  options.onEvent = [&printer](uint32_t com, int, const HostEvent& e) { printer.print(com, e); };
   const auto start = std::chrono::steady_clock::now();
   const std::vector<PhoneResult> results = FlashRun(options).run();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -160,7 +113,7 @@ int runDemo(const DemoOptions& o) {
     const int phoneStatus = phones[i]->wait();  // the phone unplugs after its reset
     const std::string dump = phoneFile(dir, static_cast<int>(i) + 1, ".nand");
     const std::string report = phoneFile(dir, static_cast<int>(i) + 1, ".verify.txt");
-    Child verify({o.hxphone, "verify", "--package", package, "--dump", dump}, report);
+    ChildProcess verify({o.hxphone, "verify", "--package", package, "--dump", dump}, report);
     const bool verified = verify.wait() == 0;
     if (!verified) {
       std::ifstream in(report);
@@ -174,8 +127,8 @@ int runDemo(const DemoOptions& o) {
                verified ? "verified" : "WRONG");
   }
   fmt::print("\n{} of {} phones flashed and verified in {:.1f} s (reset countdown scaled by {}); files in {}\n",
-             results.size() - static_cast<size_t>(failures), results.size(), seconds, o.timeScale, dir);
-  return failures == 0 ? 0 : 1;
+             results.size() - static_cast<size_t>(failures), results.size(), seconds, o.module.timeScale, dir);
+  return failures == 0 ? kExitOk : kExitPhoneFailed;
 }
 
 }  // namespace
@@ -188,17 +141,14 @@ void registerDemoCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--page-size", o->pageSize, "NAND page size of the package and the phones")
       ->check(CLI::IsMember({512, 2048}));
   cmd->add_option("--dir", o->dir, "Working directory for the package, dumps and records (default: a new one in /tmp)");
-  cmd->add_option("--module", o->module, "The plug-in module to load")->check(CLI::ExistingFile);
   cmd->add_option("--hxphone", o->hxphone, "The virtual phone program")->check(CLI::ExistingFile);
-  cmd->add_option("--time-scale", o->timeScale, "Scale of the module's fixed waits (the 80 s reset countdown)")
-      ->check(CLI::Range(0.0001, 1.0));
-  cmd->add_flag("-v,--verbose", o->verbose, "Show every event the module reports");
+  addModuleOptions(*cmd, o->module);
   cmd->callback([o, &exitCode] {
     try {
       exitCode = runDemo(*o);
     } catch (const std::exception& e) {
       fmt::print(stderr, "hxflash demo: {}\n", e.what());
-      exitCode = 2;
+      exitCode = kExitRefused;
     }
   });
 }

@@ -1,80 +1,161 @@
 // hxflash flash: flashes phones on several COM ports at once through the
 // module's exports, exactly as the station's host application does.
+//
+// Before any session starts it refuses, with one sentence and exit status 2,
+// what waiting cannot fix: a COM port given twice, a ports directory the
+// module will not use, a port another run serves, an entry that names no
+// character device, a device this user may not open, a package the module
+// would refuse. A port whose phone is not plugged in yet waits for it.
+//
+// Ctrl-C: the first stops every wait for a phone and lets transfers under way
+// finish (exit 130 then); the second quits at once.
 #include <fmt/core.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <csignal>
+#include <chrono>
 #include <filesystem>
-#include <memory>
 #include <map>
-#include <mutex>
+#include <memory>
 
 #include "commands.h"
+#include "exit_status.h"
+#include "flash_refusals.h"
+#include "flash_report.h"
 #include "flash_runner.h"
-#include "module_loader.h"
-#include "event_printer.h"
+#include "interrupt_watch.h"
+#include "module_options.h"
 #include "port_attach.h"
+#include "port_lock.h"
+#include "serial/port_names.h"
 
 namespace hxflash {
 namespace {
+
+constexpr int kMostPhonesPerPort = 100000;
+constexpr auto kWatchStep = std::chrono::milliseconds(50);
 
 struct FlashCli {
   std::string package;
   std::vector<std::string> ports;
   int phones = 1;
-  std::string module = defaultModulePath();
-  double timeScale = 1.0;
-  bool verbose = false;
+  ModuleOptions module;
+  bool json = false;
 };
 
-FlashRun* g_activeRun = nullptr;
+// What a run holds on the station while it lives: its ports' lock files and
+// the entries it made for real devices.
+struct StationHold {
+  std::vector<std::unique_ptr<PortLock>> locks;
+  std::vector<std::unique_ptr<AttachedPort>> attached;
 
-extern "C" void onInterrupt(int) {
-  if (g_activeRun) g_activeRun->abort();
+  void release() {
+    attached.clear();
+    for (auto& lock : locks) lock->release();
+  }
+};
+
+int refuse(const std::string& sentence) {
+  fmt::print(stderr, "hxflash flash: {}\n", sentence);
+  return kExitRefused;
 }
 
-int runFlash(const FlashCli& cli) {
-  FlashOptions options;
-  options.modulePath = cli.module;
-  options.packagePath = std::filesystem::absolute(cli.package).string();
-  options.phonesPerPort = cli.phones;
-  options.timeScale = cli.timeScale;
-
-  std::vector<std::unique_ptr<AttachedPort>> attached;
-  for (const std::string& recipe : cli.ports) {
-    const PortAssignment port = parsePortAssignment(recipe);
-    if (!port.device.empty()) attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
-    options.comPorts.push_back(port.comPort);
-  }
-
-  EventPrinter printer(cli.verbose);
-  options.onEvent = [&printer](uint32_t com, const HostEvent& e) { printer.print(com, e); };
-
-  FlashRun run(options);
-  g_activeRun = &run;
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
-  for (uint32_t com : options.comPorts) fmt::print("COM{:<3}  waiting for a phone\n", com);
+// The phones still transferring cannot be waited for: the run ends now,
+// without returning through the sessions that are still busy.
+[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationHold& hold,
+                            std::chrono::steady_clock::time_point start) {
+  RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+             kExitInterrupted};
+  report.end(run.results(), end);
+  hold.release();
   std::fflush(stdout);
-  std::vector<PhoneResult> results;
-  try {
-    results = run.run();
-  } catch (...) {
-    g_activeRun = nullptr;
-    throw;
-  }
-  g_activeRun = nullptr;
+  std::fflush(stderr);
+  ::_exit(kExitInterrupted);
+}
 
-  int failed = 0;
-  fmt::print("\n{:<6} {:>5}  {:<8} {:>9}\n", "port", "phone", "result", "seconds");
-  for (const PhoneResult& r : results) {
-    const char* verdict = !r.connected ? "aborted" : r.succeeded ? "flashed" : "FAILED";
-    if (!r.succeeded) ++failed;
-    fmt::print("COM{:<3} {:>5}  {:<8} {:>9.1f}\n", r.comPort, r.phone, verdict, r.seconds);
+int flash(const FlashCli& cli) {
+  std::vector<PortAssignment> ports;
+  for (const std::string& text : cli.ports) {
+    try {
+      ports.push_back(parsePortAssignment(text));
+    } catch (const std::invalid_argument& e) {
+      return refuse(e.what());
+    }
+    // The entry is a link: it must not depend on the directory it lies in.
+    if (!ports.back().device.empty()) ports.back().device = std::filesystem::absolute(ports.back().device).string();
   }
-  return failed == 0 && !results.empty() ? 0 : 1;
+  if (Refusal r = duplicatePort(ports)) return refuse(*r);
+  const std::string dir = hx::portsDirectory();
+  if (Refusal r = checkPortsDirectory(dir)) return refuse(*r);
+
+  StationHold hold;
+  for (const PortAssignment& port : ports) {
+    pid_t holder = 0;
+    auto lock = PortLock::take(dir, port.comPort, &holder);
+    if (!lock) {
+      const std::string who = holder > 0 ? fmt::format(" (process {})", holder) : "";
+      return refuse(fmt::format("COM{} is served by another hxflash run{}", port.comPort, who));
+    }
+    hold.locks.push_back(std::move(lock));
+  }
+  std::map<uint32_t, std::string> paths;  // what each port's phone plugs in as
+  for (const PortAssignment& port : ports) {
+    const std::string path = port.device.empty() ? dir + "/com" + std::to_string(port.comPort) : port.device;
+    const PortCheck check = checkPort(port.comPort, path);
+    if (check.refusal) return refuse(*check.refusal);
+    paths[port.comPort] = path;
+  }
+  const std::string package = std::filesystem::absolute(cli.package).string();
+  if (Refusal r = checkPackage(package)) return refuse(*r);
+
+  for (const PortAssignment& port : ports) {
+    if (!port.device.empty()) hold.attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
+  }
+
+  std::unique_ptr<FlashReport> report = cli.json ? makeJsonReport() : makeHumanReport(cli.module.verbose);
+  FlashOptions options;
+  options.modulePath = cli.module.module;
+  options.packagePath = package;
+  options.phonesPerPort = cli.phones;
+  options.timeScale = cli.module.timeScale;
+  for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
+  options.onEvent = [&report](uint32_t com, int phone, const HostEvent& e) { report->event(com, phone, e); };
+  // Said when the session is ready: a phone plugged in while it was not (the
+  // module loads the package first) is one already present.
+  options.onWaiting = [&report, &paths](uint32_t com, int phone) {
+    if (phone != 1) return;  // the last phone goes once it has reset
+    report->portNotice(com, checkPort(com, paths.at(com)).plugged
+                                ? "a phone is plugged in already: unplug it, then plug it in again: "
+                                  "a phone is flashed when its port appears"
+                                : "waiting for the phone to be plugged in");
+  };
+
+  InterruptWatch interrupts;  // before the sessions' threads start, so that they never take Ctrl-C
+  FlashRun run(options);
+  const auto start = std::chrono::steady_clock::now();
+  run.start();
+
+  bool stopping = false;
+  while (!run.waitFor(std::chrono::milliseconds(0))) {
+    if (interrupts.take(kWatchStep) > 0) {
+      if (stopping) {
+        report->stopping("quitting now: phones still transferring must be flashed again");
+        endAtOnce(*report, run, hold, start);
+      }
+      stopping = true;
+      report->stopping("stopped waiting for phones; transfers under way will finish "
+                       "(Ctrl-C again quits at once)");
+      run.abort();
+    }
+    // A phone in its reset countdown is written: the run need not wait for it.
+    if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
+      endAtOnce(*report, run, hold, start);
+  }
+  const std::vector<PhoneResult> results = run.results();
+  RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+             exitStatusFor(results, stopping)};
+  report->end(results, end);
+  return end.exitStatus;
 }
 
 }  // namespace
@@ -82,22 +163,24 @@ int runFlash(const FlashCli& cli) {
 void registerFlashCommand(CLI::App& app, int& exitCode) {
   auto cli = std::make_shared<FlashCli>();
   CLI::App* cmd = app.add_subcommand("flash", "Flash phones on one or more COM ports at once through the module");
+  cmd->footer(kExitStatusHelp);
   cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
   cmd->add_option("-p,--port", cli->ports,
                   "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N")
-      ->required();
+      ->required()
+      ->default_str("");
   cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
-      ->check(CLI::PositiveNumber);
-  cmd->add_option("--module", cli->module, "The plug-in module to load")->check(CLI::ExistingFile);
-  cmd->add_option("--time-scale", cli->timeScale, "Scale the module's fixed waits (tests and demos only)")
-      ->check(CLI::Range(0.0001, 1.0));
-  cmd->add_flag("-v,--verbose", cli->verbose, "Show every event the module reports");
+      ->check(CLI::Range(1, kMostPhonesPerPort));
+  cmd->add_flag("--json", cli->json,
+                "Standard output: only JSON lines, one per event and per result, and a summary; notices go to "
+                "standard error");
+  addModuleOptions(*cmd, cli->module);
   cmd->callback([cli, &exitCode] {
     try {
-      exitCode = runFlash(*cli);
+      exitCode = flash(*cli);
     } catch (const std::exception& e) {
       fmt::print(stderr, "hxflash flash: {}\n", e.what());
-      exitCode = 2;
+      exitCode = kExitRefused;
     }
   });
 }

@@ -1,8 +1,6 @@
 #include "flash_runner.h"
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include "module_loader.h"
@@ -11,108 +9,214 @@ namespace hxflash {
 namespace {
 
 constexpr int kComPortBase = 40;
+constexpr uint32_t kLastComPort = 255;
 
-// The host callback of one port: records what the module reports.
-class PortCallback final : public CHostCallback {
+bool isCountdown(const HostEvent& event) {
+  return event.code == kNotifyStatus && event.text.starts_with(kCountdownPrefix);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+std::string lastStep(const std::vector<HostEvent>& events) {
+  std::string step;
+  for (const HostEvent& e : events) {
+    if (e.code == kNotifyError) break;
+    if (e.code == kNotifyStatus && !isCountdown(e)) step = e.text;
+  }
+  return step;
+}
+
+struct FlashRun::Module {
+  explicit Module(const std::string& path) : loaded(path) {}
+  LoadedModule loaded;
+};
+
+// The host callback of one port: hands what the module reports to the run.
+class FlashRun::PortCallback final : public CHostCallback {
  public:
-  PortCallback(uint32_t comPort, const std::function<void(uint32_t, const HostEvent&)>& onEvent)
-      : m_comPort(comPort), m_onEvent(onEvent) {}
+  PortCallback(FlashRun& run, Port& port) : m_run(run), m_port(port) {}
 
   int Reserved0() override { return 0; }
   int Notify(int code, int value, const char* text) override {
-    HostEvent event{code, value, text ? text : ""};
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_events.push_back(event);
-    }
-    if (m_onEvent) m_onEvent(m_comPort, event);
+    m_run.noteEvent(m_port, HostEvent{code, value, text ? text : ""});
     return 1;
   }
   int NotifyAlt(int code, int value, const char* text) override { return Notify(code, value, text); }
 
-  std::vector<HostEvent> take() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::exchange(m_events, {});
-  }
-
  private:
-  uint32_t m_comPort;
-  const std::function<void(uint32_t, const HostEvent&)>& m_onEvent;
-  std::mutex m_mutex;
-  std::vector<HostEvent> m_events;
+  FlashRun& m_run;
+  Port& m_port;
 };
 
-}  // namespace
+struct FlashRun::Port {
+  uint32_t comPort = 0;
+  std::unique_ptr<PortCallback> callback;
+  CInterfaceTemplate* session = nullptr;
+  // Guarded by the run's lock: every phone's turn so far, the last one current.
+  std::vector<PhoneResult> results;
+  std::chrono::steady_clock::time_point transferStart;
+  bool ended = false;  // its thread has finished
+};
 
 FlashRun::FlashRun(FlashOptions options) : m_options(std::move(options)) {}
 
-std::vector<PhoneResult> FlashRun::run() {
-  LoadedModule module(m_options.modulePath);
-  const ModuleExports& dll = module.exports();
+FlashRun::~FlashRun() {
+  for (std::thread& t : m_threads) t.join();
+  if (!m_module) return;
+  for (auto& port : m_ports) {
+    if (port->session) m_module->loaded.exports().DeleteDll(&port->session);
+  }
+}
+
+void FlashRun::start() {
+  if (m_module) throw std::logic_error("the run has already started");
+  for (uint32_t com : m_options.comPorts) {
+    if (com < kComPortBase || com > kLastComPort)
+      throw std::runtime_error("COM" + std::to_string(com) + " is outside COM40..COM255");
+  }
+  m_module = std::make_unique<Module>(m_options.modulePath);
+  const ModuleExports& dll = m_module->loaded.exports();
   if (m_options.timeScale != 1.0) {
     if (!dll.SetTimeScale || !dll.SetTimeScale(m_options.timeScale))
       throw std::runtime_error("the module refused the time scale");
   }
   dll.PreviousLoad(m_options.packagePath.c_str());
 
-  struct Port {
-    uint32_t comPort;
-    std::unique_ptr<PortCallback> callback;
-    CInterfaceTemplate* session = nullptr;
-    std::vector<PhoneResult> results;
-  };
-  std::vector<Port> ports;
   for (uint32_t com : m_options.comPorts) {
-    if (com < kComPortBase || com > 255) throw std::runtime_error("COM" + std::to_string(com) + " is outside COM40..COM255");
-    Port port{com, std::make_unique<PortCallback>(com, m_options.onEvent)};
-    if (!dll.NewDll(port.callback.get(), &port.session, static_cast<int>(com) - kComPortBase)) {
-      for (Port& p : ports) dll.DeleteDll(&p.session);
+    auto port = std::make_unique<Port>();
+    port->comPort = com;
+    port->callback = std::make_unique<PortCallback>(*this, *port);
+    if (!dll.NewDll(port->callback.get(), &port->session, static_cast<int>(com) - kComPortBase))
       throw std::runtime_error("the module refused a session on COM" + std::to_string(com));
-    }
-    ports.push_back(std::move(port));
+    // The first phone's turn opens with the run: a stop that comes before the
+    // session is ready finds that phone waiting.
+    PhoneResult first;
+    first.comPort = com;
+    first.phone = 1;
+    port->results.push_back(std::move(first));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ports.push_back(std::move(port));
   }
-
-  auto flashPort = [&](Port& port) {
-    CInterfaceTemplate* s = port.session;
-    s->Init(0);
-    for (int phone = 1; phone <= m_options.phonesPerPort && !m_abort.load(); ++phone) {
-      PhoneResult result;
-      result.comPort = port.comPort;
-      result.phone = phone;
-      s->WaitAndConnect();
-      result.connected = !m_abort.load();
-      if (result.connected) {
-        const auto start = std::chrono::steady_clock::now();
-        result.succeeded = s->Download() == 1;
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      }
-      result.events = port.callback->take();
-      port.results.push_back(std::move(result));
-    }
-  };
-
-  std::vector<std::thread> threads;
-  for (Port& port : ports) threads.emplace_back(flashPort, std::ref(port));
-  // Forward an abort to every session's wait.
-  std::atomic<bool> finished{false};
-  std::thread watcher([&] {
-    while (!finished.load()) {
-      if (m_abort.load()) {
-        for (Port& port : ports) port.session->Abort();
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  });
-  for (std::thread& t : threads) t.join();
-  finished.store(true);
-  watcher.join();
-
-  std::vector<PhoneResult> results;
-  for (Port& port : ports) {
-    for (PhoneResult& r : port.results) results.push_back(std::move(r));
-    dll.DeleteDll(&port.session);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_portsRunning = m_ports.size();
   }
-  return results;
+  for (auto& port : m_ports) m_threads.emplace_back([this, &port = *port] { flashPort(port); });
+}
+
+void FlashRun::flashPort(Port& port) {
+  CInterfaceTemplate* session = port.session;
+  session->Init(0);
+  for (int phone = 1; phone <= m_options.phonesPerPort && beginPhone(port, phone); ++phone) {
+    if (m_options.onWaiting) m_options.onWaiting(port.comPort, phone);
+    const bool connected = session->WaitAndConnect() == 1;
+    bool download = false;
+    {
+      // Decided under the lock that abort() takes: a session it did not stop
+      // is either downloading already or will not download.
+      std::lock_guard<std::mutex> lock(m_mutex);
+      PhoneResult& result = port.results.back();
+      download = connected && !m_aborted;
+      result.connected = download;
+      result.stage = download ? PhoneStage::Transferring : PhoneStage::Done;
+      port.transferStart = std::chrono::steady_clock::now();
+    }
+    if (!download) break;
+    const bool succeeded = session->Download() == 1;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PhoneResult& result = port.results.back();
+    result.succeeded = succeeded;
+    result.seconds = secondsSince(port.transferStart);
+    result.stage = PhoneStage::Done;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    port.ended = true;
+    --m_portsRunning;
+  }
+  m_portEnded.notify_all();
+}
+
+bool FlashRun::beginPhone(Port& port, int phone) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (phone > 1 && !m_aborted) {
+    PhoneResult result;
+    result.comPort = port.comPort;
+    result.phone = phone;
+    port.results.push_back(std::move(result));
+  }
+  if (!m_aborted) return true;
+  // Stopped before this session waited (Init clears a stop): the first phone's
+  // turn ends here.
+  if (phone == 1) port.results.back().stage = PhoneStage::Done;
+  return false;
+}
+
+void FlashRun::noteEvent(Port& port, const HostEvent& event) {
+  int phone = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!port.results.empty()) {
+      PhoneResult& result = port.results.back();
+      result.events.push_back(event);
+      if (isCountdown(event) && result.stage == PhoneStage::Transferring) result.stage = PhoneStage::Resetting;
+      phone = result.phone;
+    }
+  }
+  if (m_options.onEvent) m_options.onEvent(port.comPort, phone, event);
+}
+
+bool FlashRun::waitFor(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_portEnded.wait_for(lock, limit, [this] { return m_portsRunning == 0; });
+}
+
+std::vector<PhoneResult> FlashRun::run() {
+  start();
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_portEnded.wait(lock, [this] { return m_portsRunning == 0; });
+  lock.unlock();
+  return results();
+}
+
+std::vector<PhoneResult> FlashRun::results() const {
+  std::vector<PhoneResult> all;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& port : m_ports) {
+    for (const PhoneResult& r : port->results) {
+      all.push_back(r);
+      if (r.stage == PhoneStage::Transferring || r.stage == PhoneStage::Resetting)
+        all.back().seconds = secondsSince(port->transferStart);
+    }
+  }
+  return all;
+}
+
+bool FlashRun::onlyResetsLeft() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& port : m_ports) {
+    if (port->ended) continue;
+    if (port->results.empty() || port->results.back().stage != PhoneStage::Resetting) return false;
+  }
+  return true;
+}
+
+void FlashRun::abort() {
+  std::vector<CInterfaceTemplate*> waiting;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_aborted = true;
+    for (const auto& port : m_ports) {
+      if (!port->results.empty() && port->results.back().stage == PhoneStage::Waiting)
+        waiting.push_back(port->session);
+    }
+  }
+  // Outside the lock: a session reports on its own thread while it stops.
+  for (CInterfaceTemplate* session : waiting) session->Abort();
 }
 
 }  // namespace hxflash

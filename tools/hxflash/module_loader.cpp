@@ -15,10 +15,16 @@ void bind(void* handle, const char* name, Fn& fn, bool required) {
   fn = reinterpret_cast<Fn>(symbol);
 }
 
+// The module is a file: a bare name means the file in the current directory,
+// which dlopen would otherwise look for on the library search path.
+std::string asFilePath(const std::string& path) {
+  return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
 }  // namespace
 
-LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
-  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+LoadedModule::LoadedModule(const std::string& path) : m_path(asFilePath(path)) {
+  m_handle = dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
   try {
     bind(m_handle, "GetDefinedData", m_exports.GetDefinedData, true);

@@ -19,7 +19,9 @@ struct ModuleExports {
 
 class LoadedModule {
  public:
-  // Throws std::runtime_error when the file cannot be loaded or lacks an export.
+  // Loads the file `path`; a bare file name is taken from the current
+  // directory, never searched for on the library path. Throws
+  // std::runtime_error when the file cannot be loaded or lacks an export.
   explicit LoadedModule(const std::string& path);
   ~LoadedModule();
   LoadedModule(const LoadedModule&) = delete;

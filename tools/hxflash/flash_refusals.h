@@ -1,0 +1,36 @@
+#pragma once
+// What `hxflash flash` refuses before any session starts, because waiting
+// cannot fix it. Each check gives the one sentence that says why, or nothing.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "port_attach.h"
+
+namespace hxflash {
+
+using Refusal = std::optional<std::string>;
+
+// A COM port given more than once.
+Refusal duplicatePort(const std::vector<PortAssignment>& ports);
+
+// The ports directory, made (mode 0700) when it does not exist yet; refused
+// when the module would open no port in it.
+Refusal checkPortsDirectory(const std::string& dir);
+
+struct PortCheck {
+  bool plugged = false;  // a device is there now
+  Refusal refusal;
+};
+
+// COM `comPort`, served through `path`: its entry in the ports directory, or
+// the device it will be attached to. An entry or a device that does not exist
+// (yet) is a port waiting for its phone; one that is not a character device,
+// or a device this user may not open, is refused.
+PortCheck checkPort(uint32_t comPort, const std::string& path);
+
+// The package, judged by the module's own package reader and verdict.
+Refusal checkPackage(const std::string& path);
+
+}  // namespace hxflash
