@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # One phone flashed through the Windows DLL under Wine, against the virtual
 # phone of the native build serving a pty that Wine sees as COM41:
-#   wine_flash.sh ARCH NATIVE_BUILD FLASH_HOST_EXE DLL WORK same|unplug
+#   wine_flash.sh ARCH NATIVE_BUILD FLASH_HOST_EXE DLL WORK same|unplug|hxflash
 # ARCH is win64 or win32; NATIVE_BUILD is a Linux build tree of the default
 # preset (hxphone, hxflash, the module and the native flash host).
 #   same:   the phone is flashed and verified, and the host's events and the
 #           phone's record equal those of the Linux module flashing the same
 #           package;
+#   hxflash: as same, with hxflash.exe (FLASH_HOST_EXE; it loads the DLL
+#           beside it) as the host: the phone's record and NAND are checked,
+#           and its make-package and inspect must agree with the Linux ones;
 #   unplug: the phone is unplugged in the middle of the FS image transfer and
 #           the download fails, long before any bound on a silent phone.
 set -euo pipefail
@@ -54,7 +57,7 @@ flash() {
   "$@" >"$work/$side-host.log" 2>&1 &
   local host_pid=$!
   # The host's wait first sees the port absent; the phone appears a second later.
-  until grep -qs 'waiting for the phone' "$work/$side-host.log"; do
+  until grep -qs 'waiting for' "$work/$side-host.log"; do
     kill -0 "$host_pid" 2>/dev/null || break
     sleep 0.05
   done
@@ -77,14 +80,33 @@ flash linux "$work/linux-ports" env HXFLASH_PORTS_DIR="$work/linux-ports" \
   "$native_host" "$native_module" "$work/package.bin" 1 "$scale" "$work/linux-events.txt"
 
 rm -f "$WINEPREFIX/dosdevices/com41"
-flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
-  "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")"
+if [[ $mode == hxflash ]]; then
+  flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" flash \
+    "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale"
+else
+  flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
+    "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")"
+fi
 
 fail() { echo "FAIL: $*" >&2; tail -n 20 "$work/wine-host.log" "$work/wine-phone.log" >&2; exit 1; }
-if [[ $mode == same ]]; then
+if [[ $mode == hxflash ]]; then
+  # make-package and inspect of hxflash.exe agree with the Linux hxflash
+  # (apart from the package's name and the line ends).
+  "$run_dir/wine-run.sh" "$arch" "$host_exe" make-package "$(windows_path "$work/package-win.bin")" --tiny >/dev/null
+  cmp "$work/package.bin" "$work/package-win.bin" || fail "hxflash.exe made another package"
+  "$hxflash" inspect "$work/package.bin" | tail -n +2 >"$work/linux-inspect.txt"
+  "$run_dir/wine-run.sh" "$arch" "$host_exe" inspect "$(windows_path "$work/package.bin")" | tr -d '\r' | tail -n +2 \
+    >"$work/wine-inspect.txt"
+  diff "$work/linux-inspect.txt" "$work/wine-inspect.txt" || fail "hxflash.exe inspects the package otherwise"
+fi
+if [[ $mode != unplug ]]; then
   [[ $(cat "$work/linux-status") == 0 ]] || fail "the Linux module's download failed"
   [[ $(cat "$work/wine-status") == 0 ]] || fail "the download through the DLL failed"
-  diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+  if [[ $mode == same ]]; then
+    diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+  else
+    grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
+  fi
   cmp "$work/linux-record.json" "$work/wine-record.json" || fail "the phone's records differ"
   "$hxphone" verify --package "$work/package.bin" --dump "$work/wine-nand.bin" || fail "the phone's NAND is wrong"
 else

@@ -1,8 +1,6 @@
 // hxflash flash: flashes phones on several COM ports at once through the
 // module's exports, exactly as the station's host application does.
 #include <fmt/core.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -10,12 +8,16 @@
 #include <memory>
 #include <map>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 
 #include "commands.h"
 #include "flash_runner.h"
 #include "module_loader.h"
 #include "event_printer.h"
+#if !defined(_WIN32)
 #include "port_attach.h"
+#endif
 
 namespace hxflash {
 namespace {
@@ -42,12 +44,22 @@ int runFlash(const FlashCli& cli) {
   options.phonesPerPort = cli.phones;
   options.timeScale = cli.timeScale;
 
+#if defined(_WIN32)
+  // Windows names its own COM ports: a port is only a number.
+  for (const std::string& text : cli.ports) {
+    size_t used = 0;
+    const unsigned long com = std::stoul(text, &used);
+    if (used != text.size() || com > 255) throw std::invalid_argument("not a COM port number: '" + text + "'");
+    options.comPorts.push_back(static_cast<uint32_t>(com));
+  }
+#else
   std::vector<std::unique_ptr<AttachedPort>> attached;
   for (const std::string& recipe : cli.ports) {
     const PortAssignment port = parsePortAssignment(recipe);
     if (!port.device.empty()) attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
     options.comPorts.push_back(port.comPort);
   }
+#endif
 
   EventPrinter printer(cli.verbose);
   options.onEvent = [&printer](uint32_t com, const HostEvent& e) { printer.print(com, e); };

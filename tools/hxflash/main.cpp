@@ -10,8 +10,11 @@ int main(int argc, char** argv) {
 
   hxflash::registerMakePackageCommand(app, exitCode);
   hxflash::registerFlashCommand(app, exitCode);
+#if !defined(_WIN32)
+  // Ports directories and virtual phones are Linux-only.
   hxflash::registerPortsCommand(app, exitCode);
   hxflash::registerDemoCommand(app, exitCode);
+#endif
   hxflash::registerInspectCommand(app, exitCode);
 
   CLI11_PARSE(app, argc, argv);

@@ -1,16 +1,16 @@
 #include "module_loader.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <stdexcept>
+
+#include "shared_library.h"
 
 namespace hxflash {
 namespace {
 
 template <class Fn>
 void bind(void* handle, const char* name, Fn& fn, bool required) {
-  void* symbol = dlsym(handle, name);
+  void* symbol = findExport(handle, name);
   if (!symbol && required) throw std::runtime_error(std::string("module lacks the export ") + name);
   fn = reinterpret_cast<Fn>(symbol);
 }
@@ -18,8 +18,9 @@ void bind(void* handle, const char* name, Fn& fn, bool required) {
 }  // namespace
 
 LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
-  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+  std::string why;
+  m_handle = openSharedLibrary(path, &why);
+  if (!m_handle) throw std::runtime_error("cannot load module: " + why);
   try {
     bind(m_handle, "GetDefinedData", m_exports.GetDefinedData, true);
     bind(m_handle, "SetParameter", m_exports.SetParameter, true);
@@ -29,13 +30,13 @@ LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
     bind(m_handle, "PreviousLoad", m_exports.PreviousLoad, true);
     bind(m_handle, "SetTimeScale", m_exports.SetTimeScale, false);
   } catch (...) {
-    dlclose(m_handle);
+    closeSharedLibrary(m_handle);
     throw;
   }
 }
 
 LoadedModule::~LoadedModule() {
-  if (m_handle) dlclose(m_handle);
+  if (m_handle) closeSharedLibrary(m_handle);
 }
 
 std::string defaultModulePath() {

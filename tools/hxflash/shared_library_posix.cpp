@@ -1,0 +1,17 @@
+#include <dlfcn.h>
+
+#include "shared_library.h"
+
+namespace hxflash {
+
+void* openSharedLibrary(const std::string& path, std::string* why) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) *why = dlerror();
+  return library;
+}
+
+void* findExport(void* library, const char* name) { return dlsym(library, name); }
+
+void closeSharedLibrary(void* library) { dlclose(library); }
+
+}  // namespace hxflash
