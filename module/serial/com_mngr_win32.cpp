@@ -231,12 +231,20 @@ int CComMngr::Read(void* buffer, unsigned count) {
   return 0;
 }
 
-// A port is present when the system names a device for it.
+// Until the enumeration of phone ports is part of this build, a port is
+// present when the system has a device by its name: it opens, or someone else
+// holds it. (The names the system lists, QueryDosDevice, are not enough: Wine
+// does not list a port that appeared after it started.)
 int CComMngr::IsPortPresent(unsigned char port) {
-  char name[16];
-  char target[MAX_PATH];
-  std::snprintf(name, sizeof name, "COM%d", static_cast<int>(port));
-  return QueryDosDeviceA(name, target, sizeof target) != 0 ? 1 : 0;
+  char name[32];
+  std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(port));
+  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return 1;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? 1 : 0;
 }
 
 }  // namespace hx
