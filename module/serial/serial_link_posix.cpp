@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/log.h"
 #include "serial/port_open_observer.h"
 #include "serial/serial_link.h"
 #include "serial/tty_posix.h"
@@ -28,7 +29,7 @@ enum class Intake { Bytes, Empty, Failed };
 // one system call; later reads are served from that buffer first. A read that
 // follows a write waits before it reads: the answer cannot be there yet, and an
 // empty read of a tty is not free.
-class SerialLink final : public Link {
+class SerialLink final : public SerialPortLink {
  public:
   explicit SerialLink(int fd) : m_fd(fd) {}
   ~SerialLink() override { closeComTty(m_fd); }
@@ -70,6 +71,11 @@ class SerialLink final : public Link {
     m_readMs = readMs;
     m_writeMs = writeMs;
     return kLinkOk;
+  }
+
+  int changeBaudRate(uint32_t baud) override {
+    logMessage("[com] Changing baudrate of the communication port: baudrate=%u\n", baud);
+    return setTtyBaud(m_fd, baud) == 0 ? kLinkOk : kLinkFailed;
   }
 
  private:
@@ -127,7 +133,7 @@ class SerialLink final : public Link {
 
 }  // namespace
 
-std::unique_ptr<Link> openSerialLink(uint32_t comPort, uint32_t baud, std::string* why) {
+std::unique_ptr<SerialPortLink> openSerialLink(uint32_t comPort, uint32_t baud, std::string* why) {
   notePortOpen(PortOpenPurpose::Link);
   const int fd = openComTty(comPort, baud, why);
   if (fd < 0) return nullptr;

@@ -121,6 +121,28 @@ int setTtyBaud(int fd, uint32_t baud) {
   return tcsetattr(fd, TCSANOW, &tio) == 0 ? 0 : -1;
 }
 
+int setTtyLine(int fd, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  static constexpr tcflag_t kParities[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR, PARENB | CMSPAR};
+  const speed_t speed = speedFor(baud);
+  if (speed == B0 || byteSize < 5 || byteSize > 8 || parity > 4 || (stopBits != 0 && stopBits != 2)) return -1;
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return -1;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  tio.c_cflag |= kSizes[byteSize - 5] | kParities[parity] | (stopBits == 2 ? CSTOPB : 0);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  if (parity == 0) {
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  } else {
+    tio.c_iflag |= INPCK;
+  }
+  tio.c_cc[VSTART] = 0x11;
+  tio.c_cc[VSTOP] = 0x13;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  return tcsetattr(fd, TCSANOW, &tio) == 0 ? 0 : -1;
+}
+
 void setTtyDtr(int fd, bool on) {
   int line = TIOCM_DTR;
   ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);

@@ -19,6 +19,12 @@ void closeComTty(int fd);
 // Changes only the line speed. 0 on success.
 int setTtyBaud(int fd, uint32_t baud);
 
+// Sets speed and frame: `byteSize` data bits (5 to 8), parity as the Windows
+// numbers it (0 none, 1 odd, 2 even, 3 mark, 4 space) and stop bits (0 one,
+// 2 two; one and a half has no POSIX form). Input parity checking is on, flow
+// control off, XON/XOFF characters 0x11/0x13. 0 on success.
+int setTtyLine(int fd, uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+
 // Raises or drops DTR; a device without modem lines is not an error.
 void setTtyDtr(int fd, bool on);
 

@@ -59,9 +59,9 @@ TEST(BootRom, HandshakeStartedAgainBeforeTheFirstCommandIsAnswered) {
   host.handshake();
   EXPECT_EQ(host.read16(0x801E0000), 0);
   host.sendU8(0xA0);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (phone.outcome() == Outcome::Stopped && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Echoed as every command is, then refused. The host takes the echo before
+  // it goes: a host gone before the echo is written is another outcome.
+  EXPECT_EQ(host.receiveU8(), 0xA0);
   EXPECT_EQ(host.finish(), Outcome::Failed);
 }
 

@@ -6,6 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include <termios.h>
+
+#include "log_capture.h"
 #include "ports_dir.h"
 #include "pty_pair.h"
 #include "serial/link_ops.h"
@@ -26,7 +29,7 @@ class SerialLinkTest : public ::testing::Test {
 
   hxtest::PortsDir ports;
   hxtest::PtyPair pty;
-  std::unique_ptr<hx::Link> link;
+  std::unique_ptr<hx::SerialPortLink> link;
 };
 
 TEST_F(SerialLinkTest, TypedWritesSendMostSignificantByteFirst) {
@@ -120,6 +123,18 @@ TEST_F(SerialLinkTest, BytesThatArriveTogetherAreHandedOutInOrderAcrossReadsAndW
   ASSERT_EQ(hx::readU16(*link, &sum), 0);
   EXPECT_EQ(sum, 0x1234);
   EXPECT_EQ(hx::readU8(*link, &first), 1);  // nothing more
+}
+
+TEST_F(SerialLinkTest, ChangeBaudRateLogsAndChangesOnlyTheSpeed) {
+  hxtest::LogCapture log;
+  ASSERT_EQ(link->changeBaudRate(115200), 0);
+  EXPECT_EQ(log.text(), "[com] Changing baudrate of the communication port: baudrate=115200\n");
+  termios tio{};  // a pty's master reports its slave's settings
+  ASSERT_EQ(tcgetattr(pty.master(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), B115200);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+  EXPECT_EQ(link->changeBaudRate(12345), 3);  // no such line speed
 }
 
 }  // namespace

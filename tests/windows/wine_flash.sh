@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# One phone flashed through the Windows DLL under Wine, against the virtual
+# phone of the native build serving a pty that Wine sees as COM41:
+#   wine_flash.sh ARCH NATIVE_BUILD FLASH_HOST_EXE DLL WORK same|unplug|hxflash
+# ARCH is win64 or win32; NATIVE_BUILD is a Linux build tree of the default
+# preset (hxphone, hxflash, the module and the native flash host).
+#   same:   the phone is flashed and verified, and the host's events and the
+#           phone's record equal those of the Linux module flashing the same
+#           package;
+#   hxflash: as same, with hxflash.exe (FLASH_HOST_EXE; it loads the DLL
+#           beside it) as the host: the phone's record and NAND are checked,
+#           and its make-package and inspect must agree with the Linux ones;
+#   unplug: the phone is unplugged in the middle of the FS image transfer and
+#           the download fails, long before any bound on a silent phone.
+set -euo pipefail
+arch=$1 native=$2 host_exe=$3 dll=$4 work=$5 mode=$6
+run_dir=$(cd "$(dirname "$0")/../.." && pwd)/scripts
+hxphone=$native/tools/hxphone/hxphone
+hxflash=$native/tools/hxflash/hxflash
+native_host=$native/tests/plugin/flash_host
+native_module=$native/module/libModelTemplate.so
+for tool in "$hxphone" "$hxflash" "$native_host" "$native_module"; do
+  if [[ ! -e $tool ]]; then
+    echo "wine_flash.sh: $tool is missing: build the default preset first" >&2
+    exit 1
+  fi
+done
+: "${WINEPREFIX:?the tests set WINEPREFIX}"
+export WINEPREFIX
+
+# The unplug runs at the nominal clock: every bound on a silent phone is then
+# 60 s or more, so a failure within the ceiling below came from the hang-up.
+scale=0.05
+[[ $mode == unplug ]] && scale=1
+ceiling_s=50
+
+rm -rf "$work"
+mkdir -p "$work"
+phone_pid=
+cleanup() { [[ -n $phone_pid ]] && kill "$phone_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+"$hxflash" make-package "$work/package.bin" --tiny >/dev/null
+
+# A Windows path for the package: the drive Wine maps to the Unix root.
+windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# flash SIDE PORTS_DIR HOST... : runs the host command and, once it waits for
+# its phone, serves one phone as com41 of PORTS_DIR; leaves SIDE-events.txt,
+# SIDE-record.json, SIDE-nand.bin and the host's exit status in SIDE-status.
+flash() {
+  local side=$1 ports=$2
+  shift 2
+  local faults=()
+  [[ $mode == unplug ]] && faults=(--fault unplug-at=write-block)
+  local start=$SECONDS status=0
+  "$@" >"$work/$side-host.log" 2>&1 &
+  local host_pid=$!
+  # The host's wait first sees the port absent; the phone appears a second later.
+  until grep -qs 'waiting for' "$work/$side-host.log"; do
+    kill -0 "$host_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  HXFLASH_PORTS_DIR=$ports "$hxphone" run --port 41 --plug-delay-ms 1000 --record "$work/$side-record.json" \
+    --dump "$work/$side-nand.bin" "${faults[@]}" >"$work/$side-phone.log" 2>&1 &
+  phone_pid=$!
+  wait "$host_pid" || status=$?
+  echo "$status" >"$work/$side-status"
+  echo $((SECONDS - start)) >"$work/$side-seconds"
+  echo "$side: host exit $status after $((SECONDS - start)) s"
+  # The phone unplugs after the watchdog command or its fault; give it time to write its record.
+  for _ in $(seq 100); do kill -0 "$phone_pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$phone_pid" 2>/dev/null || true
+  wait "$phone_pid" 2>/dev/null || true
+  phone_pid=
+}
+
+mkdir -m 0700 "$work/linux-ports"
+flash linux "$work/linux-ports" env HXFLASH_PORTS_DIR="$work/linux-ports" \
+  "$native_host" "$native_module" "$work/package.bin" 1 "$scale" "$work/linux-events.txt"
+
+rm -f "$WINEPREFIX/dosdevices/com41"
+if [[ $mode == hxflash ]]; then
+  flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" flash \
+    "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale"
+else
+  flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
+    "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")"
+fi
+
+fail() { echo "FAIL: $*" >&2; tail -n 20 "$work/wine-host.log" "$work/wine-phone.log" >&2; exit 1; }
+if [[ $mode == hxflash ]]; then
+  # make-package and inspect of hxflash.exe agree with the Linux hxflash
+  # (apart from the package's name and the line ends).
+  "$run_dir/wine-run.sh" "$arch" "$host_exe" make-package "$(windows_path "$work/package-win.bin")" --tiny >/dev/null
+  cmp "$work/package.bin" "$work/package-win.bin" || fail "hxflash.exe made another package"
+  "$hxflash" inspect "$work/package.bin" | tail -n +2 >"$work/linux-inspect.txt"
+  "$run_dir/wine-run.sh" "$arch" "$host_exe" inspect "$(windows_path "$work/package.bin")" | tr -d '\r' | tail -n +2 \
+    >"$work/wine-inspect.txt"
+  diff "$work/linux-inspect.txt" "$work/wine-inspect.txt" || fail "hxflash.exe inspects the package otherwise"
+fi
+if [[ $mode != unplug ]]; then
+  [[ $(cat "$work/linux-status") == 0 ]] || fail "the Linux module's download failed"
+  [[ $(cat "$work/wine-status") == 0 ]] || fail "the download through the DLL failed"
+  if [[ $mode == same ]]; then
+    diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+  else
+    grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
+  fi
+  cmp "$work/linux-record.json" "$work/wine-record.json" || fail "the phone's records differ"
+  "$hxphone" verify --package "$work/package.bin" --dump "$work/wine-nand.bin" || fail "the phone's NAND is wrong"
+else
+  [[ $(cat "$work/linux-status") == 1 ]] || fail "the Linux module did not fail on the unplugged phone"
+  [[ $(cat "$work/wine-status") == 1 ]] || fail "the DLL did not fail on the unplugged phone"
+  (($(cat "$work/wine-seconds") < ceiling_s)) || fail "the DLL took $(cat "$work/wine-seconds") s to fail"
+  diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+fi
+echo "PASS"
