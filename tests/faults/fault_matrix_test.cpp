@@ -176,16 +176,28 @@ FaultRun flashFaulty(const PackageFile& package, const hxphone::PhoneOptions& op
   return run;
 }
 
-class FaultMatrix : public testing::TestWithParam<FaultCase> {
+// A suite whose cases share one package, written once.
+template <class Case, pkgbuild::PackageRecipe (*recipe)()>
+class SuiteWithPackage : public testing::TestWithParam<Case> {
  protected:
-  static void SetUpTestSuite() { s_package = new PackageFile(pkgbuild::tinyRecipe(2048)); }
+  static void SetUpTestSuite() { s_package = new PackageFile(recipe()); }
   static void TearDownTestSuite() {
     delete s_package;
     s_package = nullptr;
   }
-  static PackageFile* s_package;
+  static inline PackageFile* s_package = nullptr;
 };
-PackageFile* FaultMatrix::s_package = nullptr;
+
+pkgbuild::PackageRecipe tinyPackage() { return pkgbuild::tinyRecipe(2048); }
+
+// Three spares per region: room for the bad blocks and each image's new info block.
+pkgbuild::PackageRecipe packageWithSpares() {
+  pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+  recipe.fs[0].reservedPerRegion = 3;
+  return recipe;
+}
+
+class FaultMatrix : public SuiteWithPackage<FaultCase, tinyPackage> {};
 
 TEST_P(FaultMatrix, HostFailsPromptlyWritesNothingStrayAndLeavesNothingBehind) {
   const FaultCase& c = GetParam();
@@ -258,21 +270,7 @@ std::vector<ClassCase> classCases() {
   };
 }
 
-class FaultClasses : public testing::TestWithParam<ClassCase> {
- protected:
-  static void SetUpTestSuite() {
-    // Three spares per region: room for the bad blocks and each image's new info block.
-    pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
-    recipe.fs[0].reservedPerRegion = 3;
-    s_package = new PackageFile(recipe);
-  }
-  static void TearDownTestSuite() {
-    delete s_package;
-    s_package = nullptr;
-  }
-  static PackageFile* s_package;
-};
-PackageFile* FaultClasses::s_package = nullptr;
+class FaultClasses : public SuiteWithPackage<ClassCase, packageWithSpares> {};
 
 TEST_P(FaultClasses, HostEndsRightWritesNothingStrayAndLeavesNothingBehind) {
   const ClassCase& c = GetParam();

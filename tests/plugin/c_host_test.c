@@ -5,45 +5,10 @@
  * x64 and x86: on 32-bit Windows every slot, the module's and the callback's,
  * is __thiscall, and a slot of another convention would take its object from
  * the wrong place or leave the stack unbalanced. */
-/* Vtable slots and looked-up symbols are converted between object and
- * function pointers, which POSIX and Windows allow and ISO C does not. */
-#pragma GCC diagnostic ignored "-Wpedantic"
-
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
-/* A member function as the host's compiler makes it. GCC reserves the
- * attribute for its own member functions and warns; these are member
- * functions of the host's compiler, written as plain functions. */
-#if defined(_WIN32) && defined(__i386__)
-#pragma GCC diagnostic ignored "-Wattributes"
-#define MEMBER __attribute__((thiscall))
-#else
-#define MEMBER
-#endif
-
-#if defined(_WIN32)
-typedef HMODULE Module;
-static Module openModule(const char* path) { return LoadLibraryA(path); }
-static void* symbol(Module module, const char* name) { return (void*)GetProcAddress(module, name); }
-static void closeModule(Module module) { FreeLibrary(module); }
-static void reportOpenFailure(const char* path) {
-  fprintf(stderr, "LoadLibrary %s: error %lu\n", path, (unsigned long)GetLastError());
-}
-#else
-typedef void* Module;
-static Module openModule(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-static void* symbol(Module module, const char* name) { return dlsym(module, name); }
-static void closeModule(Module module) { dlclose(module); }
-static void reportOpenFailure(const char* path) { fprintf(stderr, "dlopen %s: %s\n", path, dlerror()); }
-#endif
+#include "c_host_platform.h"
 
 typedef struct HostCallback HostCallback;
 

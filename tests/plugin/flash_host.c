@@ -9,23 +9,9 @@
  * that line is the one flashed.
  * Exit status: 0 the download succeeded, 1 it failed, 2 the host could not
  * run. On 32-bit Windows every slot is __thiscall, as in c_host_test.c. */ 
-#pragma GCC diagnostic ignored "-Wpedantic"
-
-#include <stdio.h>
 #include <stdlib.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
-#if defined(_WIN32) && defined(__i386__)
-#pragma GCC diagnostic ignored "-Wattributes"
-#define MEMBER __attribute__((thiscall))
-#else
-#define MEMBER
-#endif
+#include "c_host_platform.h"
 
 typedef struct HostCallback {
   const void* const* vtable; /* slot 0 unused, 1 Notify, 2 NotifyAlt */
@@ -62,21 +48,15 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s MODULE PACKAGE PORT_INDEX TIME_SCALE EVENTS_FILE\n", argv[0]);
     return 2;
   }
-#if defined(_WIN32)
-  HMODULE module = LoadLibraryA(argv[1]);
-#define SYMBOL(name) ((void*)GetProcAddress(module, name))
-#else
-  void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-#define SYMBOL(name) dlsym(module, name)
-#endif
+  Module module = openModule(argv[1]);
   if (!module) {
-    fprintf(stderr, "cannot load %s\n", argv[1]);
+    reportOpenFailure(argv[1]);
     return 2;
   }
-  int (*NewDll)(HostCallback*, void**, int) = (int (*)(HostCallback*, void**, int))SYMBOL("NewDll");
-  int (*DeleteDll)(void**) = (int (*)(void**))SYMBOL("DeleteDll");
-  int (*PreviousLoad)(const char*) = (int (*)(const char*))SYMBOL("PreviousLoad");
-  int (*SetTimeScale)(double) = (int (*)(double))SYMBOL("SetTimeScale");
+  int (*NewDll)(HostCallback*, void**, int) = (int (*)(HostCallback*, void**, int))symbol(module, "NewDll");
+  int (*DeleteDll)(void**) = (int (*)(void**))symbol(module, "DeleteDll");
+  int (*PreviousLoad)(const char*) = (int (*)(const char*))symbol(module, "PreviousLoad");
+  int (*SetTimeScale)(double) = (int (*)(double))symbol(module, "SetTimeScale");
   if (!NewDll || !DeleteDll || !PreviousLoad || !SetTimeScale) {
     fprintf(stderr, "the module lacks an export\n");
     return 2;

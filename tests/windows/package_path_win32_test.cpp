@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <string>
 
+#include "check.h"
 #include "package/package_records.h"
 #include "package/package_source.h"
 #include "pkgbuild/package_builder.h"
@@ -21,15 +22,7 @@
 
 namespace {
 
-int g_failures = 0;
-
-#define CHECK(cond)                                                               \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++g_failures;                                                               \
-    }                                                                             \
-  } while (0)
+using hxwin::g_failures;
 
 constexpr UINT kKorean = 949;
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "check.h"
 #include "platform/clock.h"
 #include "serial/com_mngr.h"
 #include "serial/link_ops.h"
@@ -14,15 +15,7 @@
 
 namespace {
 
-int g_failures = 0;
-
-#define CHECK(cond)                                                               \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++g_failures;                                                               \
-    }                                                                             \
-  } while (0)
+using hxwin::g_failures;
 
 constexpr unsigned char kCom = 41;
 using Clock = std::chrono::steady_clock;
