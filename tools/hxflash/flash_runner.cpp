@@ -21,6 +21,18 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+std::vector<HostEvent> failedStepEvents(const std::vector<HostEvent>& events) {
+  std::vector<HostEvent> kept;
+  for (const HostEvent& e : events) {
+    if (e.code == kNotifyError) {
+      kept.push_back(e);
+      break;
+    }
+    if (e.code == kNotifyStatus && !isCountdown(e)) kept.assign(1, e);
+  }
+  return kept;
+}
+
 std::string lastStep(const std::vector<HostEvent>& events) {
   std::string step;
   for (const HostEvent& e : events) {
@@ -111,7 +123,8 @@ void FlashRun::start() {
 void FlashRun::flashPort(Port& port) {
   CInterfaceTemplate* session = port.session;
   session->Init(0);
-  for (int phone = 1; phone <= m_options.phonesPerPort && beginPhone(port, phone); ++phone) {
+  const bool noLimit = m_options.phonesPerPort == 0;
+  for (int phone = 1; (noLimit || phone <= m_options.phonesPerPort) && beginPhone(port, phone); ++phone) {
     if (m_options.onWaiting) m_options.onWaiting(port.comPort, phone);
     const bool connected = session->WaitAndConnect() == 1;
     bool download = false;
@@ -125,13 +138,11 @@ void FlashRun::flashPort(Port& port) {
       result.stage = download ? PhoneStage::Transferring : PhoneStage::Done;
       port.transferStart = std::chrono::steady_clock::now();
     }
-    if (!download) break;
-    const bool succeeded = session->Download() == 1;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    PhoneResult& result = port.results.back();
-    result.succeeded = succeeded;
-    result.seconds = secondsSince(port.transferStart);
-    result.stage = PhoneStage::Done;
+    if (!download) {
+      endPhone(port, false);
+      break;
+    }
+    endPhone(port, session->Download() == 1);
   }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -139,6 +150,22 @@ void FlashRun::flashPort(Port& port) {
     --m_portsRunning;
   }
   m_portEnded.notify_all();
+}
+
+void FlashRun::endPhone(Port& port, bool succeeded) {
+  PhoneResult ended;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PhoneResult& result = port.results.back();
+    if (result.connected) {
+      result.succeeded = succeeded;
+      result.seconds = secondsSince(port.transferStart);
+    }
+    result.stage = PhoneStage::Done;
+    if (m_options.onPhoneEnd) ended = result;
+    if (!m_options.keepEndedPhonesEvents) result.events = failedStepEvents(result.events);
+  }
+  if (m_options.onPhoneEnd) m_options.onPhoneEnd(ended);
 }
 
 bool FlashRun::beginPhone(Port& port, int phone) {
@@ -194,6 +221,18 @@ std::vector<PhoneResult> FlashRun::results() const {
     }
   }
   return all;
+}
+
+std::optional<uint32_t> FlashRun::onlyPortAtWork() const {
+  std::optional<uint32_t> atWork;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& port : m_ports) {
+    if (port->ended || port->results.empty() || port->results.back().stage == PhoneStage::Resetting) continue;
+    if (port->results.back().stage == PhoneStage::Done) continue;  // between two phones
+    if (atWork) return std::nullopt;
+    atWork = port->comPort;
+  }
+  return atWork;
 }
 
 bool FlashRun::onlyResetsLeft() const {
