@@ -7,7 +7,7 @@
 namespace hxflash {
 namespace {
 
-constexpr size_t kBarWidth = 8;
+constexpr size_t kBarWidth = 6;
 
 double secondsBetween(ViewClock::time_point from, ViewClock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
@@ -147,7 +147,7 @@ std::string formatClock(double seconds) {
 
 std::string formatRow(const PortRow& row, ViewClock::time_point now, size_t width) {
   const std::string phone = row.phone() > 0 ? std::to_string(row.phone()) : "";
-  std::string text = fmt::format("COM{:<3} {:>3} {:<10} ", row.comPort(), phone, stateName(row.state()));
+  std::string text = fmt::format("COM{:<3}{:>4} {:<10} ", row.comPort(), phone, stateName(row.state()));
   if (row.state() != PortState::Waiting) {
     const RowFigures f = row.figures(now);
     text += fmt::format("{} {:>3}% {:>5} {:>6} {:>5} {:>5} ", bar(f.percent), f.percent, formatBytes(f.bytes),
@@ -157,7 +157,7 @@ std::string formatRow(const PortRow& row, ViewClock::time_point now, size_t widt
 }
 
 std::string formatRowHeader(size_t width) {
-  return fit(fmt::format("{:<6} {:>3} {:<10} {:<{}} {:>4} {:>5} {:>6} {:>5} {:>5} {}", "port", "#", "state",
+  return fit(fmt::format("{:<6}{:>4} {:<10} {:<{}} {:>4} {:>5} {:>6} {:>5} {:>5} {}", "port", "#", "state",
                          "progress", kBarWidth, "", "bytes", "speed", "time", "left", "step"),
              width);
 }
