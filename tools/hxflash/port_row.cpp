@@ -157,8 +157,9 @@ std::string formatRow(const PortRow& row, ViewClock::time_point now, size_t widt
 }
 
 std::string formatRowHeader(size_t width) {
-  return fit(fmt::format("{:<6}{:>4} {:<10} {:<{}} {:>4} {:>5} {:>6} {:>5} {:>5} {}", "port", "#", "state",
-                         "progress", kBarWidth, "", "bytes", "speed", "time", "left", "step"),
+  constexpr size_t kProgressWidth = kBarWidth + 5;  // the bar and the percentage
+  return fit(fmt::format("{:<6}{:>4} {:<10} {:<{}} {:>5} {:>6} {:>5} {:>5} {}", "port", "#", "state", "progress",
+                         kProgressWidth, "bytes", "speed", "time", "left", "step"),
              width);
 }
 
