@@ -10,12 +10,12 @@
 // Ctrl-C: the first stops every wait for a phone and lets transfers under way
 // finish (exit 130 then); the second quits at once.
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "commands.h"
@@ -25,9 +25,7 @@
 #include "flash_runner.h"
 #include "interrupt_watch.h"
 #include "module_options.h"
-#include "port_attach.h"
-#include "port_lock.h"
-#include "serial/port_names.h"
+#include "station_ports.h"
 
 namespace hxflash {
 namespace {
@@ -43,18 +41,6 @@ struct FlashCli {
   bool json = false;
 };
 
-// What a run holds on the station while it lives: its ports' lock files and
-// the entries it made for real devices.
-struct StationHold {
-  std::vector<std::unique_ptr<PortLock>> locks;
-  std::vector<std::unique_ptr<AttachedPort>> attached;
-
-  void release() {
-    attached.clear();
-    for (auto& lock : locks) lock->release();
-  }
-};
-
 int refuse(const std::string& sentence) {
   fmt::print(stderr, "hxflash flash: {}\n", sentence);
   return kExitRefused;
@@ -62,15 +48,15 @@ int refuse(const std::string& sentence) {
 
 // The phones still transferring cannot be waited for: the run ends now,
 // without returning through the sessions that are still busy.
-[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationHold& hold,
+[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station,
                             std::chrono::steady_clock::time_point start) {
   RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
              kExitInterrupted};
   report.end(run.results(), end);
-  hold.release();
+  station.release();
   std::fflush(stdout);
   std::fflush(stderr);
-  ::_exit(kExitInterrupted);
+  std::_Exit(kExitInterrupted);
 }
 
 int flash(const FlashCli& cli) {
@@ -81,36 +67,13 @@ int flash(const FlashCli& cli) {
     } catch (const std::invalid_argument& e) {
       return refuse(e.what());
     }
-    // The entry is a link: it must not depend on the directory it lies in.
-    if (!ports.back().device.empty()) ports.back().device = std::filesystem::absolute(ports.back().device).string();
   }
   if (Refusal r = duplicatePort(ports)) return refuse(*r);
-  const std::string dir = hx::portsDirectory();
-  if (Refusal r = checkPortsDirectory(dir)) return refuse(*r);
-
-  StationHold hold;
-  for (const PortAssignment& port : ports) {
-    pid_t holder = 0;
-    auto lock = PortLock::take(dir, port.comPort, &holder);
-    if (!lock) {
-      const std::string who = holder > 0 ? fmt::format(" (process {})", holder) : "";
-      return refuse(fmt::format("COM{} is served by another hxflash run{}", port.comPort, who));
-    }
-    hold.locks.push_back(std::move(lock));
-  }
-  std::map<uint32_t, std::string> paths;  // what each port's phone plugs in as
-  for (const PortAssignment& port : ports) {
-    const std::string path = port.device.empty() ? dir + "/com" + std::to_string(port.comPort) : port.device;
-    const PortCheck check = checkPort(port.comPort, path);
-    if (check.refusal) return refuse(*check.refusal);
-    paths[port.comPort] = path;
-  }
+  StationPorts station;
+  if (Refusal r = station.claim(ports)) return refuse(*r);
   const std::string package = std::filesystem::absolute(cli.package).string();
   if (Refusal r = checkPackage(package)) return refuse(*r);
-
-  for (const PortAssignment& port : ports) {
-    if (!port.device.empty()) hold.attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
-  }
+  station.attachDevices();
 
   std::unique_ptr<FlashReport> report = cli.json ? makeJsonReport() : makeHumanReport(cli.module.verbose);
   FlashOptions options;
@@ -122,9 +85,9 @@ int flash(const FlashCli& cli) {
   options.onEvent = [&report](uint32_t com, int phone, const HostEvent& e) { report->event(com, phone, e); };
   // Said when the session is ready: a phone plugged in while it was not (the
   // module loads the package first) is one already present.
-  options.onWaiting = [&report, &paths](uint32_t com, int phone) {
+  options.onWaiting = [&report, &station](uint32_t com, int phone) {
     if (phone != 1) return;  // the last phone goes once it has reset
-    report->portNotice(com, checkPort(com, paths.at(com)).plugged
+    report->portNotice(com, station.plugged(com)
                                 ? "a phone is plugged in already: unplug it, then plug it in again: "
                                   "a phone is flashed when its port appears"
                                 : "waiting for the phone to be plugged in");
@@ -140,7 +103,7 @@ int flash(const FlashCli& cli) {
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {
         report->stopping("quitting now: phones still transferring must be flashed again");
-        endAtOnce(*report, run, hold, start);
+        endAtOnce(*report, run, station, start);
       }
       stopping = true;
       report->stopping("stopped waiting for phones; transfers under way will finish "
@@ -149,7 +112,7 @@ int flash(const FlashCli& cli) {
     }
     // A phone in its reset countdown is written: the run need not wait for it.
     if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
-      endAtOnce(*report, run, hold, start);
+      endAtOnce(*report, run, station, start);
   }
   const std::vector<PhoneResult> results = run.results();
   RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
@@ -165,8 +128,12 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
   CLI::App* cmd = app.add_subcommand("flash", "Flash phones on one or more COM ports at once through the module");
   cmd->footer(kExitStatusHelp);
   cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
-  cmd->add_option("-p,--port", cli->ports,
-                  "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N")
+#if defined(_WIN32)
+  const char* portHelp = "COM port to serve (40..255)";
+#else
+  const char* portHelp = "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N";
+#endif
+  cmd->add_option("-p,--port", cli->ports, portHelp)
       ->required()
       ->default_str("");
   cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
