@@ -67,7 +67,8 @@ void forEachSubkey(PortSystem& system, SystemHandle key, const std::function<boo
   }
 }
 
-std::string readValue(PortSystem& system, SystemHandle key, const std::string& name, size_t bytes = kRegistryValueBytes) {
+std::string readValue(PortSystem& system, SystemHandle key, const std::string& name,
+                      size_t bytes = kRegistryValueBytes) {
   std::string value;
   if (!system.readValue(key, name, bytes, &value)) return {};
   return value;
@@ -111,8 +112,8 @@ void addInterfaceRecord(PortSystem& system, SystemHandle set, SerInfoList& list)
   std::string objectName;
   if (!described || !system.deviceProperty(set, DeviceProperty::PhysicalObjectName, &objectName)) return;
   std::string location;
-  const bool onUsb = system.deviceProperty(set, DeviceProperty::LocationInformation, &location) &&
-                     location.compare(0, 3, "USB") == 0;
+  const bool onUsb =
+      system.deviceProperty(set, DeviceProperty::LocationInformation, &location) && location.compare(0, 3, "USB") == 0;
   SSerInfo record;
   record.devicePath = kDevicePrefix + portName;
   record.friendlyName = friendlyName;
@@ -214,8 +215,8 @@ void readPortKey(PortSystem& system, SystemHandle key, PortKeys kind, int32_t fl
 }
 
 // Reads every device key under HKLM\Enum\<k>\<s>, opened anew.
-void readPortKeys(PortSystem& system, SystemHandle classKey, const std::string& k, const std::string& s,
-                  PortKeys kind, int32_t flag, SerInfoList& list) {
+void readPortKeys(PortSystem& system, SystemHandle classKey, const std::string& k, const std::string& s, PortKeys kind,
+                  int32_t flag, SerInfoList& list) {
   OpenKey parent(system, classKey, s);
   if (!parent) fail(std::string(kEnumText) + "\\" + k + "\\" + s);
   forEachSubkey(system, parent.handle(), [&](const std::string& d) {
@@ -230,7 +231,9 @@ void readPortKeys(PortSystem& system, SystemHandle classKey, const std::string& 
 void readEnumSubkey(PortSystem& system, SystemHandle classKey, const std::string& k, const std::string& s,
                     SerInfoList& list) {
   const int32_t usbPorts = k == "USBPORTS" ? 1 : 0;
-  if (s == "*PNP0500" || s == "*PNP0501" || usbPorts) readPortKeys(system, classKey, k, s, PortKeys::Plain, usbPorts, list);
+  if (s == "*PNP0500" || s == "*PNP0501" || usbPorts) {
+    readPortKeys(system, classKey, k, s, PortKeys::Plain, usbPorts, list);
+  }
   if (k == "T900CR") readPortKeys(system, classKey, k, s, PortKeys::Guarded, 1, list);
   if (k == "T52XCR") readPortKeys(system, classKey, k, s, PortKeys::Guarded, 1, list);
   if (k == "ZVATCR") readPortKeys(system, classKey, k, s, PortKeys::Plain, 0, list);

@@ -158,9 +158,12 @@ class Win32PortSystem final : public PortSystem {
  private:
   static DWORD propertyCode(DeviceProperty which) {
     switch (which) {
-      case DeviceProperty::Description: return SPDRP_DEVICEDESC;
-      case DeviceProperty::PhysicalObjectName: return SPDRP_PHYSICAL_DEVICE_OBJECT_NAME;
-      case DeviceProperty::LocationInformation: return SPDRP_LOCATION_INFORMATION;
+      case DeviceProperty::Description:
+        return SPDRP_DEVICEDESC;
+      case DeviceProperty::PhysicalObjectName:
+        return SPDRP_PHYSICAL_DEVICE_OBJECT_NAME;
+      case DeviceProperty::LocationInformation:
+        return SPDRP_LOCATION_INFORMATION;
     }
     return SPDRP_DEVICEDESC;
   }

@@ -78,7 +78,7 @@ class ScriptedPortSystem final : public hx::PortSystem {
 
   bool openDeviceSet(bool modemClass, hx::SystemHandle* set) override {
     if (failing("device set")) return false;
-    *set = add(Open{modemClass ? &modems : &serialPorts});
+    *set = add(Open{.devices = modemClass ? &modems : &serialPorts});
     return true;
   }
   bool enumInterface(hx::SystemHandle set, uint32_t index) override {
@@ -96,9 +96,9 @@ class ScriptedPortSystem final : public hx::PortSystem {
   }
   bool deviceProperty(hx::SystemHandle set, hx::DeviceProperty which, std::string* value) override {
     const ScriptedDevice& d = *m_open.at(set).device;
-    const std::optional<std::string>& property = which == hx::DeviceProperty::Description  ? d.description
+    const std::optional<std::string>& property = which == hx::DeviceProperty::Description          ? d.description
                                                  : which == hx::DeviceProperty::PhysicalObjectName ? d.objectName
-                                                                                                     : d.location;
+                                                                                                   : d.location;
     if (!property) return failed(kNoProperty);
     *value = *property;
     return true;
@@ -106,18 +106,15 @@ class ScriptedPortSystem final : public hx::PortSystem {
   bool openDeviceKey(hx::SystemHandle set, hx::SystemHandle* key) override {
     auto hardwareKey = std::make_shared<ScriptedKey>();
     if (const auto& portName = m_open.at(set).device->portName) hardwareKey->set("portname", *portName);
-    Open open;
-    open.key = hardwareKey.get();
-    open.ownedKey = hardwareKey;
-    *key = add(open);
+    *key = add(Open{.key = hardwareKey.get(), .ownedKey = hardwareKey});
     return true;
   }
   void closeDeviceSet(hx::SystemHandle set) override { close(set, true); }
 
   bool openKey(hx::SystemHandle parent, const std::string& path, hx::SystemHandle* key) override {
-    Open from = parent == hx::kLocalMachineKey ? Open{nullptr, &localMachine, "HKLM"}
-                : parent == hx::kDynDataKey    ? Open{nullptr, &dynData, "DYN"}
-                                               : m_open.at(parent);
+    const Open from = parent == hx::kLocalMachineKey ? Open{.key = &localMachine, .path = "HKLM"}
+                      : parent == hx::kDynDataKey    ? Open{.key = &dynData, .path = "DYN"}
+                                                     : m_open.at(parent);
     const std::string fullPath = from.path + "\\" + path;
     if (failing("open " + fullPath)) return false;
     const ScriptedKey* found = from.key;
@@ -130,7 +127,7 @@ class ScriptedPortSystem final : public hx::PortSystem {
       found = next;
     }
     if (!found) return failed(kNotFound);
-    *key = add(Open{nullptr, found, fullPath});
+    *key = add(Open{.key = found, .path = fullPath});
     return true;
   }
   bool subkeyName(hx::SystemHandle key, uint32_t index, std::string* name) override {
@@ -157,7 +154,7 @@ class ScriptedPortSystem final : public hx::PortSystem {
  private:
   struct Open {
     std::vector<ScriptedDevice>* devices = nullptr;  // a device set
-    const ScriptedKey* key = nullptr;                 // or a key
+    const ScriptedKey* key = nullptr;                // or a key
     std::string path;
     uint32_t interfaceIndex = 0;
     const ScriptedDevice* device = nullptr;
