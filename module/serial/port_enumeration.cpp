@@ -67,8 +67,9 @@ void forEachSubkey(PortSystem& system, SystemHandle key, const std::function<boo
   }
 }
 
-std::string readValue(PortSystem& system, SystemHandle key, const std::string& name,
-                      size_t bytes = kRegistryValueBytes) {
+// The value `name` of `key`, or an empty text when it cannot be read.
+std::string valueOrEmpty(PortSystem& system, SystemHandle key, const std::string& name,
+                         size_t bytes = kRegistryValueBytes) {
   std::string value;
   if (!system.readValue(key, name, bytes, &value)) return {};
   return value;
@@ -106,7 +107,7 @@ void addInterfaceRecord(PortSystem& system, SystemHandle set, SerInfoList& list)
   std::string portName;
   SystemHandle key = 0;
   if (system.openDeviceKey(set, &key)) {
-    portName = readValue(system, key, "portname", kDevicePortNameBytes);
+    portName = valueOrEmpty(system, key, "portname", kDevicePortNameBytes);
     system.closeKey(key);
   }
   std::string objectName;
@@ -200,7 +201,7 @@ void readPortKey(PortSystem& system, SystemHandle key, PortKeys kind, int32_t fl
   }
   if (!system.readValue(key, "PORTNAME", kRegistryValueBytes, &record.portName)) return;
   record.devicePath = kDevicePrefix + record.portName;
-  record.friendlyName = readValue(system, key, "FRIENDLYNAME");
+  record.friendlyName = valueOrEmpty(system, key, "FRIENDLYNAME");
   if (kind == PortKeys::Guarded) {
     std::string upperDevice;
     if (flag && !(system.readValue(key, "CRUpperDeviceId", kRegistryValueBytes, &upperDevice) &&
@@ -208,7 +209,7 @@ void readPortKey(PortSystem& system, SystemHandle key, PortKeys kind, int32_t fl
       return;
     }
   } else {
-    if (record.friendlyName.empty()) record.friendlyName = readValue(system, key, "DeviceDesc");
+    if (record.friendlyName.empty()) record.friendlyName = valueOrEmpty(system, key, "DeviceDesc");
     record.portNumber = comNumber(record.portName);
   }
   addOrReplace(list, record);
@@ -290,10 +291,18 @@ bool startsWith(const std::string& text, const char* prefix) { return text.rfind
 }  // namespace
 
 bool isPhonePortName(const std::string& name) {
-  return startsWith(name, "ZVE CDMA USB Modem") || startsWith(name, "ZVE Mobile USB Modem") ||
-         startsWith(name, "ZVE Mobile USB Serial Port") || startsWith(name, "ZVE CDMA USB Serial Port") ||
-         startsWith(name, "FOMA L") || startsWith(name, "Qualcomm HS-USB Diag") ||
-         (startsWith(name, "FOMA SA") && name.find("OBEX") != std::string::npos);
+  static constexpr const char* kPhonePortPrefixes[] = {
+      "ZVE CDMA USB Modem",
+      "ZVE Mobile USB Modem",
+      "ZVE Mobile USB Serial Port",
+      "ZVE CDMA USB Serial Port",
+      "FOMA L",
+      "Qualcomm HS-USB Diag",
+  };
+  for (const char* prefix : kPhonePortPrefixes) {
+    if (startsWith(name, prefix)) return true;
+  }
+  return startsWith(name, "FOMA SA") && name.find("OBEX") != std::string::npos;
 }
 
 void collectSerialPorts(PortSystem& system, SerInfoList& list, bool useModemClass) {
