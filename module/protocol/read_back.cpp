@@ -21,8 +21,11 @@ bool negotiate(Link& link, ReadBackPlan* plan) {
   uint32_t a1 = 0, a2 = 0, a3 = 0;
   if (readU32(link, &a1) != kLinkOk || readU32(link, &a2) != kLinkOk || readU32(link, &a3) != kLinkOk)
     return false;
+  // a3, the unit the agent sends, is a page or a page with its spare: a
+  // larger one is a garbled answer, and a chunk of it would be waited for
+  // as long as its length.
   const uint64_t unit = static_cast<uint64_t>(a1) + a2;
-  if (unit == 0) return false;
+  if (unit == 0 || a3 > unit) return false;
   const uint32_t n = static_cast<uint32_t>(kReadBackUnitBytes / unit);
   if (writeU32(link, n) != kLinkOk || readU32(link, &plan->total) != kLinkOk) return false;
   plan->chunkBytes = static_cast<uint64_t>(n) * a3;

@@ -50,6 +50,9 @@ class CComMngr final : public CComDriver {
   intptr_t GetHandle() override;
   int OpenComPort(unsigned char port) override;
   int SetBaudRate(unsigned baud) override;
+  // Whether the port is among the phone ports the system has now. On Windows
+  // the list is enumerated on every call, and its failures go through
+  // (PortEnumerationError); on POSIX the port's entry in the ports directory.
   int IsPortAbsent(unsigned char port) override { return IsPortPresent(port) ? 0 : 1; }
   int IsPortPresent(unsigned char port) override;
   int Reserved(int) override { return 1; }

@@ -98,7 +98,8 @@ int CComMngr::Read(void* buffer, unsigned count) {
 }
 
 // A phone's port is present when its entry in the ports directory names a
-// character device.
+// character device. The directory holds the phones' ports only, and there is
+// no device name to filter by: a pty has no USB product name, and counts.
 int CComMngr::IsPortPresent(unsigned char port) { return comPortDevicePath(port, nullptr).empty() ? 0 : 1; }
 
 }  // namespace hx

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "serial/com_mngr.h"
+#include "serial/port_enumeration.h"
 #include "serial/port_open_observer.h"
 
 namespace hx {
@@ -231,20 +232,15 @@ int CComMngr::Read(void* buffer, unsigned count) {
   return 0;
 }
 
-// Until the enumeration of phone ports is part of this build, a port is
-// present when the system has a device by its name: it opens, or someone else
-// holds it. (The names the system lists, QueryDosDevice, are not enough: Wine
-// does not list a port that appeared after it started.)
+// A port is present when the phone ports the system lists now hold its
+// number; the enumeration's failures go through to the caller.
 int CComMngr::IsPortPresent(unsigned char port) {
-  char name[32];
-  std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(port));
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
-    return 1;
+  SerInfoList phonePorts;
+  EnumerateSerialPorts(phonePorts, 0, 0, 0);
+  for (const SSerInfo& phonePort : phonePorts) {
+    if (phonePort.portNumber == port) return 1;
   }
-  const DWORD error = GetLastError();
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? 1 : 0;
+  return 0;
 }
 
 }  // namespace hx

@@ -284,6 +284,77 @@ TEST_P(FaultClasses, HostEndsRightWritesNothingStrayAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(Classes, FaultClasses, testing::ValuesIn(classCases()),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// Inside the bulk transfers: the phone unplugged, or one byte turned by line
+// noise, at several offsets into the step's first run. Noise toward the
+// phone (host's bytes) except for the read-back, whose bulk flows from it.
+struct TransferCase {
+  const char* step;
+  enum Kind { Unplug, Noise } kind;
+  uint64_t offset;
+  bool tolerated;
+  std::string name() const {
+    std::string n = std::string(step) + (kind == Unplug ? "_unplug_at_" : "_noise_at_") + std::to_string(offset);
+    for (char& c : n)
+      if (c == '-') c = '_';
+    return n;
+  }
+};
+
+void PrintTo(const TransferCase& c, std::ostream* out) { *out << c.name(); }
+
+std::vector<TransferCase> transferCases() {
+  struct Noise {
+    uint64_t at;     // into the step: the agent image is 82808 bytes, a block 135168
+    bool tolerated;  // a checksum the host acts on catches it and the chunk is sent again
+  };
+  struct Bulk {
+    const char* step;
+    std::vector<Noise> noise;
+    uint64_t unplugAt;
+  };
+  const Bulk bulks[] = {
+      {"load-da1", {{100, false}, {40000, false}, {82000, false}}, 40000},
+      {"nfb", {{100, false}, {50000, false}, {150000, false}}, 50000},
+      {"write-block", {{100, false}, {60000, false}, {130000, false}}, 60000},
+      // Only the header: write-pages carries no checksum of its pages that
+      // the host may compare, so noise inside a page cannot be caught.
+      {"write-pages", {{20, false}}, 1000},
+      // The agent's description of its chunks, then inside two chunks.
+      {"read-back", {{10, false}, {5000, true}, {60000, true}}, 5000},
+  };
+  std::vector<TransferCase> cases;
+  for (const Bulk& bulk : bulks) {
+    for (const Noise& noise : bulk.noise) cases.push_back({bulk.step, TransferCase::Noise, noise.at, noise.tolerated});
+    cases.push_back({bulk.step, TransferCase::Unplug, bulk.unplugAt, false});
+  }
+  return cases;
+}
+
+class FaultsInTransfers : public SuiteWithPackage<TransferCase, packageWithSpares> {};
+
+TEST_P(FaultsInTransfers, HostEndsRightWritesNothingStrayAndLeavesNothingBehind) {
+  const TransferCase& c = GetParam();
+  hxphone::PhoneOptions options = hxtest::phoneFor(s_package->built());
+  hxphone::InStepFault fault{c.step, c.offset};
+  if (c.kind == TransferCase::Unplug)
+    options.faults.unplugIn = fault;
+  else if (std::string(c.step) == "read-back")
+    options.faults.noiseOut = fault;
+  else
+    options.faults.noiseIn = fault;
+  const FaultRun run = flashFaulty(*s_package, options, c.tolerated);
+  EXPECT_GT(run.secondsAfterFault, 0) << "the fault never struck: the step's transfer is shorter";
+  // After noise the host sends the rest of the transfer before a checksum
+  // can tell: that is not a wait, and gets an allowance of its own.
+  constexpr double kRestOfTransferSeconds = 5;
+  EXPECT_LT(run.secondsAfterFault, boundAfterFault(c.step) + kRestOfTransferSeconds);
+  std::printf("[ fault    ] %-28s %-8s %.2f s after the fault\n", c.name().c_str(),
+              run.result.succeeded ? "success" : "failure", run.secondsAfterFault);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, FaultsInTransfers, testing::ValuesIn(transferCases()),
+                         [](const auto& param) { return param.param.name(); });
+
 }  // namespace
 
 namespace {

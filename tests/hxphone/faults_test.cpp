@@ -31,7 +31,8 @@ TEST(Faults, ParsesEveryDocumentedName) {
 TEST(Faults, RefusesWhatItDoesNotKnow) {
   FaultPlan plan;
   for (const char* text : {"loud", "silent=1", "unplug-at=nowhere", "unplug-at=nfb:0", "unplug-after-bytes",
-                           "format-fails=x", "slow-link=0", "slow-link=100:abc", "garbage-before-ready=-1"})
+                           "format-fails=x", "slow-link=0", "slow-link=100:abc", "garbage-before-ready=-1",
+                           "noise-in=nfb", "noise-out=nowhere:3", "unplug-in=nfb:x"})
     EXPECT_NE(applyFault(plan, text), "") << text;
 }
 
@@ -41,7 +42,8 @@ TEST(Faults, EveryFaultIsDescribed) {
   for (const auto& [name, text] : described) {
     std::string base = name.substr(0, name.find_first_of("=["));
     std::string sample = base;
-    if (name.find("=STEP") != std::string::npos) sample += "=nfb";
+    if (name.find("=STEP:N") != std::string::npos) sample += "=nfb:5";
+    else if (name.find("=STEP") != std::string::npos) sample += "=nfb";
     else if (name.find("=BPS") != std::string::npos) sample += "=1000";
     else if (name.find('=') != std::string::npos && name.find("[=") == std::string::npos) sample += "=5";
     EXPECT_EQ(applyFault(plan, sample), "") << sample;

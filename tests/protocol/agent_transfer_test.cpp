@@ -283,6 +283,10 @@ TEST(ReadBack, AnnouncementsThatDoNotFitAreRefused) {
   ScriptedLink zeroUnit;
   zeroUnit.replyBytes(cat({{0x5A}, be32(0), be32(0), be32(2048), be32(2048)}));
   EXPECT_EQ(readBack(zeroUnit, 0, 4096, 1, dest.data(), dest.size()), kReadBackFailed);
+  ScriptedLink bigUnit;  // a unit larger than a page with its spare: one read would wait for minutes
+  bigUnit.replyBytes(cat({{0x5A}, be32(2048), be32(64), be32(0x00FF0840), be32(4096)}));
+  EXPECT_EQ(readBack(bigUnit, 0, 4096, 1, dest.data(), dest.size()), kReadBackFailed);
+  EXPECT_EQ(bigUnit.sent.size(), 14u) << "n was answered to a unit that cannot be";
   ScriptedLink empty;
   empty.replyBytes(cat({{0x5A}, be32(2048), be32(64), be32(2048), be32(0)}));
   EXPECT_EQ(readBack(empty, 0, 4096, 1, dest.data(), dest.size()), 0);

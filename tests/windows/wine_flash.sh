@@ -9,7 +9,8 @@
 #           package;
 #   hxflash: as same, with hxflash.exe (FLASH_HOST_EXE; it loads the DLL
 #           beside it) as the host: the phone's record and NAND are checked,
-#           and its make-package and inspect must agree with the Linux ones;
+#           a second run for the same port is refused, and its make-package
+#           and inspect must agree with the Linux ones;
 #   unplug: the phone is unplugged in the middle of the FS image transfer and
 #           the download fails, long before any bound on a silent phone.
 set -euo pipefail
@@ -45,6 +46,16 @@ trap cleanup EXIT
 # A Windows path for the package: the drive Wine maps to the Unix root.
 windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
 
+# While hxflash.exe serves COM41, a second run for COM41 is refused before
+# it starts a session.
+second_run_refused() {
+  local status=0
+  "$run_dir/wine-run.sh" "$arch" "$host_exe" flash "$(windows_path "$work/package.bin")" --port 41 \
+    >"$work/second-run.log" 2>&1 || status=$?
+  [[ $status == 2 ]] && grep -q 'COM41 is served by another hxflash run' "$work/second-run.log" \
+    || { echo "FAIL: a second hxflash.exe for COM41 exited $status" >&2; cat "$work/second-run.log" >&2; exit 1; }
+}
+
 # flash SIDE PORTS_DIR HOST... : runs the host command and, once it waits for
 # its phone, serves one phone as com41 of PORTS_DIR; leaves SIDE-events.txt,
 # SIDE-record.json, SIDE-nand.bin and the host's exit status in SIDE-status.
@@ -61,6 +72,7 @@ flash() {
     kill -0 "$host_pid" 2>/dev/null || break
     sleep 0.05
   done
+  [[ $mode == hxflash && $side == wine ]] && second_run_refused
   HXFLASH_PORTS_DIR=$ports "$hxphone" run --port 41 --plug-delay-ms 1000 --record "$work/$side-record.json" \
     --dump "$work/$side-nand.bin" "${faults[@]}" >"$work/$side-phone.log" 2>&1 &
   phone_pid=$!

@@ -17,12 +17,12 @@
 // --loop: station mode. Each port flashes the next phone whenever one comes,
 // until Ctrl-C (or SIGTERM); the summary counts the phones of every port.
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "commands.h"
@@ -32,11 +32,9 @@
 #include "flash_runner.h"
 #include "interrupt_watch.h"
 #include "module_options.h"
-#include "port_attach.h"
-#include "port_lock.h"
 #include "run_logs.h"
-#include "serial/port_names.h"
 #include "station_output.h"
+#include "station_ports.h"
 #include "transfer_plan.h"
 
 namespace hxflash {
@@ -53,18 +51,6 @@ struct FlashCli {
   bool json = false;
   bool loop = false;
   std::string logDir;
-};
-
-// What a run holds on the station while it lives: its ports' lock files and
-// the entries it made for real devices.
-struct StationHold {
-  std::vector<std::unique_ptr<PortLock>> locks;
-  std::vector<std::unique_ptr<AttachedPort>> attached;
-
-  void release() {
-    attached.clear();
-    for (auto& lock : locks) lock->release();
-  }
 };
 
 int refuse(const std::string& sentence) {
@@ -94,15 +80,15 @@ int loopExitStatus(const std::vector<PhoneResult>& phones) {
 
 // The phones still transferring cannot be waited for: the run ends now,
 // without returning through the sessions that are still busy.
-[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationHold& hold,
+[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station,
                             std::chrono::steady_clock::time_point start, bool loop) {
   RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
              kExitInterrupted};
   report.end(phonesOf(run, loop), end);
-  hold.release();
+  station.release();
   std::fflush(stdout);
   std::fflush(stderr);
-  ::_exit(kExitInterrupted);
+  std::_Exit(kExitInterrupted);
 }
 
 int flash(const FlashCli& cli) {
@@ -113,36 +99,13 @@ int flash(const FlashCli& cli) {
     } catch (const std::invalid_argument& e) {
       return refuse(e.what());
     }
-    // The entry is a link: it must not depend on the directory it lies in.
-    if (!ports.back().device.empty()) ports.back().device = std::filesystem::absolute(ports.back().device).string();
   }
   if (Refusal r = duplicatePort(ports)) return refuse(*r);
-  const std::string dir = hx::portsDirectory();
-  if (Refusal r = checkPortsDirectory(dir)) return refuse(*r);
-
-  StationHold hold;
-  for (const PortAssignment& port : ports) {
-    pid_t holder = 0;
-    auto lock = PortLock::take(dir, port.comPort, &holder);
-    if (!lock) {
-      const std::string who = holder > 0 ? fmt::format(" (process {})", holder) : "";
-      return refuse(fmt::format("COM{} is served by another hxflash run{}", port.comPort, who));
-    }
-    hold.locks.push_back(std::move(lock));
-  }
-  std::map<uint32_t, std::string> paths;  // what each port's phone plugs in as
-  for (const PortAssignment& port : ports) {
-    const std::string path = port.device.empty() ? dir + "/com" + std::to_string(port.comPort) : port.device;
-    const PortCheck check = checkPort(port.comPort, path);
-    if (check.refusal) return refuse(*check.refusal);
-    paths[port.comPort] = path;
-  }
+  StationPorts station;
+  if (Refusal r = station.claim(ports)) return refuse(*r);
   const std::string package = std::filesystem::absolute(cli.package).string();
   if (Refusal r = checkPackage(package)) return refuse(*r);
-
-  for (const PortAssignment& port : ports) {
-    if (!port.device.empty()) hold.attached.push_back(std::make_unique<AttachedPort>(port.comPort, port.device));
-  }
+  station.attachDevices();
 
   RunLogs logs(cli.logDir);
   std::unique_ptr<StationOutput> output;  // opened once the run exists: it tells the module's lines apart
@@ -165,9 +128,9 @@ int flash(const FlashCli& cli) {
   };
   // Said when the session is ready: a phone plugged in while it was not (the
   // module loads the package first) is one already present.
-  options.onWaiting = [&report, &paths](uint32_t com, int phone) {
+  options.onWaiting = [&report, &station](uint32_t com, int phone) {
     if (phone != 1) return;  // the last phone goes once it has reset
-    report->portNotice(com, checkPort(com, paths.at(com)).plugged
+    report->portNotice(com, station.plugged(com)
                                 ? "a phone is plugged in already: unplug it, then plug it in again: "
                                   "a phone is flashed when its port appears"
                                 : "waiting for the phone to be plugged in");
@@ -187,7 +150,7 @@ int flash(const FlashCli& cli) {
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {
         report->stopping("quitting now: phones still transferring must be flashed again");
-        endAtOnce(*report, run, hold, start, cli.loop);
+        endAtOnce(*report, run, station, start, cli.loop);
       }
       stopping = true;
       report->stopping("stopped waiting for phones; transfers under way will finish "
@@ -196,7 +159,7 @@ int flash(const FlashCli& cli) {
     }
     // A phone in its reset countdown is written: the run need not wait for it.
     if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
-      endAtOnce(*report, run, hold, start, cli.loop);
+      endAtOnce(*report, run, station, start, cli.loop);
   }
   output->finishLog();
   const std::vector<PhoneResult> results = phonesOf(run, cli.loop);
@@ -213,8 +176,12 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
   CLI::App* cmd = app.add_subcommand("flash", "Flash phones on one or more COM ports at once through the module");
   cmd->footer(kExitStatusHelp);
   cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
-  cmd->add_option("-p,--port", cli->ports,
-                  "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N")
+#if defined(_WIN32)
+  const char* portHelp = "COM port to serve (40..255)";
+#else
+  const char* portHelp = "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N";
+#endif
+  cmd->add_option("-p,--port", cli->ports, portHelp)
       ->required()
       ->default_str("");
   CLI::Option* phones = cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")

@@ -1,62 +1,13 @@
 #include "flash_refusals.h"
 
 #include <fmt/format.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <set>
 
 #include "package/package_records.h"
 #include "package/package_verdict.h"
-#include "serial/port_names.h"
 
 namespace hxflash {
-namespace {
-
-std::string userName() {
-  if (const passwd* pw = ::getpwuid(::geteuid())) return pw->pw_name;
-  return std::to_string(::geteuid());
-}
-
-std::string groupName(gid_t gid) {
-  if (const group* gr = ::getgrgid(gid)) return gr->gr_name;
-  return std::to_string(gid);
-}
-
-std::string ownerName(uid_t uid) {
-  if (const passwd* pw = ::getpwuid(uid)) return pw->pw_name;
-  return std::to_string(uid);
-}
-
-std::string kindOf(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISFIFO(mode)) return "a pipe";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a device";
-}
-
-// What this user can do to be allowed to open the device: join the group that
-// may read and write it, or have a udev rule give the device to one of theirs.
-std::string openAdvice(const struct stat& st) {
-  const std::string user = userName();
-  const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  if (groupMayOpen && st.st_gid != 0) {
-    const std::string group = groupName(st.st_gid);
-    return fmt::format("add {0} to the group {1} (sudo usermod -aG {1} {0}, then log in again)", user, group);
-  }
-  return fmt::format("give the device to a group of {} with a udev rule such as "
-                     "SUBSYSTEM==\"tty\", ATTRS{{idVendor}}==\"<vendor id>\", GROUP=\"dialout\", MODE=\"0660\"",
-                     user);
-}
-
-}  // namespace
 
 Refusal duplicatePort(const std::vector<PortAssignment>& ports) {
   std::set<uint32_t> seen;
@@ -65,49 +16,6 @@ Refusal duplicatePort(const std::vector<PortAssignment>& ports) {
       return fmt::format("COM{} is given more than once: one run serves each COM port once", port.comPort);
   }
   return std::nullopt;
-}
-
-Refusal checkPortsDirectory(const std::string& dir) {
-  std::error_code ec;
-  if (!std::filesystem::exists(dir, ec) && std::filesystem::create_directories(dir, ec)) ::chmod(dir.c_str(), 0700);
-  if (ec) return fmt::format("cannot make the ports directory {}: {}", dir, ec.message());
-  std::string why;
-  if (hx::portsDirectoryTrusted(dir, &why)) return std::nullopt;
-  return fmt::format("{}, so the module opens no port in it: use a directory of {} that only it can write "
-                     "(chmod 700, or name another one in HXFLASH_PORTS_DIR)",
-                     why, userName());
-}
-
-PortCheck checkPort(uint32_t comPort, const std::string& path) {
-  PortCheck check;
-  struct stat link {}, st {};
-  if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return check;  // not plugged in yet
-    check.refusal = fmt::format("COM{}: cannot look at {}: {}", comPort, path, std::strerror(errno));
-    return check;
-  }
-  if (!S_ISCHR(st.st_mode)) {
-    std::error_code ec;
-    const std::string target = S_ISLNK(link.st_mode) ? std::filesystem::read_symlink(path, ec).string() : path;
-    check.refusal = fmt::format("COM{}: {} is {}, not a serial port's character device", comPort, target,
-                                kindOf(st.st_mode));
-    return check;
-  }
-  // Asked without opening it: opening a real tty raises its modem lines.
-  if (::access(path.c_str(), R_OK | W_OK) != 0) {
-    if (errno == EACCES || errno == EPERM) {
-      std::error_code ec;
-      const std::filesystem::path device = std::filesystem::canonical(path, ec);
-      check.refusal = fmt::format("COM{}: {} may not open {} (owner {}, group {}, mode {:04o}): {}", comPort,
-                                  userName(), ec ? path : device.string(), ownerName(st.st_uid),
-                                  groupName(st.st_gid), st.st_mode & 07777, openAdvice(st));
-    } else {
-      check.refusal = fmt::format("COM{}: {}: {}", comPort, path, std::strerror(errno));
-    }
-    return check;
-  }
-  check.plugged = true;
-  return check;
 }
 
 Refusal checkPackage(const std::string& path) {

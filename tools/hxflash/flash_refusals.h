@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "port_attach.h"
+#include "port_assignment.h"
 
 namespace hxflash {
 
@@ -15,7 +15,7 @@ using Refusal = std::optional<std::string>;
 // A COM port given more than once.
 Refusal duplicatePort(const std::vector<PortAssignment>& ports);
 
-// The ports directory, made (mode 0700) when it does not exist yet; refused
+// POSIX: the ports directory, made (mode 0700) when it does not exist yet; refused
 // when the module would open no port in it.
 Refusal checkPortsDirectory(const std::string& dir);
 
@@ -24,7 +24,7 @@ struct PortCheck {
   Refusal refusal;
 };
 
-// COM `comPort`, served through `path`: its entry in the ports directory, or
+// POSIX: COM `comPort`, served through `path`: its entry in the ports directory, or
 // the device it will be attached to. An entry or a device that does not exist
 // (yet) is a port waiting for its phone; one that is not a character device,
 // or a device this user may not open, is refused.

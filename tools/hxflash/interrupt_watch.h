@@ -1,8 +1,12 @@
 #pragma once
-// Ctrl-C (SIGINT) and SIGTERM, taken by one thread as they come instead of by
-// a handler: from construction on they are blocked in the calling thread and
-// in every thread it starts afterwards, and stay pending until taken.
+// Ctrl-C, taken by one thread as it comes.
+//   POSIX: SIGINT and SIGTERM instead of a handler: from construction on they
+//   are blocked in the calling thread and in every thread it starts
+//   afterwards, and stay pending until taken.
+//   Windows: Ctrl-C and Ctrl-Break of the console, counted by a handler.
+#if !defined(_WIN32)
 #include <signal.h>
+#endif
 
 #include <chrono>
 
@@ -19,9 +23,11 @@ class InterruptWatch {
   // Waits at most `limit` for an interrupt; the number taken (0 or 1).
   int take(std::chrono::milliseconds limit);
 
+#if !defined(_WIN32)
  private:
   sigset_t m_signals;
   sigset_t m_previousMask;
+#endif
 };
 
 }  // namespace hxflash

@@ -33,8 +33,11 @@ int main(int argc, char** argv) {
 
   hxflash::registerMakePackageCommand(app, exitCode);
   hxflash::registerFlashCommand(app, exitCode);
+#if !defined(_WIN32)
+  // Ports directories and virtual phones are Linux-only.
   hxflash::registerPortsCommand(app, exitCode);
   hxflash::registerDemoCommand(app, exitCode);
+#endif
   hxflash::registerInspectCommand(app, exitCode);
   app.footer(std::string("flash: ") + hxflash::kExitStatusHelp);
 

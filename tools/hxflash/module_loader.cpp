@@ -1,31 +1,26 @@
 #include "module_loader.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <stdexcept>
+
+#include "shared_library.h"
 
 namespace hxflash {
 namespace {
 
 template <class Fn>
 void bind(void* handle, const char* name, Fn& fn, bool required) {
-  void* symbol = dlsym(handle, name);
+  void* symbol = findExport(handle, name);
   if (!symbol && required) throw std::runtime_error(std::string("module lacks the export ") + name);
   fn = reinterpret_cast<Fn>(symbol);
 }
 
-// The module is a file: a bare name means the file in the current directory,
-// which dlopen would otherwise look for on the library search path.
-std::string asFilePath(const std::string& path) {
-  return path.find('/') == std::string::npos ? "./" + path : path;
-}
-
 }  // namespace
 
-LoadedModule::LoadedModule(const std::string& path) : m_path(asFilePath(path)) {
-  m_handle = dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m_handle) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
+  std::string why;
+  m_handle = openSharedLibrary(m_path, &why);
+  if (!m_handle) throw std::runtime_error("cannot load module: " + why);
   try {
     bind(m_handle, "GetDefinedData", m_exports.GetDefinedData, true);
     bind(m_handle, "SetParameter", m_exports.SetParameter, true);
@@ -35,18 +30,24 @@ LoadedModule::LoadedModule(const std::string& path) : m_path(asFilePath(path)) {
     bind(m_handle, "PreviousLoad", m_exports.PreviousLoad, true);
     bind(m_handle, "SetTimeScale", m_exports.SetTimeScale, false);
   } catch (...) {
-    dlclose(m_handle);
+    closeSharedLibrary(m_handle);
     throw;
   }
 }
 
 LoadedModule::~LoadedModule() {
-  if (m_handle) dlclose(m_handle);
+  if (m_handle) closeSharedLibrary(m_handle);
 }
 
 std::string defaultModulePath() {
   if (const char* env = std::getenv("HXFLASH_MODULE"); env && *env) return env;
+#if defined(_WIN32)
+  // hxflash.exe is shipped with the module beside it.
+  const std::string dir = programDirectory();
+  return dir.empty() ? "ModelTemplate.dll" : dir + "\\ModelTemplate.dll";
+#else
   return HXFLASH_DEFAULT_MODULE;
+#endif
 }
 
 }  // namespace hxflash

@@ -4,15 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "port_assignment.h"
+
 namespace hxflash {
-
-struct PortAssignment {
-  uint32_t comPort = 0;
-  std::string device;  // empty: the port's entry is made by someone else (hxphone)
-};
-
-// "41" or "41=/dev/ttyACM0". Throws std::invalid_argument on anything else.
-PortAssignment parsePortAssignment(const std::string& text);
 
 // Creates the entry while it lives (the ports directory with mode 0700 if
 // missing) and removes it again, unless it named something else meanwhile.

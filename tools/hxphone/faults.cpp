@@ -42,6 +42,17 @@ std::string applyStepTrigger(std::string_view name, std::string_view value, std:
   return {};
 }
 
+// STEP:N of the faults that strike N bytes into a step's first run.
+std::string applyInStep(std::string_view name, std::string_view value, InStepFault& fault) {
+  const size_t colon = value.find(':');
+  if (colon == std::string_view::npos) return std::string(name) + ": needs STEP:BYTES";
+  const std::string_view step = value.substr(0, colon);
+  if (!isStepName(step)) return std::string(name) + ": unknown step '" + std::string(step) + "'";
+  if (!parseU64(value.substr(colon + 1), fault.offset)) return std::string(name) + ": bad byte offset";
+  fault.step = std::string(step);
+  return {};
+}
+
 std::string applySlowLink(FaultPlan& plan, std::string_view value) {
   std::string_view rate = value;
   std::string_view latency;
@@ -116,6 +127,12 @@ std::string applyFault(FaultPlan& plan, std::string_view text) {
   if (name == "unplug-at") return stepTrigger(plan.unplugAtStep, plan.unplugAtOccurrence);
   if (name == "silent-at") return stepTrigger(plan.silentAtStep, plan.silentAtOccurrence);
   if (name == "status-at") return stepTrigger(plan.statusAtStep, plan.statusAtOccurrence);
+  auto inStep = [&](InStepFault& fault) -> std::string {
+    return hasValue ? applyInStep(name, value, fault) : std::string(name) + ": needs STEP:BYTES";
+  };
+  if (name == "unplug-in") return inStep(plan.unplugIn);
+  if (name == "noise-in") return inStep(plan.noiseIn);
+  if (name == "noise-out") return inStep(plan.noiseOut);
   if (name == "slow-link") return hasValue ? applySlowLink(plan, value) : "slow-link: needs BPS[:LATENCY_MS]";
   return "unknown fault '" + std::string(name) + "'";
 }
@@ -133,6 +150,9 @@ std::vector<std::pair<std::string, std::string>> faultDescriptions() {
       {"unplug-at=STEP[:K]", "unplugs when STEP begins for the K-th time (default 1st)"},
       {"silent-at=STEP[:K]", "stops answering when STEP begins for the K-th time; the port stays until the host goes"},
       {"status-at=STEP[:K]", "answers STEP's K-th beginning with eight 0xEE bytes (no control byte, no known status), then is silent"},
+      {"unplug-in=STEP:N", "unplugs once N bytes have crossed the link (either way) since STEP first began"},
+      {"noise-in=STEP:N", "line noise: the host's N-th byte (from 0) since STEP first began arrives inverted"},
+      {"noise-out=STEP:N", "line noise: the phone's N-th byte (from 0) since STEP first began leaves inverted"},
       {"no-rom-info", "read-back of blocks 2..9 returns erased bytes: no ROM information"},
       {"format-fails[=K]", "the K-th format command (default 1st) ends with an error status"},
       {"bad-readback-sum[=N]", "the first N read-back chunks are sent with a wrong sum"},

@@ -25,6 +25,13 @@ bool isStepName(std::string_view name);
 // status (u32) none the host knows.
 inline constexpr uint8_t kUnexpectedAnswer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
 
+// A fault that strikes inside the first run of a step, at a byte offset
+// counted from the step's beginning: `name=STEP:N`.
+struct InStepFault {
+  std::string step;  // empty: not planned
+  uint64_t offset = 0;
+};
+
 struct FaultPlan {
   bool silent = false;                  // silent: reads the handshake and never answers
   uint32_t handshakeGlitchAt = 0;       // handshake-glitch[=N]: the N-th handshake answer is 0x00
@@ -38,6 +45,9 @@ struct FaultPlan {
   uint32_t unplugAtOccurrence = 1;
   std::string silentAtStep;             // silent-at=STEP[:K]: stops answering, the port stays
   uint32_t silentAtOccurrence = 1;
+  InStepFault unplugIn;                 // unplug-in=STEP:N: unplugs once N bytes crossed the link (either way) in STEP
+  InStepFault noiseIn;                  // noise-in=STEP:N: the host's N-th byte (from 0) in STEP arrives inverted
+  InStepFault noiseOut;                 // noise-out=STEP:N: the phone's N-th byte (from 0) in STEP leaves inverted
   std::string statusAtStep;             // status-at=STEP[:K]: answers kUnexpectedAnswer, then silent
   uint32_t statusAtOccurrence = 1;
   bool noRomInfo = false;               // no-rom-info: read-back of blocks 2..9 finds no ROM information

@@ -57,6 +57,7 @@ bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what
     if (got > 0) {
       m_tail = static_cast<size_t>(got);
       m_hostSeen = true;
+      noiseOnBuffered();
       break;
     }
     if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
@@ -76,6 +77,36 @@ void PhonePort::take(size_t n) {
   m_received += n;
   if (m_faults.unplugAfterBytes && m_received >= *m_faults.unplugAfterBytes)
     throw SessionEnd(Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host");
+  unplugWhenDue();
+}
+
+void PhonePort::stepBegins(const std::string& step, uint32_t occurrence) {
+  if (occurrence != 1) return;
+  if (m_faults.noiseIn.step == step) m_noiseInAt = m_received + m_faults.noiseIn.offset;
+  if (m_faults.noiseOut.step == step) m_noiseOutAt = m_sent + m_faults.noiseOut.offset;
+  if (m_faults.unplugIn.step == step) m_unplugAt = m_received + m_sent + m_faults.unplugIn.offset;
+  noiseOnBuffered();
+  unplugWhenDue();
+}
+
+void PhonePort::strike() {
+  if (!m_inStepStruck) m_inStepStruck = Clock::now();
+}
+
+// The buffered host bytes are m_received onwards: the armed one among them
+// is inverted, as line noise would have turned it.
+void PhonePort::noiseOnBuffered() {
+  if (!m_noiseInAt || *m_noiseInAt < m_received || *m_noiseInAt - m_received >= m_tail - m_head) return;
+  m_buffer[m_head + static_cast<size_t>(*m_noiseInAt - m_received)] ^= 0xFF;
+  m_noiseInAt.reset();
+  strike();
+}
+
+void PhonePort::unplugWhenDue() {
+  if (!m_unplugAt || m_received + m_sent < *m_unplugAt) return;
+  strike();
+  throw SessionEnd(Outcome::Unplugged, "unplugged " + std::to_string(m_faults.unplugIn.offset) + " bytes into step " +
+                                           m_faults.unplugIn.step);
 }
 
 void PhonePort::turnaround(Direction to) {
@@ -156,13 +187,27 @@ void PhonePort::expectU32(uint32_t expected, const char* what) {
 
 void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
   turnaround(Direction::ToHost);
+  std::vector<uint8_t> noisy;
+  if (m_noiseOutAt && *m_noiseOutAt >= m_sent && *m_noiseOutAt - m_sent < n) {
+    noisy.assign(bytes, bytes + n);
+    noisy[static_cast<size_t>(*m_noiseOutAt - m_sent)] ^= 0xFF;
+    bytes = noisy.data();
+    m_noiseOutAt.reset();
+    strike();
+  }
   size_t done = 0;
   auto deadline = Clock::now() + m_timing.silenceLimit;
   while (done < n) {
-    ssize_t put = writeSome(bytes + done, n - done);
+    size_t piece = n - done;
+    if (m_unplugAt) {
+      unplugWhenDue();
+      piece = std::min<uint64_t>(piece, *m_unplugAt - (m_received + m_sent));
+    }
+    ssize_t put = writeSome(bytes + done, piece);
     if (put > 0) {
       throttle(static_cast<size_t>(put));
       done += static_cast<size_t>(put);
+      m_sent += static_cast<uint64_t>(put);
       continue;
     }
     if (put < 0 && errno == EINTR) continue;
@@ -172,6 +217,7 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
     ::poll(fds, m_stopFd >= 0 ? 2 : 1, 100);
     if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
   }
+  unplugWhenDue();
 }
 
 // A socket is written without SIGPIPE when the host has gone; anything else

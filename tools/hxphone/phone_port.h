@@ -7,11 +7,13 @@
 // host has gone, except before the host's first byte: a pty whose slave is
 // not open yet (the host has not opened the port) reads as a hang-up too.
 // The slow-link fault throttles both directions and adds a latency at each
-// turnaround; the unplug-after-bytes fault fires here.
+// turnaround; the unplug-after-bytes fault and the in-step faults (an unplug
+// or line noise a number of bytes into a step) fire here.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hxphone/faults.h"
@@ -54,6 +56,12 @@ class PhonePort {
   uint64_t bytesReceived() const { return m_received; }
   bool stopRequested() const;
 
+  // A step begins for the `occurrence`-th time: arms the plan's in-step
+  // faults of its first run.
+  void stepBegins(const std::string& step, uint32_t occurrence);
+  // When an in-step fault struck, if one did.
+  std::optional<std::chrono::steady_clock::time_point> inStepFaultStruck() const { return m_inStepStruck; }
+
  private:
   enum class Direction { None, FromHost, ToHost };
   bool fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what);
@@ -61,6 +69,9 @@ class PhonePort {
   void turnaround(Direction to);
   void throttle(size_t n);
   long writeSome(const uint8_t* bytes, size_t n);
+  void noiseOnBuffered();
+  void unplugWhenDue();
+  void strike();
 
   int m_fd;
   int m_stopFd;
@@ -70,6 +81,10 @@ class PhonePort {
   size_t m_head = 0;
   size_t m_tail = 0;
   uint64_t m_received = 0;
+  uint64_t m_sent = 0;
+  // Armed in-step faults, as indexes of host bytes, phone bytes, or both.
+  std::optional<uint64_t> m_noiseInAt, m_noiseOutAt, m_unplugAt;
+  std::optional<std::chrono::steady_clock::time_point> m_inStepStruck;
   bool m_hostSeen = false;
   bool m_isSocket = true;
   Direction m_direction = Direction::None;

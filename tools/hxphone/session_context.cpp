@@ -7,6 +7,7 @@ namespace hxphone {
 void SessionContext::beginStep(const std::string& step) {
   uint32_t n = ++stepCounts[step];
   log.detail("step " + step + " #" + std::to_string(n));
+  port.stepBegins(step, n);
   const FaultPlan& faults = options.faults;
   const std::string at = " at step " + step + " #" + std::to_string(n);
   auto strikes = [&](const std::string& faultStep, uint32_t occurrence) {

@@ -52,12 +52,17 @@ std::optional<std::chrono::steady_clock::time_point> VirtualPhone::faultStruck()
 void VirtualPhone::converse(int fd) {
   PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults);
   SessionContext ctx{port, m_nand, m_options, m_log, m_record};
+  auto noteFaultStruck = [&] {
+    const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();
+    if (struck) m_faultStruck.store(struck->time_since_epoch().count());
+  };
   try {
     runBootRom(ctx);
     connectAgent(ctx);
     serveAgentCommands(ctx);
+    noteFaultStruck();
   } catch (const SessionEnd& end) {
-    if (ctx.faultStruck) m_faultStruck.store(ctx.faultStruck->time_since_epoch().count());
+    noteFaultStruck();
     if (end.outcome() != Outcome::Silenced) throw;
     stayUntilTheHostGoes(port);
     throw;

@@ -1,0 +1,27 @@
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "shared_library.h"
+
+namespace hxflash {
+
+void* openSharedLibrary(const std::string& path, std::string* why) {
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) *why = dlerror();
+  return library;
+}
+
+void* findExport(void* library, const char* name) { return dlsym(library, name); }
+
+void closeSharedLibrary(void* library) { dlclose(library); }
+
+std::string programDirectory() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
+
+}  // namespace hxflash

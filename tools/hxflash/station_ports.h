@@ -1,0 +1,41 @@
+#pragma once
+// The COM ports one flash run serves on this station: claimed for the run
+// alone before any session starts, and given up when it ends.
+//   POSIX: the ports directory must be one the module trusts; each port's
+//   lock file is taken; each port's entry (or the device it will name) is
+//   checked; devices named on the command line are attached as entries.
+//   Windows: the system names its COM ports; each port is held by a named
+//   mutex of this run.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "flash_refusals.h"
+#include "port_assignment.h"
+
+namespace hxflash {
+
+class StationPorts {
+ public:
+  StationPorts();
+  ~StationPorts();
+  StationPorts(const StationPorts&) = delete;
+  StationPorts& operator=(const StationPorts&) = delete;
+
+  // Claims `ports` for this run; the sentence that says why a port cannot be
+  // served, or nothing.
+  Refusal claim(const std::vector<PortAssignment>& ports);
+  // Attaches the devices named with their ports (once nothing is refused).
+  void attachDevices();
+  // A phone's port is there already: one plugged in before its session was
+  // ready, which must go and come back to be flashed.
+  bool plugged(uint32_t comPort) const;
+  // Gives up every port; also when the run must end at once.
+  void release();
+
+ private:
+  struct Held;
+  std::unique_ptr<Held> m_held;
+};
+
+}  // namespace hxflash
