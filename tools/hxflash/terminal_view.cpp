@@ -20,6 +20,7 @@ namespace hxflash {
 namespace {
 
 constexpr size_t kDefaultWidth = 80;
+constexpr size_t kDefaultHeight = 24;
 // Redraws at most this often; the clocks of the rows move once a second.
 constexpr auto kFrameStep = std::chrono::milliseconds(100);
 constexpr auto kClockStep = std::chrono::milliseconds(500);
@@ -104,18 +105,33 @@ class TerminalView final : public FlashReport {
     }
   }
 
-  size_t width() const {
+  winsize terminalSize() const {
     winsize size{};
-    if (::ioctl(::fileno(m_setup.out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return kDefaultWidth;
+    if (::ioctl(::fileno(m_setup.out), TIOCGWINSZ, &size) != 0) size = winsize{};
+    if (size.ws_col == 0) size.ws_col = kDefaultWidth;
+    if (size.ws_row == 0) size.ws_row = kDefaultHeight;
+    return size;
   }
 
-  std::vector<std::string> frame(size_t columns) const {
+  // The header, the rows and the status line. A frame taller than the
+  // terminal could not be redrawn in place: the rows that do not fit are
+  // counted in the last one shown.
+  std::vector<std::string> frame() const {
+    const winsize size = terminalSize();
+    const size_t columns = size.ws_col;
+    const size_t fitting = size.ws_row > 3 ? size.ws_row - 3u : 1u;
     const auto now = ViewClock::now();
     std::vector<std::string> lines;
     lines.push_back(formatRowHeader(columns));
-    for (const auto& [com, row] : m_rows) lines.push_back(formatRow(row, now, columns));
-    lines.push_back(m_status.substr(0, columns > 0 ? columns - 1 : 0));
+    for (const auto& [com, row] : m_rows) {
+      if (lines.size() == fitting && m_rows.size() > fitting) {
+        lines.push_back(fmt::format("... {} more ports: see their com<n>.log", m_rows.size() - fitting + 1)
+                            .substr(0, columns - 1));
+        break;
+      }
+      lines.push_back(formatRow(row, now, columns));
+    }
+    lines.push_back(m_status.substr(0, columns - 1));
     return lines;
   }
 
@@ -123,7 +139,7 @@ class TerminalView final : public FlashReport {
   // up to the top of the frame, then line by line down again.
   void draw() {
     m_changed = false;
-    const std::vector<std::string> lines = frame(width());
+    const std::vector<std::string> lines = frame();
     std::string out;
     if (!m_drawn.empty()) out += fmt::format("\x1b[{}A", m_drawn.size());
     bool any = m_drawn.empty();
