@@ -63,8 +63,7 @@ class TerminalView final : public FlashReport {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_ended) return;
     m_ended = true;
-    m_status.clear();
-    draw();
+    draw();  // the status line keeps what Ctrl-C did
     writeSummary(m_setup.out, results, end, m_setup.logs);
   }
 
