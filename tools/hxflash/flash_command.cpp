@@ -19,6 +19,7 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +122,10 @@ int flash(const FlashCli& cli) {
     logs.portEvent(com, phone, e, output->logPosition());
     report->event(com, phone, e);
   };
+  // How far the module's log had come when a port last began or ended a
+  // phone's wait, transfer or countdown.
+  std::atomic<uint64_t> stageChangedAt{0};
+  options.onStageChange = [&output, &stageChangedAt] { stageChangedAt.store(output->logPosition()); };
   options.onPhoneEnd = [&report, &logs, &output](const PhoneResult& result) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       logs.phoneFailed(result.comPort, result.phone, output->logPosition());
@@ -139,9 +144,21 @@ int flash(const FlashCli& cli) {
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
   FlashRun run(options);
   const OutputChoice choice{cli.json, cli.module.verbose, cli.loop};
-  output = openStationOutput(choice, logs, planTransfer(package), options.comPorts,
-                             [&run] { return run.onlyPortAtWork(); });
+  output = openStationOutput(choice, logs, planTransfer(package), options.comPorts, [&](uint64_t lineEnd) {
+    // A line the module wrote before the ports last changed what they do
+    // cannot be told by what they do now.
+    const uint64_t changed = stageChangedAt.load();
+    if (lineEnd <= changed) return std::optional<uint32_t>();
+    const std::optional<uint32_t> port = run.onlyPortAtWork();
+    return stageChangedAt.load() == changed ? port : std::nullopt;
+  });
   report = &output->report();
+  // The module's log is read to its end before the run goes, whichever way
+  // this function ends: the log's reader asks the run what the ports do.
+  struct LogReadFirst {
+    StationOutput& output;
+    ~LogReadFirst() { output.finishLog(); }
+  } logReadFirst{*output};
   const auto start = std::chrono::steady_clock::now();
   run.start();
 

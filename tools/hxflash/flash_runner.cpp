@@ -137,6 +137,7 @@ void FlashRun::flashPort(Port& port) {
       result.connected = download;
       result.stage = download ? PhoneStage::Transferring : PhoneStage::Done;
       port.transferStart = std::chrono::steady_clock::now();
+      stageChanged();
     }
     if (!download) {
       endPhone(port, false);
@@ -148,6 +149,7 @@ void FlashRun::flashPort(Port& port) {
     std::lock_guard<std::mutex> lock(m_mutex);
     port.ended = true;
     --m_portsRunning;
+    stageChanged();
   }
   m_portEnded.notify_all();
 }
@@ -162,10 +164,15 @@ void FlashRun::endPhone(Port& port, bool succeeded) {
       result.seconds = secondsSince(port.transferStart);
     }
     result.stage = PhoneStage::Done;
+    stageChanged();
     if (m_options.onPhoneEnd) ended = result;
     if (!m_options.keepEndedPhonesEvents) result.events = failedStepEvents(result.events);
   }
   if (m_options.onPhoneEnd) m_options.onPhoneEnd(ended);
+}
+
+void FlashRun::stageChanged() {
+  if (m_options.onStageChange) m_options.onStageChange();
 }
 
 bool FlashRun::beginPhone(Port& port, int phone) {
@@ -175,6 +182,7 @@ bool FlashRun::beginPhone(Port& port, int phone) {
     result.comPort = port.comPort;
     result.phone = phone;
     port.results.push_back(std::move(result));
+    stageChanged();
   }
   if (!m_aborted) return true;
   // Stopped before this session waited (Init clears a stop): the first phone's
@@ -190,7 +198,10 @@ void FlashRun::noteEvent(Port& port, const HostEvent& event) {
     if (!port.results.empty()) {
       PhoneResult& result = port.results.back();
       result.events.push_back(event);
-      if (isCountdown(event) && result.stage == PhoneStage::Transferring) result.stage = PhoneStage::Resetting;
+      if (isCountdown(event) && result.stage == PhoneStage::Transferring) {
+        result.stage = PhoneStage::Resetting;
+        stageChanged();
+      }
       phone = result.phone;
     }
   }

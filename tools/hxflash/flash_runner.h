@@ -79,6 +79,9 @@ struct FlashOptions {
   // Called from the port's thread when a phone's turn has ended (Download
   // returned, or the wait ended without a phone), with its result. May be empty.
   std::function<void(const PhoneResult&)> onPhoneEnd;
+  // Called, under the run's lock, whenever what onlyPortAtWork() answers may
+  // change; must not call into the run. May be empty.
+  std::function<void()> onStageChange;
 };
 
 class FlashRun {
@@ -123,6 +126,7 @@ class FlashRun {
   void noteEvent(Port& port, const HostEvent& event);
   // Ends the turn of the port's current phone: `succeeded` is Download's result.
   void endPhone(Port& port, bool succeeded);
+  void stageChanged();  // under the lock
 
   FlashOptions m_options;
   struct Module;

@@ -5,8 +5,8 @@
 
 namespace hxflash {
 
-std::optional<uint32_t> portOfModuleLine(std::string_view line, const std::vector<uint32_t>& comPorts,
-                                         const std::function<std::optional<uint32_t>()>& portAtWork) {
+std::optional<uint32_t> portOfModuleLine(std::string_view line, uint64_t lineEnd,
+                                         const std::vector<uint32_t>& comPorts, const PortAtWork& portAtWork) {
   constexpr std::string_view kPrefix = "COM";
   if (line.starts_with(kPrefix)) {
     uint32_t com = 0;
@@ -17,7 +17,7 @@ std::optional<uint32_t> portOfModuleLine(std::string_view line, const std::vecto
     if (named && std::find(comPorts.begin(), comPorts.end(), com) != comPorts.end()) return com;
   }
   if (comPorts.size() == 1) return comPorts.front();
-  return portAtWork ? portAtWork() : std::nullopt;
+  return portAtWork ? portAtWork(lineEnd) : std::nullopt;
 }
 
 }  // namespace hxflash

@@ -36,16 +36,21 @@ class StationOutput {
   std::unique_ptr<FlashReport> m_report;
 };
 
+// The one port that may have written the line of the module's log that ends
+// at `lineEnd` of its stream: only that port was talking to a phone since
+// then. Nothing when that cannot be told.
+using PortAtWork = std::function<std::optional<uint32_t>(uint64_t lineEnd)>;
+
 // The port a line of the module's log came from, when that can be told: the
 // line names it ("COM41: download failed ..."), the run serves one port, or
-// only one port may be talking to a phone (`portAtWork`).
-std::optional<uint32_t> portOfModuleLine(std::string_view line, const std::vector<uint32_t>& comPorts,
-                                         const std::function<std::optional<uint32_t>()>& portAtWork);
+// `portAtWork` tells it.
+std::optional<uint32_t> portOfModuleLine(std::string_view line, uint64_t lineEnd,
+                                         const std::vector<uint32_t>& comPorts, const PortAtWork& portAtWork);
 
 // Opens the output of a run on `comPorts`; `plan`: the bytes of a download,
 // for the figures; `portAtWork`: as for portOfModuleLine.
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
                                                  const std::vector<uint32_t>& comPorts,
-                                                 std::function<std::optional<uint32_t>()> portAtWork);
+                                                 PortAtWork portAtWork);
 
 }  // namespace hxflash

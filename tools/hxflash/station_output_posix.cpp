@@ -19,7 +19,7 @@ namespace {
 class CapturedOutput final : public StationOutput {
  public:
   CapturedOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan, const std::vector<uint32_t>& comPorts,
-                 std::function<std::optional<uint32_t>()> portAtWork)
+                 PortAtWork portAtWork)
       : m_logs(logs), m_comPorts(comPorts), m_portAtWork(std::move(portAtWork)) {
     const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1;
     // The JSON report takes standard output first: what is printed there
@@ -56,7 +56,7 @@ class CapturedOutput final : public StationOutput {
 
  private:
   void takeLine(std::string_view line, uint64_t end) {
-    m_logs.moduleLine(portOfModuleLine(line, m_comPorts, m_portAtWork), line, end);
+    m_logs.moduleLine(portOfModuleLine(line, end, m_comPorts, m_portAtWork), line, end);
     if (!m_echo) return;
     const std::string text = std::string(line) + "\n";
     ssize_t written = 0;
@@ -68,7 +68,7 @@ class CapturedOutput final : public StationOutput {
 
   RunLogs& m_logs;
   std::vector<uint32_t> m_comPorts;
-  std::function<std::optional<uint32_t>()> m_portAtWork;
+  PortAtWork m_portAtWork;
   bool m_echo = false;
   std::FILE* m_out = nullptr;
   std::unique_ptr<ModuleLogCapture> m_capture;
@@ -78,7 +78,7 @@ class CapturedOutput final : public StationOutput {
 
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
                                                  const std::vector<uint32_t>& comPorts,
-                                                 std::function<std::optional<uint32_t>()> portAtWork) {
+                                                 PortAtWork portAtWork) {
   return std::make_unique<CapturedOutput>(choice, logs, std::move(plan), comPorts, std::move(portAtWork));
 }
 

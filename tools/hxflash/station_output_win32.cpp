@@ -29,7 +29,7 @@ class PlainOutput final : public StationOutput {
 
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
                                                  const std::vector<uint32_t>&,
-                                                 std::function<std::optional<uint32_t>()>) {
+                                                 PortAtWork) {
   return std::make_unique<PlainOutput>(choice, logs, std::move(plan));
 }
 
