@@ -1,6 +1,8 @@
 #pragma once
 // What `hxflash flash` refuses before any session starts, because waiting
 // cannot fix it. Each check gives the one sentence that says why, or nothing.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +31,11 @@ struct PortCheck {
 // (yet) is a port waiting for its phone; one that is not a character device,
 // or a device this user may not open, is refused.
 PortCheck checkPort(uint32_t comPort, const std::string& path);
+
+// What this user can do to be allowed to open a device of permission bits
+// `mode` and group `gid`: join the group that may read and write it, or have
+// a udev rule give the device to one of theirs.
+std::string openAdvice(mode_t mode, gid_t gid);
 
 // The package, judged by the module's own package reader and verdict.
 Refusal checkPackage(const std::string& path);

@@ -3,7 +3,11 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <vector>
+
+#include "program_location.h"
 
 namespace hxflash {
 namespace {
@@ -46,6 +50,18 @@ LoadedModule::~LoadedModule() {
 
 std::string defaultModulePath() {
   if (const char* env = std::getenv("HXFLASH_MODULE"); env && *env) return env;
+  // An installed hxflash: the module beside it, or in the installation's
+  // module folder. Only then the build tree this program was built in.
+  const std::string programs = programDirectory();
+  std::vector<std::string> candidates;
+  if (!programs.empty()) {
+    candidates.push_back(programs + "/" + HXFLASH_MODULE_FILE_NAME);
+    candidates.push_back(programs + "/" + HXFLASH_MODULE_DIR_FROM_PROGRAMS + "/" + HXFLASH_MODULE_FILE_NAME);
+  }
+  for (const std::string& candidate : candidates) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(candidate, ec)) return std::filesystem::path(candidate).lexically_normal();
+  }
   return HXFLASH_DEFAULT_MODULE;
 }
 
