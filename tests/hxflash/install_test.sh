@@ -16,13 +16,15 @@ DESTDIR=$stage "$cmake" --install "$build" --prefix "$prefix" >"$stage/install.l
 installed=$stage$prefix
 [[ $rules_dir = /* ]] || rules_dir=$prefix/$rules_dir
 [[ -f $stage$rules_dir/70-hxflash.rules ]] || fail "no udev rule in $stage$rules_dir"
-grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$stage$rules_dir/70-hxflash.rules" || fail "the rule does not keep ModemManager away"
+grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$stage$rules_dir/70-hxflash.rules" ||
+  fail "the rule does not keep ModemManager away"
 
-"$installed/bin/hxflash" demo --phones 1 --page-size 512 --time-scale 0.01 --dir "$stage/demo" >"$stage/demo.out" 2>&1 ||
-  { cat "$stage/demo.out"; fail "the installed hxflash demo failed"; }
+"$installed/bin/hxflash" demo --phones 1 --page-size 512 --time-scale 0.01 --dir "$stage/demo" \
+  >"$stage/demo.out" 2>&1 || { cat "$stage/demo.out"; fail "the installed hxflash demo failed"; }
 cat "$stage/demo.out"
 module=$(sed -n 's/^module    //p' "$stage/demo.out")
 [[ $module = "$installed"/* ]] || fail "the demo loaded $module, not the installed module"
 [[ -d $(dirname "$module")/HX9120 ]] || fail "no agent-override folder HX9120 beside $module"
-grep -qx "hxphone   $installed/bin/hxphone" "$stage/demo.out" || fail "the demo did not start the installed hxphone"
+grep -qx "hxphone   $installed/bin/hxphone" "$stage/demo.out" ||
+  fail "the demo did not start the installed hxphone"
 grep -q '^1 of 1 phones flashed and verified' "$stage/demo.out" || fail "the phone was not flashed and verified"

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -173,7 +174,8 @@ TEST_F(PortsOfAMachine, ListsTheSerialDevicesWithTheirUsbIdentityAccessAndPhoneV
                              "    by-path  " + machine.byPath("2") + "\n"
                              "    by-id    " + dev + "/serial/by-id/usb-Maker_ZVE_Mobile_USB_Modem_SN2-if00\n"
                              "    access   "));
-  EXPECT_THAT(out, HasSubstr(" 0666, not a character device, this user may open it\n    phone    yes: its name is a phone port's\n"));
+  EXPECT_THAT(out, HasSubstr(" 0666, not a character device, this user may open it\n"
+                             "    phone    yes: its name is a phone port's\n"));
   // A USB serial adapter: listed through its port device, not a phone's port.
   EXPECT_THAT(out, HasSubstr(dev + "/ttyUSB0  USB 0403:6001 \"FT232R USB UART\""));
   EXPECT_THAT(out, HasSubstr("driver ftdi_sio"));

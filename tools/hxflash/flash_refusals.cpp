@@ -36,7 +36,8 @@ std::string openAdvice(mode_t mode, gid_t gid) {
     return fmt::format("add {0} to the group {1} (sudo usermod -aG {1} {0}, then log in again)", user, group);
   }
   return fmt::format("give the device to a group of {} with a udev rule such as "
-                     "SUBSYSTEM==\"tty\", ATTRS{{idVendor}}==\"<vendor id>\", GROUP=\"dialout\", MODE=\"0660\"",
+                     "SUBSYSTEM==\"tty\", ATTRS{{idVendor}}==\"<vendor id>\", GROUP=\"dialout\", MODE=\"0660\" "
+                     "(the installed 70-hxflash.rules, once it holds the phone's ids)",
                      user);
 }
 

@@ -22,6 +22,8 @@ constexpr std::streamsize kCommandNameLimit = 64;
 
 // The process's command name; empty once it has gone.
 std::string commandName(const fs::path& process) {
+  std::error_code ec;
+  if (!fs::is_regular_file(process / "comm", ec)) return {};
   std::ifstream in(process / "comm", std::ios::binary);
   std::string name(static_cast<size_t>(kCommandNameLimit), '\0');
   in.read(name.data(), kCommandNameLimit);

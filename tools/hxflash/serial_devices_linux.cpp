@@ -30,6 +30,8 @@ constexpr const char* kSerialCoreBus = "serial-base";
 // '?' (USB strings are the device's to choose and end up on a terminal), or
 // nothing when the attribute is missing.
 std::optional<std::string> attribute(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return std::nullopt;  // never wait on a pipe in a tree
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   std::string text(static_cast<size_t>(kAttributeLimit), '\0');
