@@ -1,6 +1,6 @@
 // `hxflash ports` run as a program on a machine of the test's own making: a
-// sysfs tree, /dev with its /dev/serial names and /proc, read through the
-// command's hidden root options.
+// sysfs tree, /dev with its /dev/serial names, /proc and udev's records,
+// read through the command's hidden root options.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -44,9 +44,11 @@ struct UsbPort {
   std::string vendor, product, productName, interfaceName, driver;
   bool serialConverter;   // ttyUSB: the tty sits on a port device below the interface
   mode_t mode;            // of its /dev file
+  std::string number;     // major:minor
+  bool modemManagerIgnores;  // what udev's record of it says
 };
 
-// /sys, /dev and /proc of a machine with three USB serial ports, a UART, a
+// /sys, /dev, /proc and udev's records in /run of a machine with three USB serial ports, a UART, a
 // UART name without hardware and a virtual console.
 class MachineTree {
  public:
@@ -69,16 +71,19 @@ class MachineTree {
   fs::path sys() const { return m_root / "sys"; }
   fs::path dev() const { return m_root / "dev"; }
   fs::path proc() const { return m_root / "proc"; }
+  fs::path run() const { return m_root / "run"; }
   std::string byPath(const std::string& socket) const {
     return (dev() / "serial" / "by-path" / ("pci-0000:00:14.0-usb-0:" + socket + ":1.0")).string();
   }
   void startModemManager() { writeText(proc() / "880" / "comm", "ModemManager"); }
 
   static inline const UsbPort kUsbPorts[] = {
-      {"ttyACM0", "2", "1f3a", "8001", "ZVE Mobile USB Modem", "CDC Abstract Control Model", "cdc_acm", false, 0666},
-      {"ttyUSB0", "3", "0403", "6001", "FT232R USB UART", "", "ftdi_sio", true, 0666},
+      {"ttyACM0", "2", "1f3a", "8001", "ZVE Mobile USB Modem", "CDC Abstract Control Model", "cdc_acm", false, 0666,
+       "166:0", true},
+      {"ttyUSB0", "3", "0403", "6001", "FT232R USB UART", "", "ftdi_sio", true, 0666, "188:0", false},
       // The phone port's name on its interface only; a device only root may open.
-      {"ttyACM1", "4", "1f3a", "8002", "Download", "ZVE CDMA USB Serial Port 1", "cdc_acm", false, 0600},
+      {"ttyACM1", "4", "1f3a", "8002", "Download", "ZVE CDMA USB Serial Port 1", "cdc_acm", false, 0600, "166:1",
+       false},
   };
 
  private:
@@ -95,7 +100,10 @@ class MachineTree {
     const fs::path ttyParent = port.serialConverter ? interface / port.tty : interface;
     linkTo(ttyParent / "driver", sys() / "bus" / "usb" / "drivers" / port.driver);
     fs::create_directories(sys() / "bus" / "usb" / "drivers" / port.driver);
-    addTty(port.tty, ttyParent / "tty" / port.tty, ttyParent);
+    addTty(port.tty, ttyParent / "tty" / port.tty, ttyParent, port.number);
+    writeText(run() / "udev" / "data" / ("c" + port.number),
+              std::string("I:1234\nE:ID_VENDOR_ID=") + port.vendor +
+                  (port.modemManagerIgnores ? "\nE:ID_MM_DEVICE_IGNORE=1" : "") + "\nG:systemd");
     addDeviceFile(port.tty, port.mode);
     std::string byId = "usb-Maker_" + port.productName + "_SN" + port.socket + "-if00";
     std::replace(byId.begin(), byId.end(), ' ', '_');
@@ -106,17 +114,17 @@ class MachineTree {
   void addUart(const std::string& tty, const std::string& device, const std::string& type) {
     const fs::path ttyDir = sys() / device / "tty" / tty;
     writeText(ttyDir / "type", type);
-    addTty(tty, ttyDir, sys() / device);
+    addTty(tty, ttyDir, sys() / device, "4:64");
     addDeviceFile(tty, 0660);
   }
 
   void addVirtualConsole(const std::string& tty) {
-    addTty(tty, sys() / "devices" / "virtual" / "tty" / tty, {});
+    addTty(tty, sys() / "devices" / "virtual" / "tty" / tty, {}, "4:1");
     addDeviceFile(tty, 0620);
   }
 
-  void addTty(const std::string& tty, const fs::path& ttyDir, const fs::path& device) {
-    writeText(ttyDir / "dev", "166:0");
+  void addTty(const std::string& tty, const fs::path& ttyDir, const fs::path& device, const std::string& number) {
+    writeText(ttyDir / "dev", number);
     if (!device.empty()) linkTo(ttyDir / "device", device);
     linkTo(sys() / "class" / "tty" / tty, ttyDir);
   }
@@ -153,7 +161,8 @@ class PortsOfAMachine : public testing::Test {
       ::chmod((machine.dev() / "ttyACM1").c_str(), 0);
     }
     argv.insert(argv.end(), {HXFLASH_PATH, "ports", "--sysfs-root", machine.sys().string(), "--dev-root",
-                             machine.dev().string(), "--proc-root", machine.proc().string()});
+                             machine.dev().string(), "--proc-root", machine.proc().string(), "--run-root",
+                             machine.run().string()});
     return std::make_unique<hxtest::ProgramRun>(runDir, "ports" + std::to_string(++m_runs), argv);
   }
 
@@ -201,6 +210,12 @@ TEST_F(PortsOfAMachine, AMappedPhonePortKeepsItsComPortNamedByItsSocket) {
   EXPECT_EQ(run->finish(), 1) << run->out() << run->err();
   const std::string out = run->out();
   EXPECT_THAT(out, HasSubstr("ModemManager: running; it probes every new ttyACM port and breaks flashing"));
+  // Which ports udev has marked for ModemManager to leave alone.
+  EXPECT_THAT(out, HasSubstr("    phone    yes: its name is a phone port's\n"
+                             "    udev     ModemManager leaves it alone (ID_MM_DEVICE_IGNORE)\n"
+                             "  " + (machine.dev() / "ttyACM1").string()));
+  EXPECT_THAT(out, HasSubstr("    udev     ModemManager may probe it: no udev rule set ID_MM_DEVICE_IGNORE\n"
+                             "  " + (machine.dev() / "ttyS0").string()));
   EXPECT_THAT(out, HasSubstr("COM42  -> " + (machine.dev() / "ttyACM0").string()));
   EXPECT_THAT(out, HasSubstr("unusable: COM42:"));
   EXPECT_THAT(out, HasSubstr("this USB socket for good: --port 42=" + machine.byPath("2")));

@@ -76,6 +76,11 @@ void printDevice(const SerialDevice& device) {
   for (const std::string& name : device.byId) fmt::print("    by-id    {}\n", name);
   fmt::print("    access   {}\n", describeAccess(device.node));
   fmt::print("    phone    {}\n", describePhoneVerdict(device));
+  if (device.modemManagerIgnores) {
+    fmt::print("    udev     {}\n", *device.modemManagerIgnores
+                                        ? "ModemManager leaves it alone (ID_MM_DEVICE_IGNORE)"
+                                        : "ModemManager may probe it: no udev rule set ID_MM_DEVICE_IGNORE");
+  }
 }
 
 void printSerialDevices(const std::vector<SerialDevice>& devices, const SystemRoots& roots) {
@@ -206,6 +211,7 @@ void registerPortsCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--sysfs-root", roots->sys)->group("");
   cmd->add_option("--dev-root", roots->dev)->group("");
   cmd->add_option("--proc-root", roots->proc)->group("");
+  cmd->add_option("--run-root", roots->run)->group("");
   cmd->footer("Exit status: 0 the module can use every port listed, 1 it cannot use the directory or a port.");
   cmd->callback([roots, &exitCode] { exitCode = listPorts(*roots); });
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 
 #include "user_names.h"
@@ -25,6 +26,11 @@ constexpr std::streamsize kAttributeLimit = 256;
 constexpr const char* kUnknownUartType = "0";
 
 constexpr const char* kSerialCoreBus = "serial-base";
+
+// udev's record of a character device: <run>/udev/data/c<major>:<minor>, one
+// property a line ("E:NAME=value").
+constexpr std::streamsize kUdevRecordLimit = 64 * 1024;
+constexpr const char* kModemManagerIgnoreLine = "E:ID_MM_DEVICE_IGNORE=1";
 
 // A sysfs attribute's text without its line end, control characters shown as
 // '?' (USB strings are the device's to choose and end up on a terminal), or
@@ -129,6 +135,34 @@ DeviceNode describeNode(const std::string& path) {
   return node;
 }
 
+// "166:0", the tty's device number as its `dev` attribute shows it.
+bool isDeviceNumber(const std::string& text) {
+  const size_t colon = text.find(':');
+  auto digits = [](const std::string& part) {
+    return !part.empty() && part.size() <= 10 &&
+           std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isdigit(c); });
+  };
+  return colon != std::string::npos && digits(text.substr(0, colon)) && digits(text.substr(colon + 1));
+}
+
+// Whether udev's record of the tty says ModemManager is to leave it alone.
+std::optional<bool> modemManagerIgnores(const fs::path& ttyDir, const SystemRoots& roots) {
+  const std::optional<std::string> number = attribute(ttyDir / "dev");
+  if (!number || !isDeviceNumber(*number)) return std::nullopt;
+  const fs::path record = fs::path(roots.run) / "udev" / "data" / ("c" + *number);
+  std::error_code ec;
+  if (!fs::is_regular_file(record, ec)) return std::nullopt;
+  std::ifstream in(record, std::ios::binary);
+  std::string text(static_cast<size_t>(kUdevRecordLimit), '\0');
+  in.read(text.data(), kUdevRecordLimit);
+  text.resize(static_cast<size_t>(in.gcount()));
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line == kModemManagerIgnoreLine) return true;
+  }
+  return false;
+}
+
 // The tty `name` of <sys>/class/tty, when it is a serial device.
 std::optional<SerialDevice> serialDevice(const fs::path& ttyClass, const std::string& name, const fs::path& sysRoot,
                                          const SystemRoots& roots) {
@@ -143,6 +177,7 @@ std::optional<SerialDevice> serialDevice(const fs::path& ttyClass, const std::st
   serial.byId = namesLeadingTo(fs::path(roots.dev) / "serial" / "by-id", serial.devicePath);
   serial.byPath = namesLeadingTo(fs::path(roots.dev) / "serial" / "by-path", serial.devicePath);
   serial.node = describeNode(serial.devicePath);
+  serial.modemManagerIgnores = modemManagerIgnores(ttyClass / name, roots);
   return serial;
 }
 

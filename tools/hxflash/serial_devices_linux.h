@@ -11,11 +11,13 @@
 
 namespace hxflash {
 
-// Where the system's trees are: /sys, /dev and /proc, or a test's copies.
+// Where the system's trees are: /sys, /dev, /proc and /run (udev's database
+// of the devices it has seen), or a test's copies.
 struct SystemRoots {
   std::string sys = "/sys";
   std::string dev = "/dev";
   std::string proc = "/proc";
+  std::string run = "/run";
 };
 
 // What the first USB device above the tty says of itself. The strings come
@@ -49,6 +51,9 @@ struct SerialDevice {
   std::vector<std::string> byId;    // <dev>/serial/by-id names that lead to it
   std::vector<std::string> byPath;  // <dev>/serial/by-path names: one per USB socket
   DeviceNode node;
+  // Whether udev marked it for ModemManager to leave alone
+  // (ID_MM_DEVICE_IGNORE); absent when udev has no record of it.
+  std::optional<bool> modemManagerIgnores;
 };
 
 // Every tty under <sys>/class/tty whose `device` link leads to hardware, by
