@@ -213,7 +213,14 @@ void registerPortsCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--proc-root", roots->proc)->group("");
   cmd->add_option("--run-root", roots->run)->group("");
   cmd->footer("Exit status: 0 the module can use every port listed, 1 it cannot use the directory or a port.");
-  cmd->callback([roots, &exitCode] { exitCode = listPorts(*roots); });
+  cmd->callback([roots, &exitCode] {
+    try {
+      exitCode = listPorts(*roots);
+    } catch (const std::exception& e) {
+      fmt::print(stderr, "hxflash ports: {}\n", e.what());
+      exitCode = kExitPhoneFailed;
+    }
+  });
 }
 
 }  // namespace hxflash

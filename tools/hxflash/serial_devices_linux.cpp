@@ -58,8 +58,7 @@ std::string attributeOr(const fs::path& file, const std::string& otherwise = {})
 // Whether `path` (both canonical) lies inside `root`: links in a tree are
 // followed only as far as the tree reaches.
 bool isInside(const fs::path& path, const fs::path& root) {
-  auto [rootEnd, pathAt] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
-  return rootEnd == root.end();
+  return std::mismatch(root.begin(), root.end(), path.begin(), path.end()).first == root.end();
 }
 
 // The folder a sysfs link leads to, when it leads somewhere inside `root`.
@@ -76,7 +75,8 @@ std::optional<UsbIdentity> usbIdentityAbove(const fs::path& device, const fs::pa
   UsbIdentity usb;
   bool interfaceSeen = false;
   for (fs::path dir = device; isInside(dir, root) && dir != root; dir = dir.parent_path()) {
-    if (!interfaceSeen && fs::exists(dir / "bInterfaceNumber")) {
+    std::error_code ec;
+    if (!interfaceSeen && fs::exists(dir / "bInterfaceNumber", ec)) {
       usb.interfaceName = attributeOr(dir / "interface");
       interfaceSeen = true;
     }
@@ -99,7 +99,8 @@ std::optional<UsbIdentity> usbIdentityAbove(const fs::path& device, const fs::pa
 std::string driverOf(const fs::path& device, const fs::path& root) {
   for (fs::path dir = device; isInside(dir, root) && dir != root; dir = dir.parent_path()) {
     const std::optional<fs::path> driver = linkTarget(dir / "driver", root);
-    if (driver && driver->parent_path().parent_path().filename() != kSerialCoreBus) return driver->filename().string();
+    if (driver && driver->parent_path().parent_path().filename() != kSerialCoreBus)
+      return driver->filename().string();
     if (dir == dir.parent_path()) break;
   }
   return {};
