@@ -19,7 +19,13 @@ installed=$stage$prefix
 grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$stage$rules_dir/70-hxflash.rules" ||
   fail "the rule does not keep ModemManager away"
 
-"$installed/bin/hxflash" demo --phones 1 --page-size 512 --time-scale 0.01 --dir "$stage/demo" \
+# One phone with small pages. The demo's own time scale is kept: a smaller one
+# shrinks the module's bounds on a phone's answers too, below what a virtual
+# phone on a loaded machine (or under a sanitizer) always meets. For the same
+# reason the demo runs at a higher priority where this user may raise it.
+priority=()
+if [[ $(id -u) = 0 ]] && command -v nice >/dev/null; then priority=(nice -n -10); fi
+"${priority[@]}" "$installed/bin/hxflash" demo --phones 1 --page-size 512 --dir "$stage/demo" \
   >"$stage/demo.out" 2>&1 || { cat "$stage/demo.out"; fail "the installed hxflash demo failed"; }
 cat "$stage/demo.out"
 module=$(sed -n 's/^module    //p' "$stage/demo.out")
