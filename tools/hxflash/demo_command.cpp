@@ -22,6 +22,7 @@
 #include "flash_runner.h"
 #include "module_options.h"
 #include "pkgbuild/package_builder.h"
+#include "program_location.h"
 
 namespace hxflash {
 namespace {
@@ -29,12 +30,21 @@ namespace {
 constexpr uint32_t kFirstComPort = 40;
 constexpr double kDemoTimeScale = 0.05;
 
+// The virtual phone beside this program (an installed hxflash), else the one
+// of the build tree this program was built in.
+std::string defaultHxphonePath() {
+  const std::string programs = programDirectory();
+  std::error_code ec;
+  if (!programs.empty() && std::filesystem::is_regular_file(programs + "/hxphone", ec)) return programs + "/hxphone";
+  return HXFLASH_DEFAULT_HXPHONE;
+}
+
 struct DemoOptions {
   DemoOptions() { module.timeScale = kDemoTimeScale; }
   int phones = 3;
   uint32_t pageSize = 2048;
   std::string dir;
-  std::string hxphone = HXFLASH_DEFAULT_HXPHONE;
+  std::string hxphone = defaultHxphonePath();
   ModuleOptions module;
 };
 
@@ -69,6 +79,7 @@ int runDemo(const DemoOptions& o) {
   const pkgbuild::BuiltPackage built = pkgbuild::writePackage(package, recipe);
   fmt::print("package   {} ({:.1f} MiB, {} FS images)\n", package, built.bytes.size() / 1048576.0,
              built.layout.fsImages.size());
+  fmt::print("module    {}\nhxphone   {}\n", o.module.module, o.hxphone);
 
   const auto& fs = built.layout.fsImages.at(0);
   std::vector<std::unique_ptr<ChildProcess>> phones;

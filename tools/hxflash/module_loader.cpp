@@ -1,8 +1,11 @@
 #include "module_loader.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <vector>
 
+#include "program_location.h"
 #include "shared_library.h"
 
 namespace hxflash {
@@ -46,6 +49,18 @@ std::string defaultModulePath() {
   const std::string dir = programDirectory();
   return dir.empty() ? "ModelTemplate.dll" : dir + "\\ModelTemplate.dll";
 #else
+  // An installed hxflash: the module beside it, or in the installation's
+  // module folder. Only then the build tree this program was built in.
+  const std::string programs = programDirectory();
+  std::vector<std::string> candidates;
+  if (!programs.empty()) {
+    candidates.push_back(programs + "/" + HXFLASH_MODULE_FILE_NAME);
+    candidates.push_back(programs + "/" + HXFLASH_MODULE_DIR_FROM_PROGRAMS + "/" + HXFLASH_MODULE_FILE_NAME);
+  }
+  for (const std::string& candidate : candidates) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(candidate, ec)) return std::filesystem::path(candidate).lexically_normal();
+  }
   return HXFLASH_DEFAULT_MODULE;
 #endif
 }

@@ -36,7 +36,9 @@ class LoadedModule {
   ModuleExports m_exports;
 };
 
-// The module next to this program's build, or $HXFLASH_MODULE.
+// $HXFLASH_MODULE; else the module beside this program or in its
+// installation's module folder (lib/hxflash); else the one of the build tree
+// this program was built in.
 std::string defaultModulePath();
 
 }  // namespace hxflash

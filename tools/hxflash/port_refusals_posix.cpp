@@ -1,8 +1,6 @@
 // The refusals about a port's place on a POSIX station: the ports directory
 // and the device each COM port's entry names.
 #include <fmt/format.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,24 +10,10 @@
 
 #include "flash_refusals.h"
 #include "serial/port_names.h"
+#include "user_names.h"
 
 namespace hxflash {
 namespace {
-
-std::string userName() {
-  if (const passwd* pw = ::getpwuid(::geteuid())) return pw->pw_name;
-  return std::to_string(::geteuid());
-}
-
-std::string groupName(gid_t gid) {
-  if (const group* gr = ::getgrgid(gid)) return gr->gr_name;
-  return std::to_string(gid);
-}
-
-std::string ownerName(uid_t uid) {
-  if (const passwd* pw = ::getpwuid(uid)) return pw->pw_name;
-  return std::to_string(uid);
-}
 
 std::string kindOf(mode_t mode) {
   if (S_ISREG(mode)) return "a regular file";
@@ -40,21 +24,20 @@ std::string kindOf(mode_t mode) {
   return "not a device";
 }
 
-// What this user can do to be allowed to open the device: join the group that
-// may read and write it, or have a udev rule give the device to one of theirs.
-std::string openAdvice(const struct stat& st) {
+}  // namespace
+
+std::string openAdvice(mode_t mode, gid_t gid) {
   const std::string user = userName();
-  const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  if (groupMayOpen && st.st_gid != 0) {
-    const std::string group = groupName(st.st_gid);
+  const bool groupMayOpen = (mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupMayOpen && gid != 0) {
+    const std::string group = groupName(gid);
     return fmt::format("add {0} to the group {1} (sudo usermod -aG {1} {0}, then log in again)", user, group);
   }
   return fmt::format("give the device to a group of {} with a udev rule such as "
-                     "SUBSYSTEM==\"tty\", ATTRS{{idVendor}}==\"<vendor id>\", GROUP=\"dialout\", MODE=\"0660\"",
+                     "SUBSYSTEM==\"tty\", ATTRS{{idVendor}}==\"<vendor id>\", GROUP=\"dialout\", MODE=\"0660\" "
+                     "(the installed 70-hxflash.rules, once it holds the phone's ids)",
                      user);
 }
-
-}  // namespace
 
 Refusal checkPortsDirectory(const std::string& dir) {
   std::error_code ec;
@@ -89,7 +72,7 @@ PortCheck checkPort(uint32_t comPort, const std::string& path) {
       const std::filesystem::path device = std::filesystem::canonical(path, ec);
       check.refusal = fmt::format("COM{}: {} may not open {} (owner {}, group {}, mode {:04o}): {}", comPort,
                                   userName(), ec ? path : device.string(), ownerName(st.st_uid),
-                                  groupName(st.st_gid), st.st_mode & 07777, openAdvice(st));
+                                  groupName(st.st_gid), st.st_mode & 07777, openAdvice(st.st_mode, st.st_gid));
     } else {
       check.refusal = fmt::format("COM{}: {}: {}", comPort, path, std::strerror(errno));
     }

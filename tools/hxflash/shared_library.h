@@ -12,7 +12,4 @@ void* openSharedLibrary(const std::string& path, std::string* why);
 void* findExport(void* library, const char* name);
 void closeSharedLibrary(void* library);
 
-// The folder this program's file lies in (empty when it cannot be told).
-std::string programDirectory();
-
 }  // namespace hxflash

@@ -1,7 +1,4 @@
 #include <dlfcn.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "shared_library.h"
 
@@ -17,11 +14,5 @@ void* openSharedLibrary(const std::string& path, std::string* why) {
 void* findExport(void* library, const char* name) { return dlsym(library, name); }
 
 void closeSharedLibrary(void* library) { dlclose(library); }
-
-std::string programDirectory() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : self.parent_path().string();
-}
 
 }  // namespace hxflash

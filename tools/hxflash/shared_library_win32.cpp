@@ -23,13 +23,4 @@ void* findExport(void* library, const char* name) {
 
 void closeSharedLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
-std::string programDirectory() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  const std::string file(path, n);
-  const size_t slash = file.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : file.substr(0, slash);
-}
-
 }  // namespace hxflash

@@ -3,8 +3,10 @@
 
 #include <fmt/format.h>
 
+#include <exception>
 #include <string>
 
+#include "serial/com_mngr.h"
 #include "station_ports.h"
 
 namespace hxflash {
@@ -38,8 +40,16 @@ Refusal StationPorts::claim(const std::vector<PortAssignment>& ports) {
 
 void StationPorts::attachDevices() {}
 
-// Telling would mean opening the port, which raises its modem lines.
-bool StationPorts::plugged(uint32_t) const { return false; }
+// Told from the phone ports the system lists, without opening the port
+// (which would raise its modem lines); a list that cannot be had tells nothing.
+bool StationPorts::plugged(uint32_t comPort) const {
+  try {
+    hx::CComMngr ports;
+    return ports.IsPortPresent(static_cast<unsigned char>(comPort)) == 1;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 void StationPorts::release() {
   for (HANDLE mutex : m_held->mutexes) CloseHandle(mutex);
