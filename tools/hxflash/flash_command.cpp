@@ -160,7 +160,13 @@ int flash(const FlashCli& cli) {
     ~LogReadFirst() { output.finishLog(); }
   } logReadFirst{*output};
   const auto start = std::chrono::steady_clock::now();
-  run.start();
+  try {
+    run.start();
+  } catch (const std::exception&) {
+    output->finishLog();
+    logs.removeIfUnused();  // the module did not load: nothing was logged
+    throw;
+  }
 
   bool stopping = false;
   while (!run.waitFor(std::chrono::milliseconds(0))) {

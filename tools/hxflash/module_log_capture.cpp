@@ -51,11 +51,10 @@ ModuleLogCapture::~ModuleLogCapture() {
 }
 
 uint64_t ModuleLogCapture::position() const {
-  // What waits in the pipe first, then what was taken: a read in between
-  // makes the sum larger, never smaller, than what was written before.
+  std::lock_guard<std::mutex> lock(m_taking);
   int waiting = 0;
   if (::ioctl(m_readEnd, FIONREAD, &waiting) != 0 || waiting < 0) waiting = 0;
-  return m_read.load() + static_cast<uint64_t>(waiting);
+  return m_read + static_cast<uint64_t>(waiting);
 }
 
 void ModuleLogCapture::stop() {
@@ -68,15 +67,16 @@ void ModuleLogCapture::stop() {
   m_thread.join();
 }
 
-void ModuleLogCapture::emit(std::string& line) {
+void ModuleLogCapture::emit(std::string& line, uint64_t endPosition) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (!line.empty()) m_sink(line, m_read.load());
+  if (!line.empty()) m_sink(line, endPosition);
   line.clear();
 }
 
 void ModuleLogCapture::readLines() {
   std::string line;
   bool onlyDots = true;  // so far, the line is the module's progress dots
+  uint64_t taken = 0;    // the stream's bytes read so far
   char buffer[4096];
   std::chrono::steady_clock::time_point drainEnd{};
   for (;;) {
@@ -89,25 +89,36 @@ void ModuleLogCapture::readLines() {
     const int ready = ::poll(&p, 1, kPollStepMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) continue;
-    const ssize_t got = ::read(m_readEnd, buffer, sizeof buffer);
+    uint64_t offset = 0;  // of buffer[0] in the stream
+    ssize_t got = 0;
+    {
+      std::lock_guard<std::mutex> lock(m_taking);
+      got = ::read(m_readEnd, buffer, sizeof buffer);
+      offset = m_read;
+      if (got > 0) m_read += static_cast<uint64_t>(got);
+    }
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) break;  // every writer has gone
     for (ssize_t i = 0; i < got; ++i) {
       const char c = buffer[i];
-      m_read.fetch_add(1, std::memory_order_relaxed);
-      // A line break ends a line; so does the first character after a run
-      // of progress dots, which the module writes without one.
-      const bool afterDots = c != '.' && onlyDots && !line.empty();
-      if (c == '\n' || afterDots || line.size() >= kLongestLine) {
-        emit(line);
+      const uint64_t position = offset + static_cast<uint64_t>(i);  // where c lies
+      if (c == '\n') {
+        emit(line, position + 1);
+        onlyDots = true;
+        continue;
+      }
+      // The first character after a run of progress dots, which the module
+      // writes without a line break, begins a line of its own.
+      if ((onlyDots && !line.empty() && c != '.') || line.size() >= kLongestLine) {
+        emit(line, position);
         onlyDots = true;
       }
-      if (c == '\n') continue;
       line.push_back(c);
       onlyDots = onlyDots && c == '.';
     }
+    taken = offset + static_cast<uint64_t>(got);
   }
-  emit(line);
+  emit(line, taken);
 }
 
 }  // namespace hxflash

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -36,12 +37,16 @@ class ModuleLogCapture {
 
  private:
   void readLines();
-  void emit(std::string& line);
+  void emit(std::string& line, uint64_t endPosition);
 
   LineSink m_sink;
   int m_kept = -1;
   int m_readEnd = -1;
-  std::atomic<uint64_t> m_read{0};  // bytes taken from the pipe
+  // Bytes taken from the pipe. Taking bytes and counting them is one step
+  // under the lock, so that what waits in the pipe and what was taken add up
+  // to what was written.
+  mutable std::mutex m_taking;
+  uint64_t m_read = 0;
   std::atomic<bool> m_stopping{false};
   std::thread m_thread;
 };

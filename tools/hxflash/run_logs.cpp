@@ -47,9 +47,18 @@ bool isProgressDots(std::string_view text) { return text.find_first_not_of('.') 
 
 }  // namespace
 
-RunLogs::RunLogs(const std::string& dir) : m_dir(makeFolder(dir)) {
+RunLogs::RunLogs(const std::string& dir) : m_dir(makeFolder(dir)), m_fresh(dir.empty()) {
   m_moduleLog.open(fs::path(m_dir) / "module.log", std::ios::out | std::ios::app);
   if (!m_moduleLog) throw std::runtime_error("cannot write " + (fs::path(m_dir) / "module.log").string());
+}
+
+void RunLogs::removeIfUnused() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_fresh || m_used) return;
+  m_moduleLog.close();
+  m_ports.clear();
+  std::error_code ec;
+  fs::remove_all(m_dir, ec);
 }
 
 std::string RunLogs::portLogName(uint32_t comPort) { return fmt::format("com{}.log", comPort); }
@@ -65,6 +74,7 @@ void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uin
   std::lock_guard<std::mutex> lock(m_mutex);
   Port& p = port(comPort);
   p.file << line << '\n' << std::flush;
+  m_used = true;
   if (phone != p.phone) p.recent.clear();
   p.phone = phone;
   if (event.code == kNotifyProgress) return;  // the steps tell more
@@ -77,6 +87,7 @@ void RunLogs::moduleLine(std::optional<uint32_t> comPort, std::string_view text,
   std::string line = fmt::format("{} {:<6} {}", timeStamp(), tag, text);
   std::lock_guard<std::mutex> lock(m_mutex);
   m_moduleLog << line << '\n' << std::flush;
+  m_used = true;
   if (isProgressDots(text)) return;  // nothing that explains a failure
   // A failure reported before the reader reached its lines takes them now.
   for (auto& [com, p] : m_ports) {

@@ -35,6 +35,9 @@ class RunLogs {
   RunLogs& operator=(const RunLogs&) = delete;
 
   const std::string& dir() const { return m_dir; }
+  // Removes a fresh folder that nothing was written to (the run could not
+  // start); a folder named by the user stays.
+  void removeIfUnused();
   static std::string portLogName(uint32_t comPort);
 
   // A report of a session. `logPosition`: how far the module's log had come
@@ -66,6 +69,8 @@ class RunLogs {
   Port& port(uint32_t comPort);
 
   std::string m_dir;
+  bool m_fresh = false;  // made for this run
+  bool m_used = false;   // a line was written
   mutable std::mutex m_mutex;
   std::ofstream m_moduleLog;
   std::map<uint32_t, Port> m_ports;
