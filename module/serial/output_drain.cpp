@@ -10,7 +10,8 @@ using std::chrono::microseconds;
 // What the looks at the queue have shown so far.
 class DrainWatch {
  public:
-  DrainWatch(OutputQueue::Clock::time_point start, long queued) : m_start(start), m_startBytes(queued), m_last(queued) {}
+  DrainWatch(OutputQueue::Clock::time_point start, long queued)
+      : m_start(start), m_startBytes(queued), m_last(queued) {}
 
   void saw(long queued) {
     m_largestDrop = std::max(m_largestDrop, m_last - queued);
@@ -22,7 +23,7 @@ class DrainWatch {
   // large as one already seen, or nothing has left yet, the pause is one fine
   // step. Further off, half the time the queue should take, at the rate it has
   // emptied so far, to come down to one such drop: the pauses shrink towards
-  // that point, and a rate that speeds up is still caught before it.
+  // that point, and a rate that doubles is still caught before it.
   microseconds nextPause(OutputQueue::Clock::time_point now) const {
     const long sent = m_startBytes - m_last;
     const long long elapsedUs = std::chrono::duration_cast<microseconds>(now - m_start).count();

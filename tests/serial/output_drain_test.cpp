@@ -67,7 +67,8 @@ TEST(OutputDrain, EndsSoonAfterTheQueueEmptiesHoweverItEmpties) {
       // Nothing leaves for 3 ms, then everything at once.
       {"stalled, then all at once", [](long long us) { return us < 3000 ? 4096L : 0L; }, 3000, 40},
       // Fast, then a slow tail.
-      {"slow tail", [](long long us) { return static_cast<long>(us < 1000 ? 4096 - 4 * us : std::max(0LL, 96 - (us - 1000) / 20)); },
+      {"slow tail",
+       [](long long us) { return static_cast<long>(us < 1000 ? 4096 - 4 * us : std::max(0LL, 96 - (us - 1000) / 20)); },
        2920, 80},
   };
   for (const DrainCase& c : cases) {
