@@ -19,15 +19,42 @@ bool expectByte(Link& link, uint8_t expected) {
   return readByteWaiting(link, &b) == kLinkOk && b == expected;
 }
 
+// The download log's "." for each chunk sent, handed to the log a line's worth
+// at a time and the rest when the image ends (or fails): the log receives the
+// same text in a few writes instead of one per chunk.
+class ChunkDots {
+ public:
+  ChunkDots() = default;
+  ChunkDots(const ChunkDots&) = delete;
+  ChunkDots& operator=(const ChunkDots&) = delete;
+  ~ChunkDots() { flush(); }
+
+  void add() {
+    if (++m_count == kPerLine) flush();
+  }
+
+ private:
+  static constexpr int kPerLine = 64;
+
+  void flush() {
+    static constexpr char kDots[kPerLine + 1] = "................................................................";
+    if (m_count > 0) logMessage("%.*s", m_count, kDots);
+    m_count = 0;
+  }
+
+  int m_count = 0;
+};
+
 // Streams one image: each chunk and its sum go out in one write, and the
 // agent answers 'i' for each.
 bool streamImage(Link& link, const ImageBuffer& image, unsigned key) {
+  ChunkDots dots;
   std::vector<uint8_t> frame;
   frame.reserve(kChunkBytes + 2);
   for (uint32_t offset = 0; offset < image.length; offset += kChunkBytes) {
     const uint32_t n = std::min(kChunkBytes, image.length - offset);
     const uint8_t* chunk = image.data + offset;
-    logMessage(".");
+    dots.add();
     frame.assign(chunk, chunk + n);
     frame.resize(n + 2);
     putU16(frame.data() + n, byteSum16(chunk, n));

@@ -32,21 +32,31 @@ PacketAnswer readPacketAnswer(Link& link) {
   return PacketAnswer::Resend;
 }
 
-// Sends one packet (0x5A, its bytes, zero padding up to the packet size, the
-// optional sum) until the agent takes it, within the reply bound.
-int sendOnePacket(Link& link, const uint8_t* bytes, uint32_t length, uint32_t packetSize, bool withSum) {
-  std::vector<uint8_t> frame(1 + static_cast<size_t>(length));
-  frame[0] = kAgentAck;
-  std::copy(bytes, bytes + length, frame.begin() + 1);
-  const std::vector<uint8_t> padding(packetSize - length, 0);
-  uint8_t sum[2];
-  putU16(sum, byteSum16(bytes, length));
+// A packet as it goes out: 0x5A, then the packet's bytes. Each packet is built
+// once, in place, in a buffer its transfer reuses for the next one.
+class PacketFrame {
+ public:
+  explicit PacketFrame(size_t packetBytes) : m_bytes(1 + packetBytes) { m_bytes[0] = kAgentAck; }
+  // For a packet of another length; the buffer keeps its room.
+  void resize(size_t packetBytes) { m_bytes.resize(1 + packetBytes); }
+  uint8_t* packet() { return m_bytes.data() + 1; }
+  const uint8_t* data() const { return m_bytes.data(); }
+  size_t size() const { return m_bytes.size(); }
 
+ private:
+  std::vector<uint8_t> m_bytes;
+};
+
+// Sends a framed packet, then any zero padding up to the packet size and the
+// optional sum, until the agent takes it, within the reply bound. A packet that
+// needs neither (every block-write packet) goes out in one write.
+int sendFramedPacket(Link& link, const PacketFrame& frame, size_t paddingBytes, const uint8_t* sum) {
+  const std::vector<uint8_t> padding(paddingBytes, 0);
   const Deadline bound(kReplyBoundMs);
   for (;;) {
     if (writeBytes(link, frame.data(), frame.size()) != kLinkOk) return kPacketFailed;
     if (!padding.empty() && writeBytes(link, padding.data(), padding.size()) != kLinkOk) return kPacketPaddingFailed;
-    if (withSum && writeBytes(link, sum, sizeof sum) != kLinkOk) return kPacketSumFailed;
+    if (sum != nullptr && writeBytes(link, sum, 2) != kLinkOk) return kPacketSumFailed;
     switch (readPacketAnswer(link)) {
       case PacketAnswer::Taken: return 0;
       case PacketAnswer::BadBlock: return kBlockBad;
@@ -93,14 +103,14 @@ bool validGeometry(const BlockPages& pages) {
          pages.pagesPerBlock % perPacket == 0 && pages.pageData != nullptr && pages.spareData != nullptr;
 }
 
-// Interleaves `count` pages from `first` on: each page's data, then its spare bytes.
-void buildPacket(const BlockPages& pages, uint32_t first, uint32_t count, std::vector<uint8_t>& out) {
-  out.clear();
+// Interleaves `count` pages from `first` on into `out`: each page's data, then
+// its spare bytes.
+void buildPacket(const BlockPages& pages, uint32_t first, uint32_t count, uint8_t* out) {
   for (uint32_t p = first; p < first + count; ++p) {
     const uint8_t* data = pages.pageData + static_cast<size_t>(p) * pages.pageSize;
     const uint8_t* spare = pages.spareData + static_cast<size_t>(p) * pages.spareSize;
-    out.insert(out.end(), data, data + pages.pageSize);
-    out.insert(out.end(), spare, spare + pages.spareSize);
+    out = std::copy(data, data + pages.pageSize, out);
+    out = std::copy(spare, spare + pages.spareSize, out);
   }
 }
 
@@ -115,9 +125,14 @@ bool closePage(Link& link) {
 
 int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packetSize, bool withSum) {
   if (bytes == nullptr || total == 0 || packetSize == 0) return kPacketFailed;
+  PacketFrame frame(std::min(packetSize, total));
   for (uint32_t offset = 0; offset < total; offset += packetSize) {
     const uint32_t length = std::min(packetSize, total - offset);
-    if (const int rc = sendOnePacket(link, bytes + offset, length, packetSize, withSum); rc != 0) return rc;
+    frame.resize(length);
+    std::copy(bytes + offset, bytes + offset + length, frame.packet());
+    uint8_t sum[2];
+    putU16(sum, byteSum16(bytes + offset, length));
+    if (const int rc = sendFramedPacket(link, frame, packetSize - length, withSum ? sum : nullptr); rc != 0) return rc;
     if (total - offset <= packetSize) break;
   }
   return 0;
@@ -132,11 +147,10 @@ int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t exp
   if (!validGeometry(pages)) return kBlockCommandFailed;
 
   const uint32_t perPacket = pagesPerPacket(pages.pageSize);
-  std::vector<uint8_t> packet;
-  packet.reserve(kBlockPacketBytes);
+  PacketFrame frame(kBlockPacketBytes);
   for (uint32_t first = 0; first < pages.pagesPerBlock; first += perPacket) {
-    buildPacket(pages, first, perPacket, packet);
-    const int rc = sendPackets(link, packet.data(), kBlockPacketBytes, kBlockPacketBytes, false);
+    buildPacket(pages, first, perPacket, frame.packet());
+    const int rc = sendFramedPacket(link, frame, 0, nullptr);
     if (rc == kBlockBad) return kBlockBad;
     if (rc != 0) return kBlockPacketFailed;
   }
@@ -156,15 +170,13 @@ int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t
   if (pageCount == 0) return 0;
   if (pageIndexes == nullptr) return kBlockCommandFailed;
 
-  const uint32_t packetBytes = pages.pageSize + pages.spareSize;
-  std::vector<uint8_t> packet;
-  packet.reserve(packetBytes);
+  PacketFrame frame(pages.pageSize + pages.spareSize);
   for (uint32_t i = 0; i < pageCount; ++i) {
     const uint32_t k = pageIndexes[i];
     if (k >= pages.pagesPerBlock) return kBlockCommandFailed;
     if (writeU32(link, k) != kLinkOk) return kBlockCommandFailed;
-    buildPacket(pages, k, 1, packet);
-    const int rc = sendPackets(link, packet.data(), packetBytes, packetBytes, false);
+    buildPacket(pages, k, 1, frame.packet());
+    const int rc = sendFramedPacket(link, frame, 0, nullptr);
     if (rc == kBlockBad) return kBlockBad;
     // Each page ends with the agent's sum of it and the host's 0x5A, also
     // after a packet that failed; the failure is reported after that.

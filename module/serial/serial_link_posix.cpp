@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 #include "platform/log.h"
+#include "serial/output_drain.h"
 #include "serial/port_open_observer.h"
 #include "serial/serial_link.h"
 #include "serial/tty_posix.h"
@@ -21,14 +24,46 @@ using Clock = std::chrono::steady_clock;
 // What one attempt to take bytes from the device gave.
 enum class Intake { Bytes, Empty, Failed };
 
+// The tty's output queue for the drain after a write. Its pauses watch for the
+// phone's answer meanwhile: an answer that arrives while the last bytes leave
+// is then read at once, without a poll before it.
+class TtyOutputQueue final : public OutputQueue {
+ public:
+  TtyOutputQueue(int fd, bool* answerArrived) : m_fd(fd), m_answerArrived(answerArrived) {}
+
+  long queuedBytes() override {
+    int queued = 0;
+    return ioctl(m_fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+  }
+
+  Clock::time_point now() override { return Clock::now(); }
+
+  void pause(std::chrono::microseconds span) override {
+    const auto end = Clock::now() + span;
+    if (!*m_answerArrived) {
+      pollfd p{m_fd, POLLIN, 0};
+      const timespec wait{static_cast<time_t>(span.count() / 1'000'000),
+                          static_cast<long>(span.count() % 1'000'000) * 1000};
+      if (::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & POLLIN)) *m_answerArrived = true;
+    }
+    // Whatever ended the watch early, the pause lasts its span.
+    if (Clock::now() < end) std::this_thread::sleep_until(end);
+  }
+
+ private:
+  int m_fd;
+  bool* m_answerArrived;
+};
+
 // The descriptor is non-blocking; every wait is a poll() against a deadline of
 // n + the time-out constant, as the link's time-outs are defined.
 //
 // Reads take whatever the device holds, up to a small receive buffer, so that
 // an answer and the fields after it (an acknowledgement and a sum, say) cost
 // one system call; later reads are served from that buffer first. A read that
-// follows a write waits before it reads: the answer cannot be there yet, and an
-// empty read of a tty is not free.
+// follows a write waits before it reads, unless the answer was seen to arrive
+// while the write drained: otherwise it cannot be there yet, and an empty read
+// of a tty is not free.
 class SerialLink final : public SerialPortLink {
  public:
   explicit SerialLink(int fd) : m_fd(fd) {}
@@ -40,7 +75,11 @@ class SerialLink final : public SerialPortLink {
     const TtyWriteResult written = writeTty(m_fd, bytes, n, end);
     if (written.end == TtyWriteEnd::Failed) return kLinkFailed;
     if (written.end == TtyWriteEnd::TimedOut) return written.written == 0 ? kLinkNothingWritten : kLinkFailed;
-    return drain(end);
+    bool answerArrived = false;
+    TtyOutputQueue queue(m_fd, &answerArrived);
+    if (drainOutput(queue, end) != DrainEnd::Drained) return kLinkFailed;
+    if (answerArrived) m_replyAwaited = false;
+    return kLinkOk;
   }
 
   int read(uint8_t* dest, size_t n, size_t* got) override {
@@ -110,16 +149,6 @@ class SerialLink final : public SerialPortLink {
     if (r == 0) return Intake::Failed;  // the other side hung up
     if (errno == EINTR || errno == EAGAIN) return Intake::Empty;
     return Intake::Failed;
-  }
-
-  // Returns once the driver has sent what was written, within the write's deadline.
-  int drain(Clock::time_point end) {
-    for (;;) {
-      int queued = 0;
-      if (ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return kLinkOk;
-      if (msUntil(end) == 0) return kLinkFailed;
-      ::usleep(1000);
-    }
   }
 
   int m_fd;

@@ -160,10 +160,14 @@ TtyWriteResult writeTty(int fd, const uint8_t* bytes, size_t n, std::chrono::ste
     const ssize_t w = ::write(fd, bytes + done, n - done);
     if (w > 0) {
       done += static_cast<size_t>(w);
+      // A short write means the driver's buffer is full: wait for room at
+      // once rather than ask again for an EAGAIN.
+      if (done == n) break;
+    } else if (w < 0 && errno == EINTR) {
       continue;
+    } else if (w < 0 && errno != EAGAIN) {
+      return {TtyWriteEnd::Failed, done};
     }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno != EAGAIN) return {TtyWriteEnd::Failed, done};
     pollfd p{fd, POLLOUT, 0};
     const int wait = msUntil(deadline);
     const int r = wait > 0 ? ::poll(&p, 1, wait) : 0;

@@ -53,6 +53,27 @@ TEST(WriteNfbImages, ChunksSumsProgressAndFinalChecks) {
                                                                  "Send Secondary ROM Image", "Write NFB Image Complete"}));
 }
 
+TEST(WriteNfbImages, LogHasOneDotPerChunkAndFarFewerWritesThanChunks) {
+  // 64 chunks make one line of dots: images at, around and beyond it.
+  for (const size_t chunks : {63u, 64u, 65u, 129u}) {
+    const auto image = pattern(chunks * 4096 - 1, 3);
+    ScriptedLink link;
+    scriptAgent(link, chunks + 1);
+    std::string text;
+    size_t texts = 0;
+    setLogSink([&](std::string_view t) {
+      text.append(t);
+      ++texts;
+    });
+    const int rc = writeNfbImages(link, {image.data(), static_cast<uint32_t>(image.size()), 0},
+                                  {image.data(), 1, 0x4000}, 45);
+    setLogSink({});
+    ASSERT_EQ(rc, 0) << chunks;
+    EXPECT_EQ(text, std::string(chunks + 1, '.')) << chunks;
+    EXPECT_LE(texts, chunks / 64 + 2) << chunks;
+  }
+}
+
 TEST(WriteNfbImages, ChunkSums) {
   const std::vector<uint8_t> one{0x7B}, ffs(300, 0xFF);
   ScriptedLink link;

@@ -1,0 +1,59 @@
+#include "serial/output_drain.h"
+
+#include <algorithm>
+
+namespace hx {
+namespace {
+
+using std::chrono::microseconds;
+
+// What the looks at the queue have shown so far.
+class DrainWatch {
+ public:
+  DrainWatch(OutputQueue::Clock::time_point start, long queued)
+      : m_start(start), m_startBytes(queued), m_last(queued) {}
+
+  void saw(long queued) {
+    m_largestDrop = std::max(m_largestDrop, m_last - queued);
+    m_last = queued;
+  }
+
+  // How long to pause before looking again. A queue empties in drops (a USB
+  // port's in whole transfers), so while the rest could go in one drop as
+  // large as one already seen, or nothing has left yet, the pause is one fine
+  // step. Further off, half the time the queue should take, at the rate it has
+  // emptied so far, to come down to one such drop: the pauses shrink towards
+  // that point, and a rate that doubles is still caught before it.
+  microseconds nextPause(OutputQueue::Clock::time_point now) const {
+    const long sent = m_startBytes - m_last;
+    const long long elapsedUs = std::chrono::duration_cast<microseconds>(now - m_start).count();
+    if (sent <= 0 || elapsedUs <= 0 || m_last <= m_largestDrop) return kDrainStep;
+    const double untilLastDropUs = static_cast<double>(m_last - m_largestDrop) * static_cast<double>(elapsedUs) / sent;
+    return std::max(kDrainStep, microseconds(static_cast<long long>(untilLastDropUs / 2)));
+  }
+
+ private:
+  OutputQueue::Clock::time_point m_start;
+  long m_startBytes;
+  long m_last;
+  long m_largestDrop = 0;
+};
+
+}  // namespace
+
+DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline) {
+  const auto start = queue.now();
+  long queued = queue.queuedBytes();
+  DrainWatch watch(start, queued);
+  for (;;) {
+    if (queued <= 0) return DrainEnd::Drained;
+    const auto now = queue.now();
+    if (now >= deadline) return DrainEnd::TimedOut;
+    const auto left = std::chrono::ceil<microseconds>(deadline - now);
+    queue.pause(std::min(watch.nextPause(now), left));
+    queued = queue.queuedBytes();
+    watch.saw(queued);
+  }
+}
+
+}  // namespace hx

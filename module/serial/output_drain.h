@@ -1,0 +1,40 @@
+#pragma once
+// Waiting until the bytes of a write have left the port. The driver's output
+// queue is looked at until it is empty: finely near the moment it empties, so
+// that a write ends within kDrainLag of its last byte leaving, and in longer
+// pauses while it is far from empty, guessed from how fast it has emptied so
+// far. The line speed the port was set to is never used for the guess: on a
+// USB serial port it is nominal.
+#include <chrono>
+#include <cstddef>
+
+namespace hx {
+
+// A port's output queue as the drain sees it, with the clock it is measured on.
+// The serial device supplies the real one; a test, a queue that empties on a
+// clock of its own.
+class OutputQueue {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  virtual ~OutputQueue() = default;
+  // Bytes written but not yet sent; a negative count when the driver cannot
+  // tell, which is taken as empty.
+  virtual long queuedBytes() = 0;
+  virtual Clock::time_point now() = 0;
+  // Waits about `span` (a little more is fine, less is not needed).
+  virtual void pause(std::chrono::microseconds span) = 0;
+};
+
+// The step of the fine look near the end, and the longest time a write may
+// still wait after its last byte has left.
+inline constexpr std::chrono::microseconds kDrainStep{100};
+inline constexpr std::chrono::microseconds kDrainLag{200};
+
+enum class DrainEnd { Drained, TimedOut };
+
+// Returns Drained as soon as the queue is seen empty, TimedOut when it is
+// still not empty at `deadline`.
+DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline);
+
+}  // namespace hx
