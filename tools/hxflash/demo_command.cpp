@@ -17,11 +17,14 @@
 
 #include "child_process.h"
 #include "commands.h"
-#include "event_printer.h"
 #include "exit_status.h"
+#include "flash_report.h"
 #include "flash_runner.h"
 #include "module_options.h"
 #include "pkgbuild/package_builder.h"
+#include "run_logs.h"
+#include "station_output.h"
+#include "transfer_plan.h"
 #include "program_location.h"
 
 namespace hxflash {
@@ -101,7 +104,8 @@ int runDemo(const DemoOptions& o) {
       argv.insert(argv.end(), {"--failing-blocks", std::to_string(fs.mappedBlocks[2].block)});
       note = fmt::format("block {} fails when programmed", fs.mappedBlocks[2].block);
     }
-    phones.push_back(std::make_unique<ChildProcess>(argv));
+    // What a phone says goes to its own file, not into the station's view.
+    phones.push_back(std::make_unique<ChildProcess>(argv, phoneFile(dir, i + 1, ".log"), phoneFile(dir, i + 1, ".log")));
     ports.push_back(com);
     fmt::print("phone {}   COM{} ({})\n", i + 1, com, note);
   }
@@ -112,11 +116,26 @@ int runDemo(const DemoOptions& o) {
   options.packagePath = package;
   options.comPorts = ports;
   options.timeScale = o.module.timeScale;
-  EventPrinter printer(o.module.verbose);
-  options.onEvent = [&printer](uint32_t com, int, const HostEvent& e) { printer.print(com, e); };
+  // Shown as `hxflash flash` shows a run: a live view on a terminal, lines
+  // otherwise; the module's log in the run's log folder.
+  RunLogs logs(dir + "/logs");
+  std::unique_ptr<StationOutput> output;
+  options.onEvent = [&logs, &output](uint32_t com, int phone, const HostEvent& e) {
+    logs.portEvent(com, phone, e, output->logPosition());
+    output->report().event(com, phone, e);
+  };
+  options.onPhoneEnd = [&logs, &output](const PhoneResult& result) {
+    if (outcomeOf(result) == PhoneOutcome::Failed)
+      logs.phoneFailed(result.comPort, result.phone, output->logPosition());
+    output->report().phoneEnded(result);
+  };
+  FlashRun run(options);
+  output = openStationOutput(OutputChoice{false, o.module.verbose, false}, logs, planTransfer(package), ports, {});
   const auto start = std::chrono::steady_clock::now();
-  const std::vector<PhoneResult> results = FlashRun(options).run();
+  const std::vector<PhoneResult> results = run.run();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  output->finishLog();
+  output->report().end(results, RunEnd{false, seconds, exitStatusFor(results, false)});
 
   int failures = 0;
   fmt::print("\n{:<7} {:<9} {:<9} {}\n", "phone", "flash", "NAND", "");

@@ -31,6 +31,16 @@ void EventPrinter::print(uint32_t com, const HostEvent& e) {
   std::fflush(stdout);
 }
 
+std::string eventText(const HostEvent& e) {
+  switch (e.code) {
+    case kNotifyProgress: return fmt::format("progress {}%", e.value);
+    case kNotifyStatus: return fmt::format("status {:3}% {}", e.value, e.text);
+    case kNotifyError: return e.text.empty() ? "error" : e.text;
+    case kNotifyConnected: return "connected";
+    default: return fmt::format("code {} value {} {}", e.code, e.value, e.text);
+  }
+}
+
 // Of the reset countdown, only every 20th second and the last are shown.
 bool EventPrinter::isQuietCountdown(const std::string& text) {
   int seconds = 0;

@@ -9,6 +9,10 @@
 
 namespace hxflash {
 
+// One report in words: "status  45% Send ROM Image", "progress 37%", "Error",
+// "connected".
+std::string eventText(const HostEvent& e);
+
 // Prints what the module reports, one line per event; progress is shown at
 // each quarter unless verbose.
 class EventPrinter {

@@ -9,9 +9,17 @@
 //
 // Ctrl-C: the first stops every wait for a phone and lets transfers under way
 // finish (exit 130 then); the second quits at once.
+//
+// The module's log goes to module.log in the run's log folder, every port's
+// reports to com<n>.log; the user sees a live view of the ports on a
+// terminal, time-stamped lines otherwise (station_output.h).
+//
+// --loop: station mode. Each port flashes the next phone whenever one comes,
+// until Ctrl-C (or SIGTERM); the summary counts the phones of every port.
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +33,10 @@
 #include "flash_runner.h"
 #include "interrupt_watch.h"
 #include "module_options.h"
+#include "run_logs.h"
+#include "station_output.h"
 #include "station_ports.h"
+#include "transfer_plan.h"
 
 namespace hxflash {
 namespace {
@@ -39,6 +50,8 @@ struct FlashCli {
   int phones = 1;
   ModuleOptions module;
   bool json = false;
+  bool loop = false;
+  std::string logDir;
 };
 
 int refuse(const std::string& sentence) {
@@ -46,13 +59,33 @@ int refuse(const std::string& sentence) {
   return kExitRefused;
 }
 
+// The phones of the run. In station mode each port's last turn, when it
+// ended without a phone (the run stopped waiting), is no phone.
+std::vector<PhoneResult> phonesOf(const FlashRun& run, bool loop) {
+  std::vector<PhoneResult> phones = run.results();
+  if (loop) std::erase_if(phones, [](const PhoneResult& r) { return outcomeOf(r) == PhoneOutcome::NotFlashed; });
+  return phones;
+}
+
+// Station mode ends with Ctrl-C: 1 when a phone failed, 130 when a transfer
+// was cut short by the second Ctrl-C, 0 otherwise.
+int loopExitStatus(const std::vector<PhoneResult>& phones) {
+  int status = kExitOk;
+  for (const PhoneResult& r : phones) {
+    const PhoneOutcome outcome = outcomeOf(r);
+    if (outcome == PhoneOutcome::Failed) return kExitPhoneFailed;
+    if (outcome == PhoneOutcome::Interrupted) status = kExitInterrupted;
+  }
+  return status;
+}
+
 // The phones still transferring cannot be waited for: the run ends now,
 // without returning through the sessions that are still busy.
 [[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station,
-                            std::chrono::steady_clock::time_point start) {
+                            std::chrono::steady_clock::time_point start, bool loop) {
   RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
              kExitInterrupted};
-  report.end(run.results(), end);
+  report.end(phonesOf(run, loop), end);
   station.release();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -75,14 +108,29 @@ int flash(const FlashCli& cli) {
   if (Refusal r = checkPackage(package)) return refuse(*r);
   station.attachDevices();
 
-  std::unique_ptr<FlashReport> report = cli.json ? makeJsonReport() : makeHumanReport(cli.module.verbose);
+  RunLogs logs(cli.logDir);
+  std::unique_ptr<StationOutput> output;  // opened once the run exists: it tells the module's lines apart
+  FlashReport* report = nullptr;
   FlashOptions options;
   options.modulePath = cli.module.module;
   options.packagePath = package;
-  options.phonesPerPort = cli.phones;
+  options.phonesPerPort = cli.loop ? 0 : cli.phones;
+  options.keepEndedPhonesEvents = !cli.loop;
   options.timeScale = cli.module.timeScale;
   for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
-  options.onEvent = [&report](uint32_t com, int phone, const HostEvent& e) { report->event(com, phone, e); };
+  options.onEvent = [&report, &logs, &output](uint32_t com, int phone, const HostEvent& e) {
+    logs.portEvent(com, phone, e, output->logPosition());
+    report->event(com, phone, e);
+  };
+  // How far the module's log had come when a port last began or ended a
+  // phone's wait, transfer or countdown.
+  std::atomic<uint64_t> stageChangedAt{0};
+  options.onStageChange = [&output, &stageChangedAt] { stageChangedAt.store(output->logPosition()); };
+  options.onPhoneEnd = [&report, &logs, &output](const PhoneResult& result) {
+    if (outcomeOf(result) == PhoneOutcome::Failed)
+      logs.phoneFailed(result.comPort, result.phone, output->logPosition());
+    report->phoneEnded(result);
+  };
   // Said when the session is ready: a phone plugged in while it was not (the
   // module loads the package first) is one already present.
   options.onWaiting = [&report, &station](uint32_t com, int phone) {
@@ -93,17 +141,39 @@ int flash(const FlashCli& cli) {
                                 : "waiting for the phone to be plugged in");
   };
 
-  InterruptWatch interrupts;  // before the sessions' threads start, so that they never take Ctrl-C
+  InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
   FlashRun run(options);
+  const OutputChoice choice{cli.json, cli.module.verbose, cli.loop};
+  output = openStationOutput(choice, logs, planTransfer(package), options.comPorts, [&](uint64_t lineEnd) {
+    // A line the module wrote before the ports last changed what they do
+    // cannot be told by what they do now.
+    const uint64_t changed = stageChangedAt.load();
+    if (lineEnd <= changed) return std::optional<uint32_t>();
+    const std::optional<uint32_t> port = run.onlyPortAtWork();
+    return stageChangedAt.load() == changed ? port : std::nullopt;
+  });
+  report = &output->report();
+  // The module's log is read to its end before the run goes, whichever way
+  // this function ends: the log's reader asks the run what the ports do.
+  struct LogReadFirst {
+    StationOutput& output;
+    ~LogReadFirst() { output.finishLog(); }
+  } logReadFirst{*output};
   const auto start = std::chrono::steady_clock::now();
-  run.start();
+  try {
+    run.start();
+  } catch (const std::exception&) {
+    output->finishLog();
+    logs.removeIfUnused();  // the module did not load: nothing was logged
+    throw;
+  }
 
   bool stopping = false;
   while (!run.waitFor(std::chrono::milliseconds(0))) {
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {
         report->stopping("quitting now: phones still transferring must be flashed again");
-        endAtOnce(*report, run, station, start);
+        endAtOnce(*report, run, station, start, cli.loop);
       }
       stopping = true;
       report->stopping("stopped waiting for phones; transfers under way will finish "
@@ -112,11 +182,12 @@ int flash(const FlashCli& cli) {
     }
     // A phone in its reset countdown is written: the run need not wait for it.
     if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
-      endAtOnce(*report, run, station, start);
+      endAtOnce(*report, run, station, start, cli.loop);
   }
-  const std::vector<PhoneResult> results = run.results();
+  output->finishLog();
+  const std::vector<PhoneResult> results = phonesOf(run, cli.loop);
   RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-             exitStatusFor(results, stopping)};
+             cli.loop ? loopExitStatus(results) : exitStatusFor(results, stopping)};
   report->end(results, end);
   return end.exitStatus;
 }
@@ -136,8 +207,14 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("-p,--port", cli->ports, portHelp)
       ->required()
       ->default_str("");
-  cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
-      ->check(CLI::Range(1, kMostPhonesPerPort));
+  CLI::Option* phones = cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
+                             ->check(CLI::Range(1, kMostPhonesPerPort));
+  cmd->add_flag("--loop", cli->loop,
+                "Station mode: each port flashes the next phone whenever one is plugged in, until Ctrl-C")
+      ->excludes(phones);
+  cmd->add_option("--log-dir", cli->logDir,
+                  "Folder for the run's logs: module.log (the module's log lines) and com<n>.log (each port's "
+                  "reports); default: a new folder in the temporary folder");
   cmd->add_flag("--json", cli->json,
                 "Standard output: only JSON lines, one per event and per result, and a summary; notices go to "
                 "standard error");

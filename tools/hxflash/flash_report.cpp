@@ -3,13 +3,12 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "event_printer.h"
 #include "exit_status.h"
+#include "station_summary.h"
 
 namespace hxflash {
 namespace {
@@ -26,84 +25,6 @@ const char* outcomeName(PhoneOutcome outcome) {
   }
   return "";
 }
-
-std::string describe(const PhoneResult& result) {
-  switch (outcomeOf(result)) {
-    case PhoneOutcome::Flashed: return "flashed";
-    case PhoneOutcome::FlashedResetNotAwaited: return "flashed (reset not awaited)";
-    case PhoneOutcome::Failed: {
-      const std::string step = lastStep(result.events);
-      return step.empty() ? "FAILED before its first step" : "FAILED in \"" + step + "\"";
-    }
-    case PhoneOutcome::Interrupted: return "INTERRUPTED: flash it again";
-    case PhoneOutcome::NotFlashed: return "not flashed (no phone came)";
-  }
-  return "";
-}
-
-struct Tally {
-  size_t flashed = 0;
-  size_t failed = 0;
-  size_t notFlashed = 0;  // interrupted, or never connected
-};
-
-Tally tally(const std::vector<PhoneResult>& results) {
-  Tally t;
-  for (const PhoneResult& r : results) {
-    switch (outcomeOf(r)) {
-      case PhoneOutcome::Flashed:
-      case PhoneOutcome::FlashedResetNotAwaited: ++t.flashed; break;
-      case PhoneOutcome::Failed: ++t.failed; break;
-      case PhoneOutcome::Interrupted:
-      case PhoneOutcome::NotFlashed: ++t.notFlashed; break;
-    }
-  }
-  return t;
-}
-
-class HumanReport final : public FlashReport {
- public:
-  explicit HumanReport(bool verbose) : m_printer(verbose) {}
-
-  void portNotice(uint32_t comPort, const std::string& text) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_ended) return;
-    fmt::print("COM{:<3}  {}\n", comPort, text);
-    std::fflush(stdout);
-  }
-
-  void stopping(const std::string& text) override {
-    m_stopping.store(true);
-    fmt::print(stderr, "hxflash flash: {}\n", text);
-  }
-
-  void event(uint32_t comPort, int, const HostEvent& event) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // A session that stops waiting reports "connected" too.
-    if (m_ended || (event.code == kNotifyConnected && m_stopping.load())) return;
-    m_printer.print(comPort, event);
-  }
-
-  // After the results nothing more is printed, though a session that the run
-  // did not wait for may still report.
-  void end(const std::vector<PhoneResult>& results, const RunEnd& end) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ended = true;
-    fmt::print("\n{:<6} {:>5}  {:<40} {:>7}\n", "port", "phone", "result", "seconds");
-    for (const PhoneResult& r : results)
-      fmt::print("COM{:<3} {:>5}  {:<40} {:>7.1f}\n", r.comPort, r.phone, describe(r), r.seconds);
-    const Tally t = tally(results);
-    fmt::print("\n{} of {} phones flashed in {:.1f} s{}\n", t.flashed, results.size(), end.seconds,
-               end.interrupted ? " (interrupted)" : "");
-    std::fflush(stdout);
-  }
-
- private:
-  EventPrinter m_printer;
-  std::atomic<bool> m_stopping{false};
-  std::mutex m_mutex;
-  bool m_ended = false;
-};
 
 class JsonReport final : public FlashReport {
  public:
@@ -185,7 +106,11 @@ int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted) {
   return kExitOk;
 }
 
-std::unique_ptr<FlashReport> makeHumanReport(bool verbose) { return std::make_unique<HumanReport>(verbose); }
+std::unique_ptr<FlashReport> makeHumanReport(bool verbose) {
+  StationSetup setup;
+  setup.verbose = verbose;
+  return makeLineReport(std::move(setup));
+}
 
 std::unique_ptr<FlashReport> makeJsonReport() { return std::make_unique<JsonReport>(); }
 

@@ -1,7 +1,9 @@
 #pragma once
-// What `hxflash flash` tells its user: lines for people, or JSON lines for
-// programs (--json: standard output carries only JSON, one line per event,
-// per result and a summary at the end; notices go to standard error).
+// What `hxflash flash` tells its user: a live view of every port on a
+// terminal (terminal_view.h), time-stamped lines for people otherwise, or
+// JSON lines for programs (--json: standard output carries only JSON, one
+// line per event, per result and a summary at the end; notices go to
+// standard error).
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "flash_runner.h"
+#include "transfer_plan.h"
 
 namespace hxflash {
 
@@ -41,11 +44,28 @@ class FlashReport {
   virtual void stopping(const std::string& text) = 0;
   // What a session reported (from the port's thread).
   virtual void event(uint32_t comPort, int phone, const HostEvent& event) = 0;
+  // A phone's turn has ended (from the port's thread).
+  virtual void phoneEnded(const PhoneResult&) {}
   // Every phone's result, then the summary.
   virtual void end(const std::vector<PhoneResult>& results, const RunEnd& end) = 0;
 };
 
-// For people, on standard output; progress at each quarter unless verbose.
+class RunLogs;
+
+// What the reports for people show besides the events.
+struct StationSetup {
+  bool verbose = false;         // every report of the sessions, progress and countdown too
+  std::FILE* out = stdout;      // where the report writes; not closed
+  const RunLogs* logs = nullptr;  // the log folder, named at the start and the end, and failures' tails
+  TransferPlan plan;            // the bytes of a download, for the figures
+  bool loop = false;            // station mode: the summary counts phones per port
+};
+
+// For people: one time-stamped line per event of a port (a phone connects,
+// each step with the share of the whole download, an error, the reset
+// countdown, the phone's result), then the summary. Every report of the
+// sessions when verbose.
+std::unique_ptr<FlashReport> makeLineReport(StationSetup setup);
 std::unique_ptr<FlashReport> makeHumanReport(bool verbose);
 
 // JSON lines. It takes standard output for itself: whatever else is printed

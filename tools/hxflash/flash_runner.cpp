@@ -21,6 +21,18 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+std::vector<HostEvent> failedStepEvents(const std::vector<HostEvent>& events) {
+  std::vector<HostEvent> kept;
+  for (const HostEvent& e : events) {
+    if (e.code == kNotifyError) {
+      kept.push_back(e);
+      break;
+    }
+    if (e.code == kNotifyStatus && !isCountdown(e)) kept.assign(1, e);
+  }
+  return kept;
+}
+
 std::string lastStep(const std::vector<HostEvent>& events) {
   std::string step;
   for (const HostEvent& e : events) {
@@ -111,7 +123,8 @@ void FlashRun::start() {
 void FlashRun::flashPort(Port& port) {
   CInterfaceTemplate* session = port.session;
   session->Init(0);
-  for (int phone = 1; phone <= m_options.phonesPerPort && beginPhone(port, phone); ++phone) {
+  const bool noLimit = m_options.phonesPerPort == 0;
+  for (int phone = 1; (noLimit || phone <= m_options.phonesPerPort) && beginPhone(port, phone); ++phone) {
     if (m_options.onWaiting) m_options.onWaiting(port.comPort, phone);
     const bool connected = session->WaitAndConnect() == 1;
     bool download = false;
@@ -124,21 +137,42 @@ void FlashRun::flashPort(Port& port) {
       result.connected = download;
       result.stage = download ? PhoneStage::Transferring : PhoneStage::Done;
       port.transferStart = std::chrono::steady_clock::now();
+      stageChanged();
     }
-    if (!download) break;
-    const bool succeeded = session->Download() == 1;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    PhoneResult& result = port.results.back();
-    result.succeeded = succeeded;
-    result.seconds = secondsSince(port.transferStart);
-    result.stage = PhoneStage::Done;
+    if (!download) {
+      endPhone(port, false);
+      break;
+    }
+    endPhone(port, session->Download() == 1);
   }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     port.ended = true;
     --m_portsRunning;
+    stageChanged();
   }
   m_portEnded.notify_all();
+}
+
+void FlashRun::endPhone(Port& port, bool succeeded) {
+  PhoneResult ended;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PhoneResult& result = port.results.back();
+    if (result.connected) {
+      result.succeeded = succeeded;
+      result.seconds = secondsSince(port.transferStart);
+    }
+    result.stage = PhoneStage::Done;
+    stageChanged();
+    if (m_options.onPhoneEnd) ended = result;
+    if (!m_options.keepEndedPhonesEvents) result.events = failedStepEvents(result.events);
+  }
+  if (m_options.onPhoneEnd) m_options.onPhoneEnd(ended);
+}
+
+void FlashRun::stageChanged() {
+  if (m_options.onStageChange) m_options.onStageChange();
 }
 
 bool FlashRun::beginPhone(Port& port, int phone) {
@@ -148,6 +182,7 @@ bool FlashRun::beginPhone(Port& port, int phone) {
     result.comPort = port.comPort;
     result.phone = phone;
     port.results.push_back(std::move(result));
+    stageChanged();
   }
   if (!m_aborted) return true;
   // Stopped before this session waited (Init clears a stop): the first phone's
@@ -163,7 +198,10 @@ void FlashRun::noteEvent(Port& port, const HostEvent& event) {
     if (!port.results.empty()) {
       PhoneResult& result = port.results.back();
       result.events.push_back(event);
-      if (isCountdown(event) && result.stage == PhoneStage::Transferring) result.stage = PhoneStage::Resetting;
+      if (isCountdown(event) && result.stage == PhoneStage::Transferring) {
+        result.stage = PhoneStage::Resetting;
+        stageChanged();
+      }
       phone = result.phone;
     }
   }
@@ -194,6 +232,18 @@ std::vector<PhoneResult> FlashRun::results() const {
     }
   }
   return all;
+}
+
+std::optional<uint32_t> FlashRun::onlyPortAtWork() const {
+  std::optional<uint32_t> atWork;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& port : m_ports) {
+    if (port->ended || port->results.empty() || port->results.back().stage == PhoneStage::Resetting) continue;
+    if (port->results.back().stage == PhoneStage::Done) continue;  // between two phones
+    if (atWork) return std::nullopt;
+    atWork = port->comPort;
+  }
+  return atWork;
 }
 
 bool FlashRun::onlyResetsLeft() const {

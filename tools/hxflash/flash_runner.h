@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,12 +55,19 @@ struct PhoneResult {
 // The step a phone's download was in when it failed: the text of the last
 // status report before its error (no result code reaches the host).
 std::string lastStep(const std::vector<HostEvent>& events);
+// Of `events`, only those lastStep needs: the last status before the error,
+// and the error.
+std::vector<HostEvent> failedStepEvents(const std::vector<HostEvent>& events);
 
 struct FlashOptions {
   std::string modulePath;
   std::string packagePath;
   std::vector<uint32_t> comPorts;  // COM40..COM255
-  int phonesPerPort = 1;
+  int phonesPerPort = 1;           // 0: the next phone whenever one comes, until abort()
+  // Keep every report of a phone whose turn has ended; otherwise only those
+  // that name its failed step, so that a station that runs for days does not
+  // grow by a download's reports per phone.
+  bool keepEndedPhonesEvents = true;
   double timeScale = 1.0;          // passed to SetTimeScale when not 1
   // Called for every report, from the port's thread, outside the run's lock;
   // may be empty.
@@ -68,6 +76,12 @@ struct FlashOptions {
   // `phone`: the session is ready, and a phone plugged in before this moment
   // counts as present (it must go and come back). May be empty.
   std::function<void(uint32_t comPort, int phone)> onWaiting;
+  // Called from the port's thread when a phone's turn has ended (Download
+  // returned, or the wait ended without a phone), with its result. May be empty.
+  std::function<void(const PhoneResult&)> onPhoneEnd;
+  // Called, under the run's lock, whenever what onlyPortAtWork() answers may
+  // change; must not call into the run. May be empty.
+  std::function<void()> onStageChange;
 };
 
 class FlashRun {
@@ -93,6 +107,10 @@ class FlashRun {
   // Every port that still runs is counting down the reset of a phone it has
   // written: none waits for a phone or transfers to one.
   bool onlyResetsLeft() const;
+  // The one port whose session may be talking to a phone now (waiting for
+  // one, or transferring): every other port has ended or counts down a reset.
+  // Nothing when there are several, or none.
+  std::optional<uint32_t> onlyPortAtWork() const;
 
   // Ends every session's wait for its phone and starts no further phone;
   // downloads that have started run to their end. From any thread.
@@ -106,6 +124,9 @@ class FlashRun {
   // false when the run has been stopped.
   bool beginPhone(Port& port, int phone);
   void noteEvent(Port& port, const HostEvent& event);
+  // Ends the turn of the port's current phone: `succeeded` is Download's result.
+  void endPhone(Port& port, bool succeeded);
+  void stageChanged();  // under the lock
 
   FlashOptions m_options;
   struct Module;

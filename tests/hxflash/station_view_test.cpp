@@ -1,0 +1,138 @@
+// `hxflash flash` as the person at a station sees it: a live view of every
+// port on a terminal, time-stamped lines without one, the module's log kept
+// apart in the run's log folder, a failed phone explained in the summary, and
+// station mode.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "child_process.h"
+#include "station.h"
+#include "terminal_screen.h"
+
+namespace {
+
+using hxtest::Station;
+using testing::HasSubstr;
+
+const std::vector<std::string> kScaled = {"--time-scale", "0.05"};
+
+std::vector<std::string> flashArgs(const Station& station, const std::string& logDir, std::vector<std::string> more) {
+  std::vector<std::string> args = {"flash", station.packagePath(), "--log-dir", logDir};
+  args.insert(args.end(), more.begin(), more.end());
+  args.insert(args.end(), kScaled.begin(), kScaled.end());
+  return args;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> fileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return linesOf(text.str());
+}
+
+size_t countMatching(const std::vector<std::string>& lines, const std::string& pattern) {
+  const std::regex re(pattern);
+  return static_cast<size_t>(
+      std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return std::regex_search(l, re); }));
+}
+
+const std::string kTimeStamp = "^[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} ";
+
+TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLogOnTheScreen) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  hxtest::TerminalScreen screen(80, 24);
+  std::vector<std::string> argv = {HXFLASH_PATH};
+  for (const std::string& a : flashArgs(station, logs, {"-p", "41", "-p", "42"})) argv.push_back(a);
+  hxflash::ChildProcess run(argv, screen.slavePath(), screen.slavePath());
+  ASSERT_TRUE(screen.waitFor("waiting for the phone to be plugged in", hxtest::kPatience)) << screen.written();
+  auto a = station.phone(41);
+  auto b = station.phone(42);
+  EXPECT_EQ(run.waitFor(hxtest::kPatience), 0) << screen.written();
+  ASSERT_TRUE(screen.waitFor("logs in " + logs, std::chrono::seconds(10))) << screen.written();
+
+  const std::vector<std::string> rows = screen.rows();
+  std::string shown;
+  for (const std::string& r : rows) shown += r + "\n";
+  for (const char* port : {"COM41", "COM42"}) {
+    EXPECT_EQ(countMatching(rows, std::string("^") + port + " +1 flashed +#+ 100% "), 1u) << shown;  // its row
+    EXPECT_EQ(countMatching(rows, std::string("^") + port + " +1  flashed "), 1u) << shown;  // its summary
+  }
+  // Nothing else: the header, the rows, the summary, the log folder.
+  const std::regex known("^(|logs in .*|port .*|COM4[12] .*|2 of 2 phones flashed .*)$");
+  for (const std::string& r : rows) EXPECT_TRUE(std::regex_match(r, known)) << "on the screen: " << r << "\n" << shown;
+  EXPECT_THAT(screen.written(), testing::Not(HasSubstr("BootROM")));
+
+  const std::vector<std::string> moduleLog = fileLines(logs + "/module.log");
+  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + ".*Connecting to BootROM"), 2u);
+  EXPECT_EQ(countMatching(moduleLog, kTimeStamp), moduleLog.size()) << "every line time-stamped";
+  EXPECT_EQ(a->finish(), 0);
+  EXPECT_EQ(b->finish(), 0);
+}
+
+TEST(StationView, WithoutATerminalOneLinePerEventAndAFailedPhoneShowsItsStepAndLogTail) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  auto run = station.hxflash(flashArgs(station, logs, {"-p", "41", "-p", "42"}));
+  ASSERT_TRUE(run->waitForOut("COM42   waiting for the phone to be plugged in")) << run->err();
+  auto good = station.phone(41);
+  auto failing = station.phone(42, {"--fault", "no-rom-info"});  // fails where the FS images begin
+  EXPECT_EQ(run->finish(), 1) << run->out() << run->err();
+  failing->unplug();
+
+  const std::vector<std::string> out = linesOf(run->out());
+  // One line per event of the good phone: the notice, its connection, each
+  // step, the start of its reset countdown, its result; no progress report.
+  const std::vector<std::string> events = fileLines(logs + "/com41.log");
+  const size_t steps = countMatching(events, " status +[0-9]+% (?!Waiting for Reset)");
+  EXPECT_EQ(countMatching(out, kTimeStamp + "COM41 "), 1 + 1 + steps + 1 + 1) << run->out();
+  EXPECT_EQ(countMatching(out, "Waiting for Reset"), 1u) << run->out();
+  EXPECT_EQ(countMatching(out, "BootROM"), 0u) << "the module's log is kept apart";
+
+  // The failed port's summary row names its step; under it, its last events
+  // and the module's log lines that tell why.
+  const auto row = std::find_if(out.begin(), out.end(), [](const std::string& l) { return l.starts_with("COM42 "); });
+  ASSERT_NE(row, out.end()) << run->out();
+  EXPECT_THAT(*row, testing::MatchesRegex("COM42 +1  FAILED .* Start Write FS Image +com42.log")) << run->out();
+  const std::string tail = [&] {
+    std::string t;
+    for (auto it = row + 1; it != out.end() && it->starts_with(" "); ++it) t += *it + "\n";
+    return t;
+  }();
+  EXPECT_THAT(tail, HasSubstr("status   0% Start Write FS Image")) << run->out();
+  EXPECT_THAT(tail, HasSubstr("COM42: download failed")) << run->out();
+  EXPECT_THAT(run->out(), HasSubstr("logs in " + logs));
+  EXPECT_EQ(good->finish(), 0);
+}
+
+TEST(StationMode, APortFlashesEachPhoneThatComesUntilCtrlCThenCountsThem) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  auto run = station.hxflash(flashArgs(station, logs, {"-p", "41", "--loop"}));
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
+  // One phone after another on the same port: after its reset the phone is
+  // taken away, and a fresh one is plugged in once the module's countdown
+  // (4 s at this time scale) is over.
+  auto phones = station.phone(41, {"--after-reset", "fresh", "--phones", "2", "--replug-delay-ms", "8000"});
+  ASSERT_TRUE(run->waitForOut("COM41   phone 2 flashed")) << run->out() << run->err();
+  run->signal(SIGINT);
+  EXPECT_EQ(run->finish(), 0) << run->out() << run->err();
+  EXPECT_THAT(run->out(), testing::ContainsRegex("COM41 +2  2 flashed ")) << run->out();
+  EXPECT_THAT(run->out(), HasSubstr("2 of 2 phones flashed"));
+  phones->unplug();
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The report for people when standard output is no terminal (a file, a pipe,
+// a station's log): one time-stamped line per event of a port, then the
+// summary. A progress report or a second of the reset countdown is an event
+// only when verbose; each step's line carries the share of the whole download.
+#include <fmt/core.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "flash_report.h"
+#include "port_row.h"
+#include "run_logs.h"
+#include "station_summary.h"
+#include "time_stamp.h"
+
+namespace hxflash {
+namespace {
+
+class LineReport final : public FlashReport {
+ public:
+  explicit LineReport(StationSetup setup) : m_setup(std::move(setup)) {
+    if (m_setup.logs) line(fmt::format("logs in {}", m_setup.logs->dir()));
+  }
+
+  void portNotice(uint32_t comPort, const std::string& text) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_ended) portLine(comPort, text);
+  }
+
+  void stopping(const std::string& text) override {
+    m_stopping.store(true);
+    fmt::print(stderr, "hxflash flash: {}\n", text);
+  }
+
+  void event(uint32_t comPort, int phone, const HostEvent& event) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // A session that stops waiting reports "connected" too.
+    if (m_ended || (event.code == kNotifyConnected && m_stopping.load())) return;
+    PortRow& row = rowOf(comPort);
+    const PortState before = row.state();
+    const std::string stepBefore = row.step();
+    row.take(phone, event, ViewClock::now());
+    if (m_setup.verbose || shown(event, before, row)) portLine(comPort, describe(row, event, stepBefore));
+  }
+
+  void phoneEnded(const PhoneResult& result) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_ended || !result.connected) return;
+    PortRow& row = rowOf(result.comPort);
+    row.end(result, ViewClock::now());
+    const std::string how = outcomeOf(result) == PhoneOutcome::Failed
+                                ? fmt::format("FAILED in \"{}\"", lastStep(result.events))
+                                : std::string(stateName(row.state()));
+    portLine(result.comPort, fmt::format("phone {} {} after {:.1f} s", result.phone, how, result.seconds));
+  }
+
+  // After the summary nothing more is printed, though a session that the run
+  // did not wait for may still report.
+  void end(const std::vector<PhoneResult>& results, const RunEnd& end) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ended = true;
+    writeSummary(m_setup.out, results, end, m_setup.logs);
+  }
+
+ private:
+  PortRow& rowOf(uint32_t comPort) { return m_rows.try_emplace(comPort, comPort, m_setup.plan).first->second; }
+
+  // A phone connects, a step begins, an error, the countdown begins.
+  static bool shown(const HostEvent& event, PortState before, const PortRow& row) {
+    if (event.code == kNotifyProgress) return false;
+    if (row.state() == PortState::Resetting) return before != PortState::Resetting;
+    return true;
+  }
+
+  std::string describe(const PortRow& row, const HostEvent& event, const std::string& stepBefore) const {
+    const std::string head = fmt::format("phone {}", row.phone());
+    if (event.code == kNotifyConnected) return head + " connected";
+    if (event.code == kNotifyError) return fmt::format("{} {} in \"{}\"", head, event.text, stepBefore);
+    if (row.state() == PortState::Resetting)
+      return fmt::format("{} resetting: {} (the module waits while the phone restarts)", head, event.text);
+    const RowFigures f = row.figures(ViewClock::now());
+    const std::string figures = fmt::format("{:>3}% {:>5}", f.percent, formatBytes(f.bytes));
+    if (event.code == kNotifyProgress) return fmt::format("{} {} step {}%", head, figures, event.value);
+    return fmt::format("{} {} {}", head, figures, event.text);
+  }
+
+  void portLine(uint32_t comPort, const std::string& text) { line(fmt::format("COM{:<3}  {}", comPort, text)); }
+
+  void line(const std::string& text) {
+    const std::string out = timeStamp() + " " + text + "\n";
+    std::fwrite(out.data(), 1, out.size(), m_setup.out);
+    std::fflush(m_setup.out);
+  }
+
+  StationSetup m_setup;
+  std::atomic<bool> m_stopping{false};
+  std::mutex m_mutex;
+  std::map<uint32_t, PortRow> m_rows;
+  bool m_ended = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FlashReport> makeLineReport(StationSetup setup) { return std::make_unique<LineReport>(std::move(setup)); }
+
+}  // namespace hxflash
