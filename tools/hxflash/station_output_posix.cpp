@@ -25,8 +25,13 @@ class CapturedOutput final : public StationOutput {
     // The JSON report takes standard output first: what is printed there
     // afterwards, the module's log, then goes to standard error, and here
     // also to module.log.
-    if (choice.json) m_report = makeJsonReport();
-    m_echo = choice.json;
+    if (choice.json) {
+      m_report = makeJsonReport();
+      // Where the module's lines are echoed: standard output as the JSON
+      // report left it. Taken before the log thread starts, which uses it.
+      m_echo = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+      if (m_echo < 0) throw std::runtime_error("cannot keep standard error for the module's log");
+    }
     m_capture = std::make_unique<ModuleLogCapture>(
         [this](std::string_view line, uint64_t end) { takeLine(line, end); });
     if (choice.json) {
@@ -49,6 +54,7 @@ class CapturedOutput final : public StationOutput {
     m_capture.reset();
     m_report.reset();
     if (m_out) std::fclose(m_out);
+    if (m_echo >= 0) ::close(m_echo);
   }
 
   uint64_t logPosition() const override { return m_capture->position(); }
@@ -57,11 +63,11 @@ class CapturedOutput final : public StationOutput {
  private:
   void takeLine(std::string_view line, uint64_t end) {
     m_logs.moduleLine(portOfModuleLine(line, end, m_comPorts, m_portAtWork), line, end);
-    if (!m_echo) return;
+    if (m_echo < 0) return;
     const std::string text = std::string(line) + "\n";
     ssize_t written = 0;
     for (size_t done = 0; done < text.size(); done += static_cast<size_t>(written)) {
-      written = ::write(m_capture->keptOutput(), text.data() + done, text.size() - done);
+      written = ::write(m_echo, text.data() + done, text.size() - done);
       if (written <= 0) break;
     }
   }
@@ -69,7 +75,7 @@ class CapturedOutput final : public StationOutput {
   RunLogs& m_logs;
   std::vector<uint32_t> m_comPorts;
   PortAtWork m_portAtWork;
-  bool m_echo = false;
+  int m_echo = -1;  // the module's lines are echoed here too (--json), when set
   std::FILE* m_out = nullptr;
   std::unique_ptr<ModuleLogCapture> m_capture;
 };
