@@ -48,7 +48,7 @@ uint8_t* NandModel::writableBlock(uint32_t block) {
   checkBlock(block);
   auto& b = m_blocks[block];
   if (!b) {
-    b = std::make_unique<uint8_t[]>(m_geometry.rawBlockSize());
+    b = std::make_unique_for_overwrite<uint8_t[]>(m_geometry.rawBlockSize());
     std::memset(b.get(), 0xFF, m_geometry.rawBlockSize());
   }
   return b.get();
