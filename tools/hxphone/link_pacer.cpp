@@ -64,12 +64,15 @@ LinkPacer::Clock::time_point LinkPacer::freeAt() const {
 LinkPacer::Clock::time_point LinkPacer::pass(Clock::time_point now, size_t n, Clock::time_point earliest) {
   const Clock::time_point free = freeAt();
   const Clock::time_point start = std::max(now, earliest);
-  if (m_runBytes == 0 || earliest > free || start > free + m_slack) {
+  const Clock::time_point idleSince = std::max(free, m_wokeAt);
+  if (m_runBytes == 0 || earliest > free || start > idleSince + m_slack) {
     m_runStart = start;
     m_runBytes = 0;
   }
   m_runBytes += n;
   return freeAt();
 }
+
+void LinkPacer::wokeAt(Clock::time_point now) { m_wokeAt = std::max(m_wokeAt, now); }
 
 }  // namespace hxphone

@@ -43,8 +43,7 @@ class LinkPacer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // slack: how long the link may stand idle, or a wake-up come late, and
-  // still be one run (the piece after a late wake-up crosses sooner).
+  // slack: how long the link may stand idle and still be one run.
   LinkPacer(uint32_t bytesPerSecond, Clock::duration slack);
 
   // n bytes go onto the link at `now`, but not before `earliest`: returns the
@@ -54,11 +53,15 @@ class LinkPacer {
   // When the bytes passed so far have all crossed.
   Clock::time_point freeAt() const;
 
+  // The caller, sleeping until a time pass returned, woke at `now`.
+  void wokeAt(Clock::time_point now);
+
  private:
   uint32_t m_rate;
   Clock::duration m_slack;
   Clock::time_point m_runStart{};
   uint64_t m_runBytes = 0;
+  Clock::time_point m_wokeAt{};  // the last wake-up from a deadline of this run
 };
 
 }  // namespace hxphone

@@ -28,7 +28,7 @@ constexpr unsigned kReadsBetweenStopChecks = 64;
 PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults)
     : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_buffer(kBufferSize) {
   if (m_timing.pacedLink) {
-    // A wake-up up to a frame late is made good by the next piece.
+    // A link idle for less than a frame has not paused.
     m_fromHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
     m_toHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
   }
@@ -148,7 +148,9 @@ void PhonePort::turnaround(Direction to) {
 // Bytes read from the descriptor on a paced link are the phone's once they
 // have crossed it.
 void PhonePort::paceArrival(size_t n) {
-  if (m_fromHost) std::this_thread::sleep_until(m_fromHost->pass(Clock::now(), n));
+  if (!m_fromHost) return;
+  std::this_thread::sleep_until(m_fromHost->pass(Clock::now(), n));
+  m_fromHost->wokeAt(Clock::now());
 }
 
 void PhonePort::throttle(size_t n) {
@@ -242,6 +244,7 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
   for (size_t done = 0; done < n;) {
     size_t piece = std::min(frame, n - done);
     std::this_thread::sleep_until(m_toHost->pass(Clock::now(), piece, m_answerNotBefore));
+    m_toHost->wokeAt(Clock::now());
     sendPiece(bytes + done, piece, deadline);
     done += piece;
   }
