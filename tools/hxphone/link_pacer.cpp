@@ -29,21 +29,21 @@ size_t PacedLink::bytesPerFrame() const {
 PacedLinkParse parsePacedLink(const std::string& text) {
   std::string_view rest = text;
   const std::string_view kind = rest.substr(0, rest.find(':'));
-  if (kind != "usb-fs") return {std::nullopt, "--link: unknown link '" + std::string(kind) + "' (usb-fs)"};
+  if (kind != "usb-fs") return {std::nullopt, "unknown link '" + std::string(kind) + "' (usb-fs)"};
   rest.remove_prefix(kind.size());
   PacedLink link;
   if (!rest.empty()) {
     rest.remove_prefix(1);
     const std::string_view rate = rest.substr(0, rest.find(':'));
     if (!parseNumber(rate, link.bytesPerSecond) || link.bytesPerSecond < kSlowestRate)
-      return {std::nullopt, "--link: bad byte rate '" + std::string(rate) + "' (at least 1000 bytes per second)"};
+      return {std::nullopt, "bad byte rate '" + std::string(rate) + "' (at least 1000 bytes per second)"};
     rest.remove_prefix(rate.size());
   }
   if (!rest.empty()) {
     rest.remove_prefix(1);
     uint32_t us = 0;
     if (!parseNumber(rest, us) || us > kLongestTurnaroundUs)
-      return {std::nullopt, "--link: bad turnaround '" + std::string(rest) + "' (microseconds, at most 1000000)"};
+      return {std::nullopt, "bad turnaround '" + std::string(rest) + "' (microseconds, at most 1000000)"};
     link.turnaround = std::chrono::microseconds(us);
   }
   return {link, ""};
