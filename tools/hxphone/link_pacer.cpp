@@ -73,6 +73,11 @@ LinkPacer::Clock::time_point LinkPacer::pass(Clock::time_point now, size_t n, Cl
   return freeAt();
 }
 
+LinkPacer::Clock::time_point LinkPacer::follow(size_t n) {
+  m_runBytes += n;
+  return freeAt();
+}
+
 void LinkPacer::wokeAt(Clock::time_point now) { m_wokeAt = std::max(m_wokeAt, now); }
 
 }  // namespace hxphone

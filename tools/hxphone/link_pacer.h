@@ -50,6 +50,11 @@ class LinkPacer {
   // time the last of them has crossed.
   Clock::time_point pass(Clock::time_point now, size_t n, Clock::time_point earliest = {});
 
+  // n bytes that were queued behind the last ones (the rest of a write, or
+  // bytes waiting in the descriptor) follow them on the link, however late
+  // they are handed over: returns the time the last of them has crossed.
+  Clock::time_point follow(size_t n);
+
   // When the bytes passed so far have all crossed.
   Clock::time_point freeAt() const;
 

@@ -46,17 +46,20 @@ bool PhonePort::stopRequested() const {
 // usually there, and a wait first would cost a call and a wake-up per piece.
 // Otherwise the phone waits first: after an answer the host has yet to speak.
 bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what) {
+  bool waited = false;
   while (m_head == m_tail) {
     m_head = m_tail = 0;
-    if (m_hostSending && readAvailable(what)) break;
+    if (m_hostSending && readAvailable(what, waited)) break;
     m_hostSending = true;
     if (!waitReadable(deadline)) return false;
+    waited = true;
   }
   return true;
 }
 
-// Reads what the descriptor holds; false when it holds nothing yet.
-bool PhonePort::readAvailable(const char* what) {
+// Reads what the descriptor holds; false when it holds nothing yet. `waited`:
+// the phone had to wait for these bytes, so the link may have stood idle.
+bool PhonePort::readAvailable(const char* what, bool waited) {
   if (++m_readsSinceWait >= kReadsBetweenStopChecks) {
     m_readsSinceWait = 0;
     if (stopRequested()) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
@@ -66,7 +69,7 @@ bool PhonePort::readAvailable(const char* what) {
   if (m_faults.linkBytesPerSecond) piece = std::min(piece, kSlowReadPiece);
   ssize_t got = ::read(m_fd, m_buffer.data(), piece);
   if (got > 0) {
-    paceArrival(static_cast<size_t>(got));
+    paceArrival(static_cast<size_t>(got), waited);
     m_tail = static_cast<size_t>(got);
     m_hostSeen = true;
     noiseOnBuffered();
@@ -146,10 +149,10 @@ void PhonePort::turnaround(Direction to) {
 }
 
 // Bytes read from the descriptor on a paced link are the phone's once they
-// have crossed it.
-void PhonePort::paceArrival(size_t n) {
+// have crossed it. Bytes that were waiting follow the ones before them.
+void PhonePort::paceArrival(size_t n, bool waited) {
   if (!m_fromHost) return;
-  std::this_thread::sleep_until(m_fromHost->pass(Clock::now(), n));
+  std::this_thread::sleep_until(waited ? m_fromHost->pass(Clock::now(), n) : m_fromHost->follow(n));
   m_fromHost->wokeAt(Clock::now());
 }
 
@@ -243,7 +246,8 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
   const size_t frame = m_timing.pacedLink->bytesPerFrame();
   for (size_t done = 0; done < n;) {
     size_t piece = std::min(frame, n - done);
-    std::this_thread::sleep_until(m_toHost->pass(Clock::now(), piece, m_answerNotBefore));
+    std::this_thread::sleep_until(done == 0 ? m_toHost->pass(Clock::now(), piece, m_answerNotBefore)
+                                            : m_toHost->follow(piece));
     m_toHost->wokeAt(Clock::now());
     sendPiece(bytes + done, piece, deadline);
     done += piece;

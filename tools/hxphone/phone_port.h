@@ -69,12 +69,12 @@ class PhonePort {
  private:
   enum class Direction { None, FromHost, ToHost };
   bool fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what);
-  bool readAvailable(const char* what);
+  bool readAvailable(const char* what, bool waited);
   bool waitReadable(std::optional<std::chrono::steady_clock::time_point> deadline);
   void take(size_t n);
   void turnaround(Direction to);
   void throttle(size_t n);
-  void paceArrival(size_t n);
+  void paceArrival(size_t n, bool waited);
   void sendPiece(const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline);
   long writeSome(const uint8_t* bytes, size_t n);
   void noiseOnBuffered();
