@@ -14,7 +14,6 @@
 //
 //   bench_paced_link [--mib N] [--link usb-fs[:BPS[:TURNAROUND_US]]]
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
