@@ -79,6 +79,7 @@ struct RunArgs {
   unsigned rebootVisibleMs = 300;
   unsigned phones = 0;
   unsigned silenceLimitMs = 60000;
+  std::string link;
   std::string dump;
   std::string record;
   std::string state = "blank";
@@ -109,6 +110,9 @@ void addRunOptions(CLI::App& run, RunArgs& a) {
   run.add_option("--reboot-visible-ms", a.rebootVisibleMs, "how long a rebooted phone's port stays");
   run.add_option("--phones", a.phones, "with --after-reset fresh: phones in all (0: no limit)");
   run.add_option("--silence-limit-ms", a.silenceLimitMs, "longest wait for the host in a conversation");
+  run.add_option("--link", a.link,
+                 "pace the link like a USB full-speed serial port: usb-fs[:BPS[:TURNAROUND_US]] "
+                 "(default 1000000 bytes per second each way, 1000 us before each answer)");
   run.add_option("--dump", a.dump, "write the NAND here when a phone unplugs (%n: phone number)");
   run.add_option("--record", a.record, "write the JSON record here when a phone unplugs (%n: phone number)");
   run.add_option("--state", a.state, "starting NAND: blank, same-version or other-version (needs --package)")
@@ -139,6 +143,11 @@ StationOptions stationOptions(const RunArgs& a) {
     if (std::string why = applyFault(p.faults, f); !why.empty()) throw CLI::ValidationError("--fault", why);
   p.powerKeyLatched = a.powerKeyLatched;
   p.timing.silenceLimit = std::chrono::milliseconds(a.silenceLimitMs);
+  if (!a.link.empty()) {
+    PacedLinkParse link = parsePacedLink(a.link);
+    if (!link.link) throw CLI::ValidationError("--link", link.error);
+    p.timing.pacedLink = link.link;
+  }
   p.verbose = a.verbose;
   s.port = a.port;
   s.afterReset = a.afterReset == "fresh" ? AfterReset::Fresh : a.afterReset == "reboot" ? AfterReset::Reboot : AfterReset::Gone;

@@ -133,14 +133,12 @@ bool programPages(SessionContext& ctx, uint32_t block, const uint8_t* raw, const
   return true;
 }
 
+// The XOR of the page-data words of the first `pages` pages: page by page,
+// since a page holds a whole number of words.
 uint16_t pageDataChecksum(const NandGeometry& g, const std::vector<uint8_t>& raw, size_t pages) {
-  std::vector<uint8_t> data;
-  data.reserve(pages * g.pageSize);
-  for (size_t i = 0; i < pages; ++i) {
-    const uint8_t* page = raw.data() + i * g.rawPageSize();
-    data.insert(data.end(), page, page + g.pageSize);
-  }
-  return wordXor16(data);
+  uint16_t x = 0;
+  for (size_t i = 0; i < pages; ++i) x ^= wordXor16({raw.data() + i * g.rawPageSize(), g.pageSize});
+  return x;
 }
 
 void sendFormatStatus(SessionContext& ctx, uint32_t status, uint8_t value) {

@@ -7,6 +7,24 @@
 
 namespace hxphone {
 
+namespace {
+
+// Programming can only clear bits: each byte becomes itself AND the new one.
+// Eight bytes at a time.
+void programBytes(uint8_t* cells, const uint8_t* bytes, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t cell, byte;
+    std::memcpy(&cell, cells + i, sizeof cell);
+    std::memcpy(&byte, bytes + i, sizeof byte);
+    cell &= byte;
+    std::memcpy(cells + i, &cell, sizeof cell);
+  }
+  for (; i < n; ++i) cells[i] &= bytes[i];
+}
+
+}  // namespace
+
 NandGeometry NandGeometry::smallPage(uint32_t blocks) { return {512, 16, 32, blocks}; }
 NandGeometry NandGeometry::largePage(uint32_t blocks) { return {2048, 64, 64, blocks}; }
 
@@ -30,7 +48,7 @@ uint8_t* NandModel::writableBlock(uint32_t block) {
   checkBlock(block);
   auto& b = m_blocks[block];
   if (!b) {
-    b = std::make_unique<uint8_t[]>(m_geometry.rawBlockSize());
+    b = std::make_unique_for_overwrite<uint8_t[]>(m_geometry.rawBlockSize());
     std::memset(b.get(), 0xFF, m_geometry.rawBlockSize());
   }
   return b.get();
@@ -59,9 +77,8 @@ bool NandModel::programPage(uint32_t block, uint32_t page, const uint8_t* data, 
     return false;
   }
   uint8_t* p = writableBlock(block) + size_t{page} * m_geometry.rawPageSize();
-  for (uint32_t i = 0; i < m_geometry.pageSize; ++i) p[i] &= data[i];
-  if (spare)
-    for (uint32_t i = 0; i < m_geometry.spareSize; ++i) p[m_geometry.pageSize + i] &= spare[i];
+  programBytes(p, data, m_geometry.pageSize);
+  if (spare) programBytes(p + m_geometry.pageSize, spare, m_geometry.spareSize);
   return true;
 }
 

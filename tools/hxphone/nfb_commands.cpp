@@ -69,25 +69,30 @@ uint32_t romInfoSizeForVersion(const uint8_t* versionText, size_t available) {
   }
 }
 
-std::vector<uint8_t> receiveChunks(SessionContext& ctx, uint32_t length, const char* name) {
-  std::vector<uint8_t> image(length);
+// Receives an image into its place in the ROM area; returns its byte sum, the
+// sum of its chunks' sums.
+uint16_t receiveChunks(SessionContext& ctx, std::span<uint8_t> image, const char* name) {
+  uint16_t imageSum = 0;
+  const auto length = static_cast<uint32_t>(image.size());
   for (uint32_t offset = 0; offset < length;) {
     uint32_t n = std::min(kChunkSize, length - offset);
-    ctx.port.readBytes(image.data() + offset, n, name);
+    uint8_t* chunk = image.data() + offset;
+    ctx.port.readBytes(chunk, n, name);
     uint16_t sum = ctx.port.readU16("chunk sum");
-    uint16_t want = byteSum16({image.data() + offset, n});
+    uint16_t want = byteSum16({chunk, n});
     if (sum != want) {
       ctx.port.writeU8(kRefuse);
       violation(std::string(name) + " chunk at " + std::to_string(offset), "sum " + hex(want, 4), hex(sum, 4));
     }
     ctx.port.writeU8(kContinue);
+    imageSum = static_cast<uint16_t>(imageSum + want);
     offset += n;
   }
-  return image;
+  return imageSum;
 }
 
 // Returns false when the host gave the image up (A5).
-bool receiveImageCheck(SessionContext& ctx, const std::vector<uint8_t>& image, const char* name) {
+bool receiveImageCheck(SessionContext& ctx, uint16_t imageSum, const char* name) {
   uint8_t b = ctx.port.readU8("image check");
   if (b == kRefuse) {
     ctx.log.info(std::string("host gave up the NFB write at the ") + name + " check");
@@ -95,7 +100,7 @@ bool receiveImageCheck(SessionContext& ctx, const std::vector<uint8_t>& image, c
   }
   if (b != kAck) violation(std::string(name) + " check", "0x5A or 0xA5", hex(b));
   uint16_t sum = ctx.port.readU16("image sum");
-  uint16_t want = byteSum16(image);
+  uint16_t want = imageSum;
   if (sum != want) {
     ctx.port.writeU8(kRefuse);
     violation(std::string(name) + " whole-image sum", hex(want, 4), hex(sum, 4));
@@ -104,7 +109,7 @@ bool receiveImageCheck(SessionContext& ctx, const std::vector<uint8_t>& image, c
   return true;
 }
 
-void checkRomInfoRange(SessionContext& ctx, const std::vector<uint8_t>& primary) {
+void checkRomInfoRange(SessionContext& ctx, std::span<const uint8_t> primary) {
   const AnnouncedImages& a = ctx.images;
   size_t n = a.romInfoStart;
   if (n + kRomInfoMarkerLength > primary.size() || std::memcmp(primary.data() + n, kRomInfoMarker, kRomInfoMarkerLength) != 0)
@@ -144,20 +149,25 @@ void serveNfbImages(SessionContext& ctx) {
   port.writeU8(kAck);
   port.expectU32(kChunkSize, "NFB chunk size");
   port.writeU8(kAck);
-  std::vector<uint8_t> primary = receiveChunks(ctx, ctx.images.primaryLength, "primary ROM image");
-  std::vector<uint8_t> secondary = receiveChunks(ctx, ctx.images.secondaryLength, "secondary ROM image");
+  // The images come straight into the ROM area they are stored as: the
+  // primary at its start, the secondary at its end, erased bytes between.
+  const uint32_t primaryLength = ctx.images.primaryLength;
+  const uint32_t secondaryLength = ctx.images.secondaryLength;
+  std::vector<uint8_t> area(size_t{romSecondaryOffset(primaryLength)} + secondaryLength, 0xFF);
+  std::span<uint8_t> primary(area.data(), primaryLength);
+  std::span<uint8_t> secondary(area.data() + (area.size() - secondaryLength), secondaryLength);
+  const uint16_t primarySum = receiveChunks(ctx, primary, "primary ROM image");
+  const uint16_t secondarySum = receiveChunks(ctx, secondary, "secondary ROM image");
   port.writeU8(kAck);
   port.writeU8(kAck);
-  if (!receiveImageCheck(ctx, primary, "primary ROM image")) return;
-  if (!receiveImageCheck(ctx, secondary, "secondary ROM image")) return;
+  if (!receiveImageCheck(ctx, primarySum, "primary ROM image")) return;
+  if (!receiveImageCheck(ctx, secondarySum, "secondary ROM image")) return;
   checkRomInfoRange(ctx, primary);
-  std::vector<uint8_t> area = romArea(primary, secondary);
   BlockExtent stored = storePageData(ctx.nand, ctx.primaryRomBlock, area);
-  ctx.record.image("primary-rom", static_cast<uint32_t>(primary.size()),
-                   {{"firstBlock", stored.first}, {"areaOffset", 0}, {"sum", byteSum16(primary)}});
-  ctx.record.image("secondary-rom", static_cast<uint32_t>(secondary.size()),
-                   {{"firstBlock", stored.first}, {"areaOffset", romSecondaryOffset(static_cast<uint32_t>(primary.size()))},
-                    {"endBlock", stored.end}, {"sum", byteSum16(secondary)}});
+  ctx.record.image("primary-rom", primaryLength, {{"firstBlock", stored.first}, {"areaOffset", 0}, {"sum", primarySum}});
+  ctx.record.image("secondary-rom", secondaryLength,
+                   {{"firstBlock", stored.first}, {"areaOffset", romSecondaryOffset(primaryLength)},
+                    {"endBlock", stored.end}, {"sum", secondarySum}});
   port.writeU8(kAck);
 }
 

@@ -21,10 +21,18 @@ constexpr size_t kBufferSize = 1 << 16;
 // writes back up the way they would on a slow line.
 constexpr size_t kSlowReadPiece = 256;
 constexpr auto kAbsentHostPoll = std::chrono::milliseconds(5);
+// A host that never stops sending is still checked for a stop now and then.
+constexpr unsigned kReadsBetweenStopChecks = 64;
 }  // namespace
 
 PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults)
-    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_buffer(kBufferSize) {}
+    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_buffer(kBufferSize) {
+  if (m_timing.pacedLink) {
+    // A link idle for less than a frame has not paused.
+    m_fromHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
+    m_toHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
+  }
+}
 
 bool PhonePort::stopRequested() const {
   if (m_stopFd < 0) return false;
@@ -33,42 +41,65 @@ bool PhonePort::stopRequested() const {
 }
 
 // Waits until bytes are in the buffer. Returns false when the deadline passed.
+// While the host is sending (the last read brought bytes and the phone has
+// not answered since) the descriptor is read at once: the rest of a packet is
+// usually there, and a wait first would cost a call and a wake-up per piece.
+// Otherwise the phone waits first: after an answer the host has yet to speak.
 bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what) {
+  bool waited = false;
   while (m_head == m_tail) {
     m_head = m_tail = 0;
-    int timeoutMs = -1;
-    if (deadline) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1000));
-    } else {
-      timeoutMs = 1000;
-    }
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-    int n = ::poll(fds, m_stopFd >= 0 ? 2 : 1, timeoutMs);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw SessionEnd(Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno));
-    }
-    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
-    if (n == 0) continue;
-    size_t piece = m_faults.linkBytesPerSecond ? kSlowReadPiece : m_buffer.size();
-    ssize_t got = ::read(m_fd, m_buffer.data(), piece);
-    if (got > 0) {
-      m_tail = static_cast<size_t>(got);
-      m_hostSeen = true;
-      noiseOnBuffered();
-      break;
-    }
-    if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
-    if (errno == EAGAIN || errno == EINTR) continue;
-    if (!m_hostSeen && (errno == EIO)) {
-      // Nobody has the port open yet.
-      std::this_thread::sleep_for(kAbsentHostPoll);
-      continue;
-    }
-    throw SessionEnd(Outcome::HostGone, std::string("host hung up while waiting for ") + what);
+    if (m_hostSending && readAvailable(what, waited)) break;
+    m_hostSending = true;
+    if (!waitReadable(deadline)) return false;
+    waited = true;
   }
+  return true;
+}
+
+// Reads what the descriptor holds; false when it holds nothing yet. `waited`:
+// the phone had to wait for these bytes, so the link may have stood idle.
+bool PhonePort::readAvailable(const char* what, bool waited) {
+  if (++m_readsSinceWait >= kReadsBetweenStopChecks) {
+    m_readsSinceWait = 0;
+    if (stopRequested()) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
+  }
+  size_t piece = m_buffer.size();
+  if (m_timing.pacedLink) piece = std::min(piece, m_timing.pacedLink->bytesPerFrame());
+  if (m_faults.linkBytesPerSecond) piece = std::min(piece, kSlowReadPiece);
+  ssize_t got = ::read(m_fd, m_buffer.data(), piece);
+  if (got > 0) {
+    paceArrival(static_cast<size_t>(got), waited);
+    m_tail = static_cast<size_t>(got);
+    m_hostSeen = true;
+    noiseOnBuffered();
+    return true;
+  }
+  m_hostSending = false;
+  if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
+  if (errno == EAGAIN || errno == EINTR) return false;
+  if (!m_hostSeen && (errno == EIO)) {
+    // Nobody has the port open yet.
+    std::this_thread::sleep_for(kAbsentHostPoll);
+    return false;
+  }
+  throw SessionEnd(Outcome::HostGone, std::string("host hung up while waiting for ") + what);
+}
+
+// Waits for the descriptor to become readable, at most until the deadline (a
+// second at a time). False when the deadline has passed.
+bool PhonePort::waitReadable(std::optional<Clock::time_point> deadline) {
+  int timeoutMs = 1000;
+  if (deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1000));
+  }
+  m_readsSinceWait = 0;
+  pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+  int n = ::poll(fds, m_stopFd >= 0 ? 2 : 1, timeoutMs);
+  if (n < 0 && errno != EINTR) throw SessionEnd(Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno));
+  if (n > 0 && m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
   return true;
 }
 
@@ -112,7 +143,17 @@ void PhonePort::unplugWhenDue() {
 void PhonePort::turnaround(Direction to) {
   if (m_direction != to && m_direction != Direction::None && m_faults.turnaroundLatencyMs > 0)
     std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(m_faults.turnaroundLatencyMs));
+  if (m_toHost && m_direction == Direction::FromHost && to == Direction::ToHost)
+    m_answerNotBefore = m_fromHost->freeAt() + m_timing.pacedLink->turnaround;
   m_direction = to;
+}
+
+// Bytes read from the descriptor on a paced link are the phone's once they
+// have crossed it. Bytes that were waiting follow the ones before them.
+void PhonePort::paceArrival(size_t n, bool waited) {
+  if (!m_fromHost) return;
+  std::this_thread::sleep_until(waited ? m_fromHost->pass(Clock::now(), n) : m_fromHost->follow(n));
+  m_fromHost->wokeAt(Clock::now());
 }
 
 void PhonePort::throttle(size_t n) {
@@ -187,6 +228,7 @@ void PhonePort::expectU32(uint32_t expected, const char* what) {
 
 void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
   turnaround(Direction::ToHost);
+  m_hostSending = false;
   std::vector<uint8_t> noisy;
   if (m_noiseOutAt && *m_noiseOutAt >= m_sent && *m_noiseOutAt - m_sent < n) {
     noisy.assign(bytes, bytes + n);
@@ -195,8 +237,25 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
     m_noiseOutAt.reset();
     strike();
   }
-  size_t done = 0;
   auto deadline = Clock::now() + m_timing.silenceLimit;
+  if (!m_toHost) {
+    sendPiece(bytes, n, deadline);
+    return;
+  }
+  // A frame's worth at a time, each written when it has crossed the link.
+  const size_t frame = m_timing.pacedLink->bytesPerFrame();
+  for (size_t done = 0; done < n;) {
+    size_t piece = std::min(frame, n - done);
+    std::this_thread::sleep_until(done == 0 ? m_toHost->pass(Clock::now(), piece, m_answerNotBefore)
+                                            : m_toHost->follow(piece));
+    m_toHost->wokeAt(Clock::now());
+    sendPiece(bytes + done, piece, deadline);
+    done += piece;
+  }
+}
+
+void PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point deadline) {
+  size_t done = 0;
   while (done < n) {
     size_t piece = n - done;
     if (m_unplugAt) {

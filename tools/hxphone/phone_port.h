@@ -6,8 +6,10 @@
 // wakes when the owner stops the phone. A hang-up or end of file means the
 // host has gone, except before the host's first byte: a pty whose slave is
 // not open yet (the host has not opened the port) reads as a hang-up too.
-// The slow-link fault throttles both directions and adds a latency at each
-// turnaround; the unplug-after-bytes fault and the in-step faults (an unplug
+// A paced link (a USB full-speed port) moves the bytes of each direction a
+// frame at a time at its rate and starts each answer a turnaround after the
+// request. The slow-link fault throttles both directions and adds a latency
+// at each turnaround; the unplug-after-bytes fault and the in-step faults (an unplug
 // or line noise a number of bytes into a step) fire here.
 #include <chrono>
 #include <cstddef>
@@ -17,11 +19,13 @@
 #include <vector>
 
 #include "hxphone/faults.h"
+#include "hxphone/link_pacer.h"
 
 namespace hxphone {
 
 struct PortTiming {
   std::chrono::milliseconds silenceLimit{60000};  // longest wait for the host's next byte
+  std::optional<PacedLink> pacedLink;              // none: as fast as the descriptor goes
 };
 
 class PhonePort {
@@ -65,9 +69,13 @@ class PhonePort {
  private:
   enum class Direction { None, FromHost, ToHost };
   bool fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what);
+  bool readAvailable(const char* what, bool waited);
+  bool waitReadable(std::optional<std::chrono::steady_clock::time_point> deadline);
   void take(size_t n);
   void turnaround(Direction to);
   void throttle(size_t n);
+  void paceArrival(size_t n, bool waited);
+  void sendPiece(const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline);
   long writeSome(const uint8_t* bytes, size_t n);
   void noiseOnBuffered();
   void unplugWhenDue();
@@ -86,9 +94,14 @@ class PhonePort {
   std::optional<uint64_t> m_noiseInAt, m_noiseOutAt, m_unplugAt;
   std::optional<std::chrono::steady_clock::time_point> m_inStepStruck;
   bool m_hostSeen = false;
+  bool m_hostSending = false;        // the last read brought bytes, and no answer since
+  unsigned m_readsSinceWait = 0;
   bool m_isSocket = true;
   Direction m_direction = Direction::None;
   std::chrono::steady_clock::time_point m_linkFreeAt{};
+  // The paced link's two directions, and when the next answer may start.
+  std::optional<LinkPacer> m_fromHost, m_toHost;
+  std::chrono::steady_clock::time_point m_answerNotBefore{};
 };
 
 }  // namespace hxphone
