@@ -47,10 +47,11 @@ trap cleanup EXIT
 windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
 
 # While hxflash.exe serves COM41, a second run for COM41 is refused before
-# it starts a session.
+# it starts a session. One that is not would wait for a phone: it is given a
+# minute.
 second_run_refused() {
   local status=0
-  "$run_dir/wine-run.sh" "$arch" "$host_exe" flash "$(windows_path "$work/package.bin")" --port 41 \
+  timeout 60 "$run_dir/wine-run.sh" "$arch" "$host_exe" flash "$(windows_path "$work/package.bin")" --port 41 \
     >"$work/second-run.log" 2>&1 || status=$?
   [[ $status == 2 ]] && grep -q 'COM41 is served by another hxflash run' "$work/second-run.log" \
     || { echo "FAIL: a second hxflash.exe for COM41 exited $status" >&2; cat "$work/second-run.log" >&2; exit 1; }

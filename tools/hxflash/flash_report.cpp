@@ -106,12 +106,6 @@ int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted) {
   return kExitOk;
 }
 
-std::unique_ptr<FlashReport> makeHumanReport(bool verbose) {
-  StationSetup setup;
-  setup.verbose = verbose;
-  return makeLineReport(std::move(setup));
-}
-
 std::unique_ptr<FlashReport> makeJsonReport() { return std::make_unique<JsonReport>(); }
 
 }  // namespace hxflash

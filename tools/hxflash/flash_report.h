@@ -66,7 +66,6 @@ struct StationSetup {
 // countdown, the phone's result), then the summary. Every report of the
 // sessions when verbose.
 std::unique_ptr<FlashReport> makeLineReport(StationSetup setup);
-std::unique_ptr<FlashReport> makeHumanReport(bool verbose);
 
 // JSON lines. It takes standard output for itself: whatever else is printed
 // there from then on (the module's log lines) goes to standard error.
