@@ -105,7 +105,15 @@ int flash(const FlashCli& cli) {
   StationPorts station;
   if (Refusal r = station.claim(ports)) return refuse(*r);
   const std::string package = std::filesystem::absolute(cli.package).string();
-  if (Refusal r = checkPackage(package)) return refuse(*r);
+  TransferPlan plan;
+  {
+    // Read once, for the module's verdict and the figures of the view; its
+    // bytes are let go before the module reads the package for itself.
+    hx::PackageRecords records;
+    hx::readPackageFileInto(package, records);
+    if (Refusal r = checkPackage(package, records)) return refuse(*r);
+    plan = planTransfer(records);
+  }
   station.attachDevices();
 
   RunLogs logs(cli.logDir);
@@ -144,7 +152,7 @@ int flash(const FlashCli& cli) {
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
   FlashRun run(options);
   const OutputChoice choice{cli.json, cli.module.verbose, cli.loop};
-  output = openStationOutput(choice, logs, planTransfer(package), options.comPorts, [&](uint64_t lineEnd) {
+  output = openStationOutput(choice, logs, std::move(plan), options.comPorts, [&](uint64_t lineEnd) {
     // A line the module wrote before the ports last changed what they do
     // cannot be told by what they do now.
     const uint64_t changed = stageChangedAt.load();

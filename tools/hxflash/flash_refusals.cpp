@@ -4,7 +4,6 @@
 
 #include <set>
 
-#include "package/package_records.h"
 #include "package/package_verdict.h"
 
 namespace hxflash {
@@ -18,9 +17,7 @@ Refusal duplicatePort(const std::vector<PortAssignment>& ports) {
   return std::nullopt;
 }
 
-Refusal checkPackage(const std::string& path) {
-  hx::PackageRecords records;
-  hx::readPackageFileInto(path, records);
+Refusal checkPackage(const std::string& path, const hx::PackageRecords& records) {
   const hx::PackageVerdict verdict = hx::judgePackage(records);
   if (verdict.downloadable) return std::nullopt;
   return fmt::format("the module would refuse the package {}: {}", path, verdict.reason);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/package_records.h"
 #include "port_assignment.h"
 
 namespace hxflash {
@@ -41,6 +42,7 @@ std::string openAdvice(mode_t mode, gid_t gid);
 #endif
 
 // The package, judged by the module's own package reader and verdict.
-Refusal checkPackage(const std::string& path);
+// `records`: what the package file `path` gave the reader.
+Refusal checkPackage(const std::string& path, const hx::PackageRecords& records);
 
 }  // namespace hxflash

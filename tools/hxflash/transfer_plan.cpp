@@ -48,8 +48,13 @@ uint64_t TransferPlan::total() const {
 
 TransferPlan planTransfer(const std::string& path) {
   hx::PackageRecords records;
+  if (!hx::readPackageFileInto(path, records)) return {};
+  return planTransfer(records);
+}
+
+TransferPlan planTransfer(const hx::PackageRecords& records) {
   TransferPlan plan;
-  if (!hx::readPackageFileInto(path, records)) return plan;
+  if (!records.loaded) return plan;
   plan.extBootloader = records.extBootloader.length;
   plan.bootloader = records.bootloader.length;
   plan.romImage = records.romImage.length;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flash_runner.h"
+#include "package/package_records.h"
 
 namespace hxflash {
 
@@ -24,6 +25,8 @@ struct TransferPlan {
 // The plan of the package at `path`; an empty plan when it cannot be read
 // (the figures then stay at 0, the steps still show).
 TransferPlan planTransfer(const std::string& path);
+// The plan of a package already read.
+TransferPlan planTransfer(const hx::PackageRecords& records);
 
 // Where one phone's download stands in the plan.
 class TransferTracker {
