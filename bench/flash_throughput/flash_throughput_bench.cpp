@@ -17,10 +17,6 @@
 // both the median of the rounds.
 //
 //   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -29,14 +25,14 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "download_window.h"
-#include "flash_runner.h"
-#include "image_bytes.h"
-#include "pkgbuild/package_builder.h"
+#include "bench_files.h"
+#include "phone_flash.h"
 #include "raw_pty_throughput.h"
 
 namespace {
+
+using hxbench::median;
+using hxbench::mib;
 
 constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
@@ -47,9 +43,6 @@ constexpr const char* kTransferStart = "Start Write Bootloader";
 // The reset countdown (and the module's other fixed waits) scaled down; the
 // countdown is outside the measured window anyway.
 constexpr double kTimeScale = 0.05;
-// The phone appears after the module has loaded the package and its session
-// has begun waiting (a session first waits for an earlier phone to go).
-constexpr int kPlugDelayMs = 2500;
 
 struct BenchOptions {
   uint64_t packageMiB = 64;
@@ -79,25 +72,6 @@ BenchOptions parseArguments(int argc, char** argv) {
   return o;
 }
 
-std::string makeWorkDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "hx-bench-flash-XXXXXX").string();
-  if (!mkdtemp(templ.data())) throw std::runtime_error("cannot make a working directory");
-  return templ;
-}
-
-// A ports directory of this run's own (owned by us, closed to others).
-void usePrivatePortsDir(const std::string& dir) {
-  std::filesystem::create_directories(dir);
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
-  ::setenv("HXFLASH_PORTS_DIR", dir.c_str(), 1);
-}
-
-uint32_t phoneBlocks(const pkgbuild::PackageLayout& layout) {
-  uint64_t last = (layout.fsAreaStart + layout.fsAreaLength) / layout.geometry.blockDataSize;
-  last = std::max<uint64_t>(last, (layout.fsFormatAreaStart + layout.fsFormatAreaLength) / layout.geometry.blockDataSize);
-  return static_cast<uint32_t>(last + 32);
-}
-
 // Median of the raw pty rounds by time.
 hxbench::RawPtyRun rawPtyBaseline(uint64_t bytes) {
   std::vector<hxbench::RawPtyRun> runs;
@@ -110,83 +84,6 @@ hxbench::RawPtyRun rawPtyBaseline(uint64_t bytes) {
   return runs[runs.size() / 2];
 }
 
-// The module logs to standard output; while it flashes, that goes to a file so
-// that this program's own output stays readable.
-class StdoutToFile {
- public:
-  explicit StdoutToFile(const std::string& path) {
-    std::fflush(stdout);
-    m_saved = ::dup(STDOUT_FILENO);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_saved < 0 || fd < 0) throw std::runtime_error("cannot open " + path);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-  }
-  ~StdoutToFile() {
-    std::fflush(stdout);
-    ::dup2(m_saved, STDOUT_FILENO);
-    ::close(m_saved);
-  }
-  StdoutToFile(const StdoutToFile&) = delete;
-  StdoutToFile& operator=(const StdoutToFile&) = delete;
-
- private:
-  int m_saved = -1;
-};
-
-// One phone flashed: whether it worked, and the marks of its download.
-struct FlashRound {
-  bool succeeded = false;
-  int phoneStatus = -1;
-  bool verified = false;
-  hxbench::DownloadWindow window;
-};
-
-bool verifyPhone(const std::string& dir, const std::string& package, const std::string& dump) {
-  const std::string report = dir + "/verify.txt";
-  hxflash::ChildProcess verify({HX_BENCH_HXPHONE, "verify", "--package", package, "--dump", dump}, report, report);
-  return verify.wait() == 0;
-}
-
-// Flashes one fresh phone. The module reads its package once in its life and
-// stays loaded, so each round loads its own copy of the module file.
-void flashOnePhone(int round, const std::string& dir, const std::string& package,
-                   const pkgbuild::PackageLayout& layout, const BenchOptions& o, FlashRound& outcome) {
-  const std::string module = dir + "/module-" + std::to_string(round) + ".so";
-  std::filesystem::copy_file(o.module, module, std::filesystem::copy_options::overwrite_existing);
-  const std::string dump = dir + "/phone.nand";
-  hxflash::ChildProcess phone({HX_BENCH_HXPHONE, "run", "--port", std::to_string(kComPort), "--page-size",
-                               std::to_string(kPageSize), "--blocks", std::to_string(phoneBlocks(layout)),
-                               "--plug-delay-ms", std::to_string(kPlugDelayMs), "--dump", dump,
-                               "--no-controlling-terminal"},
-                              dir + "/phone.log", dir + "/phone.log");
-  hxflash::FlashOptions options;
-  options.modulePath = module;
-  options.packagePath = package;
-  options.comPorts = {kComPort};
-  options.timeScale = kTimeScale;
-  options.onEvent = [&outcome](uint32_t, int, const hxflash::HostEvent& e) { outcome.window.onEvent(e); };
-  std::vector<hxflash::PhoneResult> results;
-  {
-    StdoutToFile log(dir + "/module.log");
-    results = hxflash::FlashRun(options).run();
-  }
-  outcome.succeeded = results.size() == 1 && results[0].succeeded;
-  outcome.phoneStatus = phone.wait();  // the phone unplugs after its reset
-  outcome.verified = outcome.succeeded && outcome.phoneStatus == 0 && outcome.window.complete() &&
-                     verifyPhone(dir, package, dump);
-  std::error_code ec;
-  std::filesystem::remove(dump, ec);
-  if (!o.keep) std::filesystem::remove(module, ec);
-}
-
-double mib(uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 void printSteps(const std::vector<hxbench::StepMark>& marks) {
   for (size_t i = 0; i + 1 < marks.size(); ++i) {
     const double seconds = std::chrono::duration<double>(marks[i + 1].when - marks[i].when).count();
@@ -196,19 +93,17 @@ void printSteps(const std::vector<hxbench::StepMark>& marks) {
 }
 
 int runBench(const BenchOptions& o) {
-  const std::string dir = makeWorkDir();
-  usePrivatePortsDir(dir + "/ports");
-  const std::string package = dir + "/Firmware.BIN";
-  pkgbuild::PackageLayout layout;
-  uint64_t sent = 0;
-  {
-    const pkgbuild::BuiltPackage built =
-        pkgbuild::writePackage(package, pkgbuild::sizedRecipe(o.packageMiB << 20, kPageSize));
-    layout = built.layout;
-    sent = hxbench::imageBytesSent(built);
-  }
-  std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone\n", mib(layout.packageSize),
-              layout.fsImages.size(), mib(sent));
+  const std::string dir = hxbench::makeWorkDir("hx-bench-flash");
+  hxbench::usePrivatePortsDir(dir + "/ports");
+  const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.packageMiB, kPageSize);
+  const uint64_t sent = package.imageBytes;
+  std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone\n",
+              mib(package.layout.packageSize), package.layout.fsImages.size(), mib(sent));
+  hxbench::PhoneFlashSetup setup;
+  setup.workDir = dir;
+  setup.module = o.module;
+  setup.timeScale = kTimeScale;
+  setup.keepFiles = o.keep;
 
   std::vector<double> rates, rawRates, ratios, cpuPerMiB;
   for (int round = 1; round <= o.rounds; ++round) {
@@ -219,15 +114,17 @@ int runBench(const BenchOptions& o) {
                 round, mib(sent), kRawChunk, raw.seconds, rawRates.back(), raw.writerCpuSeconds * 1000 / mib(sent));
     std::fflush(stdout);
 
-    FlashRound flash;
-    flashOnePhone(round, dir, package, layout, o, flash);
-    if (!flash.verified) {
+    std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
+    phones.push_back(hxbench::phoneOn(kComPort));
+    if (!hxbench::flashPhones(package, setup, round, phones)) {
+      const hxbench::FlashedPhone& flash = *phones[0];
       std::fprintf(stderr, "flash %d failed (download %s, phone exit %d, NAND not verified); files in %s\n", round,
                    flash.succeeded ? "succeeded" : "failed", flash.phoneStatus, dir.c_str());
       return 1;
     }
-    const auto download = flash.window.untilCountdown("connected");
-    const auto transfer = flash.window.untilCountdown(kTransferStart);
+    const hxbench::DownloadWindow& window = phones[0]->window;
+    const auto download = window.untilCountdown("connected");
+    const auto transfer = window.untilCountdown(kTransferStart);
     rates.push_back(mib(sent) / transfer.seconds);
     ratios.push_back(rates.back() / rawRates.back());
     cpuPerMiB.push_back(transfer.cpuSeconds * 1000 / mib(sent));
@@ -235,7 +132,7 @@ int runBench(const BenchOptions& o) {
                 "host cpu %.3f s = %.2f ms per MiB, %.0f host waits per MiB; NAND verified\n",
                 round, download.seconds, download.cpuSeconds, transfer.seconds, rates.back(), transfer.cpuSeconds,
                 cpuPerMiB.back(), static_cast<double>(transfer.waits) / mib(sent));
-    printSteps(flash.window.marks());
+    printSteps(window.marks());
     std::fflush(stdout);
   }
   if (o.keep) {

@@ -1,0 +1,119 @@
+#include "phone_flash.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "child_process.h"
+#include "flash_runner.h"
+
+namespace hxbench {
+namespace {
+
+class StdoutToFile {
+ public:
+  explicit StdoutToFile(const std::string& path) {
+    std::fflush(stdout);
+    m_saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (m_saved < 0 || fd < 0) throw std::runtime_error("cannot open " + path);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+  }
+  ~StdoutToFile() {
+    std::fflush(stdout);
+    ::dup2(m_saved, STDOUT_FILENO);
+    ::close(m_saved);
+  }
+  StdoutToFile(const StdoutToFile&) = delete;
+  StdoutToFile& operator=(const StdoutToFile&) = delete;
+
+ private:
+  int m_saved = -1;
+};
+
+std::string portFile(const PhoneFlashSetup& setup, uint32_t comPort, const char* what) {
+  return setup.workDir + "/com" + std::to_string(comPort) + what;
+}
+
+std::unique_ptr<hxflash::ChildProcess> startPhone(const BenchPackage& package, const PhoneFlashSetup& setup,
+                                                  const FlashedPhone& phone) {
+  std::vector<std::string> argv = {HX_BENCH_HXPHONE,
+                                   "run",
+                                   "--port",
+                                   std::to_string(phone.comPort),
+                                   "--page-size",
+                                   std::to_string(package.layout.geometry.pageSize),
+                                   "--blocks",
+                                   std::to_string(phoneBlocks(package.layout)),
+                                   "--plug-delay-ms",
+                                   std::to_string(setup.plugDelayMs),
+                                   "--no-controlling-terminal"};
+  if (setup.verify) argv.insert(argv.end(), {"--dump", portFile(setup, phone.comPort, ".nand")});
+  argv.insert(argv.end(), phone.phoneArguments.begin(), phone.phoneArguments.end());
+  const std::string log = portFile(setup, phone.comPort, "-phone.log");
+  return std::make_unique<hxflash::ChildProcess>(argv, log, log);
+}
+
+bool verifyPhone(const BenchPackage& package, const PhoneFlashSetup& setup, uint32_t comPort) {
+  const std::string report = portFile(setup, comPort, "-verify.txt");
+  hxflash::ChildProcess verify(
+      {HX_BENCH_HXPHONE, "verify", "--package", package.path, "--dump", portFile(setup, comPort, ".nand")}, report,
+      report);
+  return verify.wait() == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FlashedPhone> phoneOn(uint32_t comPort, std::vector<std::string> phoneArguments) {
+  auto phone = std::make_unique<FlashedPhone>();
+  phone->comPort = comPort;
+  phone->phoneArguments = std::move(phoneArguments);
+  return phone;
+}
+
+bool flashPhones(const BenchPackage& package, const PhoneFlashSetup& setup, int round,
+                 std::vector<std::unique_ptr<FlashedPhone>>& phones) {
+  const std::string module = setup.workDir + "/module-" + std::to_string(round) + ".so";
+  std::filesystem::copy_file(setup.module, module, std::filesystem::copy_options::overwrite_existing);
+
+  std::vector<std::unique_ptr<hxflash::ChildProcess>> processes;
+  hxflash::FlashOptions options;
+  options.modulePath = module;
+  options.packagePath = package.path;
+  options.timeScale = setup.timeScale;
+  for (const auto& phone : phones) {
+    processes.push_back(startPhone(package, setup, *phone));
+    options.comPorts.push_back(phone->comPort);
+  }
+  options.onEvent = [&phones](uint32_t comPort, int, const hxflash::HostEvent& e) {
+    for (const auto& phone : phones)
+      if (phone->comPort == comPort) phone->window.onEvent(e);
+  };
+  std::vector<hxflash::PhoneResult> results;
+  {
+    StdoutToFile log(setup.workDir + "/module.log");
+    results = hxflash::FlashRun(options).run();
+  }
+
+  bool all = true;
+  for (size_t i = 0; i < phones.size(); ++i) {
+    FlashedPhone& phone = *phones[i];
+    for (const hxflash::PhoneResult& r : results)
+      if (r.comPort == phone.comPort) phone.succeeded = r.succeeded;
+    phone.phoneStatus = processes[i]->wait();  // the phone unplugs after its reset
+    phone.verified = phone.succeeded && phone.phoneStatus == 0 && phone.window.complete() &&
+                     (!setup.verify || verifyPhone(package, setup, phone.comPort));
+    all = all && phone.verified;
+    std::error_code ec;
+    if (!setup.keepFiles) std::filesystem::remove(portFile(setup, phone.comPort, ".nand"), ec);
+  }
+  std::error_code ec;
+  if (!setup.keepFiles) std::filesystem::remove(module, ec);
+  return all;
+}
+
+}  // namespace hxbench
