@@ -43,14 +43,16 @@ class DrainWatch {
 
 DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline) {
   const auto start = queue.now();
+  if (start < deadline && queue.pause(std::min(kDrainStep, std::chrono::ceil<microseconds>(deadline - start))))
+    return DrainEnd::Drained;
   long queued = queue.queuedBytes();
-  DrainWatch watch(start, queued);
+  DrainWatch watch(queue.now(), queued);
   for (;;) {
     if (queued <= 0) return DrainEnd::Drained;
     const auto now = queue.now();
     if (now >= deadline) return DrainEnd::TimedOut;
     const auto left = std::chrono::ceil<microseconds>(deadline - now);
-    queue.pause(std::min(watch.nextPause(now), left));
+    if (queue.pause(std::min(watch.nextPause(now), left))) return DrainEnd::Drained;
     queued = queue.queuedBytes();
     watch.saw(queued);
   }

@@ -10,7 +10,9 @@
 
 namespace hx {
 
-// A port's output queue as the drain sees it, with the clock it is measured on.
+// A port's output queue as the drain sees it, with the clock it is measured on,
+// and the phone's side of the link: a phone that has answered has every byte
+// written, so its answer ends the drain without another look at the queue.
 // The serial device supplies the real one; a test, a queue that empties on a
 // clock of its own.
 class OutputQueue {
@@ -22,8 +24,9 @@ class OutputQueue {
   // tell, which is taken as empty.
   virtual long queuedBytes() = 0;
   virtual Clock::time_point now() = 0;
-  // Waits about `span` (a little more is fine, less is not needed).
-  virtual void pause(std::chrono::microseconds span) = 0;
+  // Waits about `span` (a little more is fine, less is not needed), or less
+  // when the phone's answer arrives meanwhile: returns true then.
+  virtual bool pause(std::chrono::microseconds span) = 0;
 };
 
 // The step of the fine look near the end, and the longest time a write may
@@ -33,8 +36,10 @@ inline constexpr std::chrono::microseconds kDrainLag{200};
 
 enum class DrainEnd { Drained, TimedOut };
 
-// Returns Drained as soon as the queue is seen empty, TimedOut when it is
-// still not empty at `deadline`.
+// Returns Drained as soon as the queue is seen empty or the phone answers,
+// TimedOut when neither happened by `deadline`. The first look is a watch of
+// one fine step for the answer: a phone that answers quickly (any port whose
+// queue empties at once) then costs no look at the queue at all.
 DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline);
 
 }  // namespace hx

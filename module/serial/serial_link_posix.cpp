@@ -25,11 +25,11 @@ using Clock = std::chrono::steady_clock;
 enum class Intake { Bytes, Empty, Failed };
 
 // The tty's output queue for the drain after a write. Its pauses watch for the
-// phone's answer meanwhile: an answer that arrives while the last bytes leave
-// is then read at once, without a poll before it.
+// phone's answer meanwhile: an answer ends the drain (the phone has every
+// byte) and is then read at once, without a poll before it.
 class TtyOutputQueue final : public OutputQueue {
  public:
-  TtyOutputQueue(int fd, bool* answerArrived) : m_fd(fd), m_answerArrived(answerArrived) {}
+  explicit TtyOutputQueue(int fd) : m_fd(fd) {}
 
   long queuedBytes() override {
     int queued = 0;
@@ -38,21 +38,25 @@ class TtyOutputQueue final : public OutputQueue {
 
   Clock::time_point now() override { return Clock::now(); }
 
-  void pause(std::chrono::microseconds span) override {
-    const auto end = Clock::now() + span;
-    if (!*m_answerArrived) {
-      pollfd p{m_fd, POLLIN, 0};
-      const timespec wait{static_cast<time_t>(span.count() / 1'000'000),
-                          static_cast<long>(span.count() % 1'000'000) * 1000};
-      if (::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & POLLIN)) *m_answerArrived = true;
+  bool pause(std::chrono::microseconds span) override {
+    pollfd p{m_fd, POLLIN, 0};
+    const timespec wait{static_cast<time_t>(span.count() / 1'000'000),
+                        static_cast<long>(span.count() % 1'000'000) * 1000};
+    const int ready = ::ppoll(&p, 1, &wait, nullptr);
+    if (ready > 0 && (p.revents & POLLIN)) {
+      answered = true;
+      return true;
     }
-    // Whatever ended the watch early, the pause lasts its span.
-    if (Clock::now() < end) std::this_thread::sleep_until(end);
+    // A hang-up or error ends the watch early; the pause still lasts its span,
+    // and the read after the write reports the failure.
+    if (ready != 0) std::this_thread::sleep_for(span);
+    return false;
   }
+
+  bool answered = false;
 
  private:
   int m_fd;
-  bool* m_answerArrived;
 };
 
 // The descriptor is non-blocking; every wait is a poll() against a deadline of
@@ -75,10 +79,9 @@ class SerialLink final : public SerialPortLink {
     const TtyWriteResult written = writeTty(m_fd, bytes, n, end);
     if (written.end == TtyWriteEnd::Failed) return kLinkFailed;
     if (written.end == TtyWriteEnd::TimedOut) return written.written == 0 ? kLinkNothingWritten : kLinkFailed;
-    bool answerArrived = false;
-    TtyOutputQueue queue(m_fd, &answerArrived);
+    TtyOutputQueue queue(m_fd);
     if (drainOutput(queue, end) != DrainEnd::Drained) return kLinkFailed;
-    if (answerArrived) m_replyAwaited = false;
+    if (queue.answered) m_replyAwaited = false;
     return kLinkOk;
   }
 

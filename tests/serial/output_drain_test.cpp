@@ -16,20 +16,27 @@ namespace {
 using hx::OutputQueue;
 using std::chrono::microseconds;
 
-// An output queue whose length is a function of the time since the write.
-// Pauses move the clock on by exactly their span; every look is recorded.
+// An output queue whose length is a function of the time since the write,
+// and a phone that answers at a given time (never: -1). Pauses move the clock
+// on by exactly their span, or to the answer; every look is recorded.
 class FakeQueue final : public OutputQueue {
  public:
-  explicit FakeQueue(std::function<long(long long us)> bytesAt) : m_bytesAt(std::move(bytesAt)) {}
+  explicit FakeQueue(std::function<long(long long us)> bytesAt, long long answerAtUs = -1)
+      : m_bytesAt(std::move(bytesAt)), m_answerAtUs(answerAtUs) {}
 
   long queuedBytes() override {
     looks.push_back(elapsedUs());
     return m_bytesAt(elapsedUs());
   }
   Clock::time_point now() override { return m_now; }
-  void pause(microseconds span) override {
+  bool pause(microseconds span) override {
     EXPECT_GT(span.count(), 0) << "a pause of nothing would spin";
+    if (m_answerAtUs >= 0 && m_answerAtUs <= elapsedUs() + span.count()) {
+      m_now = m_start + microseconds(std::max(m_answerAtUs, elapsedUs()));
+      return true;
+    }
     m_now += span;
+    return false;
   }
 
   long long elapsedUs() const { return std::chrono::duration_cast<microseconds>(m_now - m_start).count(); }
@@ -38,6 +45,7 @@ class FakeQueue final : public OutputQueue {
 
  private:
   std::function<long(long long)> m_bytesAt;
+  long long m_answerAtUs;
   Clock::time_point m_start{};
   Clock::time_point m_now{};
 };
@@ -56,7 +64,8 @@ struct DrainCase {
 
 TEST(OutputDrain, EndsSoonAfterTheQueueEmptiesHoweverItEmpties) {
   const std::vector<DrainCase> cases = {
-      // A pty: empty at the first look.
+      // A pty: empty at the first look, which comes after the watch for an
+      // answer that does not come.
       {"already empty", [](long long) { return 0L; }, 0, 1},
       {"driver cannot tell", [](long long) { return -1L; }, 0, 1},
       // A UART: a byte at a time, 4 KiB in about 4 ms.
@@ -78,6 +87,30 @@ TEST(OutputDrain, EndsSoonAfterTheQueueEmptiesHoweverItEmpties) {
     EXPECT_GE(queue.elapsedUs(), c.emptyAtUs) << c.name;
     EXPECT_LE(queue.elapsedUs(), c.emptyAtUs + hx::kDrainLag.count()) << c.name;
     EXPECT_LE(queue.looks.size(), c.mostLooks) << c.name;
+  }
+}
+
+// The phone answers only once it has every byte: its answer ends the drain
+// when it comes, without looking at the queue again, even one whose driver
+// still counts bytes in flight.
+TEST(OutputDrain, AnswerEndsTheDrainWhenItComes) {
+  struct AnswerCase {
+    std::string name;
+    std::function<long(long long)> queue;
+    long long answerAtUs;
+    size_t looks;
+  };
+  const std::vector<AnswerCase> cases = {
+      {"answer within the first watch", [](long long) { return 0L; }, 40, 0},
+      {"answer while a USB port drains", drops(4098, 1280, 1200), 4700, 60},
+      {"answer before the driver counts the queue empty", [](long long) { return 64L; }, 2500, 40},
+  };
+  for (const AnswerCase& c : cases) {
+    FakeQueue queue(c.queue, c.answerAtUs);
+    const auto deadline = queue.now() + std::chrono::milliseconds(4098 + 5000);
+    EXPECT_EQ(hx::drainOutput(queue, deadline), hx::DrainEnd::Drained) << c.name;
+    EXPECT_EQ(queue.elapsedUs(), c.answerAtUs) << c.name;
+    EXPECT_LE(queue.looks.size(), c.looks) << c.name;
   }
 }
 
