@@ -49,9 +49,9 @@ std::string targetOf(const TracedCall& call, const std::string& port) {
 // it failed ("read(port) EAGAIN"), if it did.
 std::string kindOf(const TracedCall& call, const std::string& port) {
   std::string kind = call.name;
-  if (call.name == "ioctl" && call.arguments.size() >= 2) kind += "(" + call.arguments[1] + ")";
-  else if (isDataTransfer(call.name)) kind += "(" + targetOf(call, port) + ")";
-  if (!call.error.empty()) kind += " " + call.error;
+  if (call.name == "ioctl" && call.arguments.size() >= 2) kind.append("(").append(call.arguments[1]).append(")");
+  else if (isDataTransfer(call.name)) kind.append("(").append(targetOf(call, port)).append(")");
+  if (!call.error.empty()) kind.append(" ").append(call.error);
   return kind;
 }
 
