@@ -26,6 +26,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_files.h"
@@ -82,11 +83,19 @@ Span between(const hxbench::StepMark& from, const hxbench::StepMark& to) {
   return {std::chrono::duration<double>(to.when - from.when).count(), to.cpuSeconds - from.cpuSeconds};
 }
 
-// Each step's time, by the name of the mark it begins with.
-std::map<std::string, double> stepSeconds(const hxbench::DownloadWindow& window) {
+// Each step's time in the order of the steps, named by the mark it begins
+// with; a step that comes again (one per FS image) is numbered: "... #2".
+using Steps = std::vector<std::pair<std::string, double>>;
+
+Steps stepSeconds(const hxbench::DownloadWindow& window) {
   const std::vector<hxbench::StepMark> marks = window.marks();
-  std::map<std::string, double> steps;
-  for (size_t i = 0; i + 1 < marks.size(); ++i) steps[marks[i].name] = between(marks[i], marks[i + 1]).seconds;
+  std::map<std::string, int> seen;
+  Steps steps;
+  for (size_t i = 0; i + 1 < marks.size(); ++i) {
+    const int time = ++seen[marks[i].name];
+    const std::string name = time == 1 ? marks[i].name : marks[i].name + " #" + std::to_string(time);
+    steps.emplace_back(name, between(marks[i], marks[i + 1]).seconds);
+  }
   return steps;
 }
 
@@ -105,7 +114,7 @@ void flashOrThrow(const hxbench::BenchPackage& package, const hxbench::PhoneFlas
 
 // One phone alone; its Download time.
 Span flashAlone(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup, int round,
-                std::map<std::string, double>* steps) {
+                Steps* steps) {
   Phones phones;
   phones.push_back(hxbench::phoneOn(kFirstComPort, kUsbFullSpeed));
   flashOrThrow(package, setup, 2 * round - 1, phones);
@@ -118,7 +127,7 @@ Span flashAlone(const hxbench::BenchPackage& package, const hxbench::PhoneFlashS
 
 // The phones at once; from the earliest connection to the latest countdown.
 Span flashTogether(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup, int round, int count,
-                   std::vector<std::map<std::string, double>>* steps) {
+                   std::vector<Steps>* steps) {
   Phones phones;
   for (int i = 0; i < count; ++i) phones.push_back(hxbench::phoneOn(kFirstComPort + i, kUsbFullSpeed));
   flashOrThrow(package, setup, 2 * round, phones);
@@ -143,13 +152,13 @@ Span flashTogether(const hxbench::BenchPackage& package, const hxbench::PhoneFla
   return wall;
 }
 
-void printStepComparison(const std::map<std::string, double>& alone,
-                         const std::vector<std::map<std::string, double>>& together) {
+void printStepComparison(const Steps& alone, const std::vector<Steps>& together) {
   std::printf("    %-28s %9s %14s %12s\n", "step", "alone s", "together med s", "slowest s");
   for (const auto& [name, seconds] : alone) {
     std::vector<double> others;
-    for (const auto& steps : together)
-      if (const auto it = steps.find(name); it != steps.end()) others.push_back(it->second);
+    for (const Steps& steps : together)
+      for (const auto& [otherName, otherSeconds] : steps)
+        if (otherName == name) others.push_back(otherSeconds);
     const double slowest = others.empty() ? 0 : *std::max_element(others.begin(), others.end());
     std::printf("    %-28s %9.3f %14.3f %12.3f\n", name.c_str(), seconds, median(others), slowest);
   }
@@ -169,10 +178,10 @@ int runBench(const BenchOptions& o) {
 
   std::vector<double> aloneSeconds, wallSeconds, efficiencies;
   for (int round = 1; round <= o.rounds; ++round) {
-    std::map<std::string, double> aloneSteps;
+    Steps aloneSteps;
     const Span alone = flashAlone(package, setup, round, &aloneSteps);
     std::fflush(stdout);
-    std::vector<std::map<std::string, double>> togetherSteps;
+    std::vector<Steps> togetherSteps;
     const Span wall = flashTogether(package, setup, round, o.phones, &togetherSteps);
     aloneSeconds.push_back(alone.seconds);
     wallSeconds.push_back(wall.seconds);
