@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -45,9 +47,13 @@ using hxbench::mib;
 constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
 constexpr double kTimeScale = 0.01;
-// hxflash under strace loads the module and the package before its session
-// waits for the phone; a phone that is there before that is not flashed.
-constexpr int kTracedPlugDelayMs = 6000;
+// hxflash flashes a phone whose port appears while its session waits; one
+// that is there before is taken for a phone left in the socket. So the phone
+// starts once hxflash says it waits, and plugs in shortly after.
+constexpr const char* kHxflashWaits = "waiting for the phone to be plugged in";
+constexpr auto kHxflashReadyLimit = std::chrono::minutes(2);
+constexpr auto kOutputLookStep = std::chrono::milliseconds(20);
+constexpr int kTracedPlugDelayMs = 200;
 constexpr auto kTracedFlashLimit = std::chrono::minutes(15);
 constexpr auto kPhoneExitLimit = std::chrono::minutes(2);
 constexpr auto kStraceCheckLimit = std::chrono::seconds(20);
@@ -126,22 +132,42 @@ double measureCpu(const hxbench::BenchPackage& package, const hxbench::PhoneFlas
   return msPerMiB;
 }
 
+// Whether `program` wrote `text` to its output file within `limit`; false as
+// soon as it has ended without.
+bool waitForOutput(hxflash::ChildProcess& program, const std::string& output, const std::string& text,
+                   std::chrono::steady_clock::duration limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    std::ifstream in(output);
+    const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (seen.find(text) != std::string::npos) return true;
+    if (program.waitFor(kOutputLookStep)) return false;
+  }
+  return false;
+}
+
 // Runs hxflash flash under strace against a fresh phone; returns the trace's path.
 std::string tracedFlash(const std::string& strace, const hxbench::BenchPackage& package,
                         const hxbench::PhoneFlashSetup& setup, int round) {
-  hxbench::PhoneFlashSetup phoneSetup = setup;
-  phoneSetup.plugDelayMs = kTracedPlugDelayMs;
-  const auto phone = hxbench::phoneOn(kComPort);
-  const std::unique_ptr<hxflash::ChildProcess> phoneProcess = hxbench::startPhoneProcess(package, phoneSetup, *phone);
-
   const std::string tag = std::to_string(round);
   const std::string trace = setup.workDir + "/trace-" + tag;
   const std::string output = setup.workDir + "/hxflash-" + tag + ".txt";
   // Every kind of call: what the thread waits in, locks and logs counts too.
-  hxflash::ChildProcess flash({strace, "-f", "-qq", "-y", "-s", "4", "-o", trace, "-e", "trace=all",
+  // strace writing to a file ignores SIGTERM unless told (-I 2); with it, a
+  // run given up on ends, and strace ends hxflash with it.
+  hxflash::ChildProcess flash({strace, "-I", "2", "-f", "-qq", "-y", "-s", "4", "-o", trace, "-e", "trace=all",
                                HX_BENCH_HXFLASH, "flash", package.path, "-p", std::to_string(kComPort),
-                               "--time-scale", std::to_string(setup.timeScale), "--log-dir", setup.workDir + "/hxflash-logs-" + tag},
+                               "--time-scale", std::to_string(setup.timeScale), "--log-dir",
+                               setup.workDir + "/hxflash-logs-" + tag},
                               output, output);
+  if (!waitForOutput(flash, output, kHxflashWaits, kHxflashReadyLimit))
+    throw std::runtime_error("round " + tag + ": hxflash under strace did not come to wait for the phone; see " +
+                             output);
+
+  hxbench::PhoneFlashSetup phoneSetup = setup;
+  phoneSetup.plugDelayMs = kTracedPlugDelayMs;
+  const auto phone = hxbench::phoneOn(kComPort);
+  const std::unique_ptr<hxflash::ChildProcess> phoneProcess = hxbench::startPhoneProcess(package, phoneSetup, *phone);
   const std::optional<int> flashStatus = flash.waitFor(kTracedFlashLimit);
   if (!flashStatus) throw std::runtime_error("hxflash under strace did not finish in time; see " + output);
   const std::optional<int> phoneStatus = phoneProcess->waitFor(kPhoneExitLimit);
