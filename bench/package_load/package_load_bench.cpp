@@ -34,6 +34,7 @@
 namespace {
 
 constexpr uint64_t kPackageBytes = 256ull << 20;
+constexpr int kDefaultRounds = 3;
 
 struct Measurement {
   double seconds = 0;
@@ -90,7 +91,7 @@ bool moduleLoad(const std::string& path) {
 }
 
 int parseRounds(int argc, char** argv) {
-  if (argc == 1) return 3;
+  if (argc == 1) return kDefaultRounds;
   const int rounds = argc == 3 && std::string(argv[1]) == "--rounds" ? std::atoi(argv[2]) : 0;
   if (rounds < 1 || rounds > 20) throw std::invalid_argument("usage: bench_package_load [--rounds N (1..20)]");
   return rounds;
