@@ -2,15 +2,19 @@
 // neither the builder's nor the other measurement's memory counts:
 //   - a plain read of the whole file into one buffer (the baseline),
 //   - the module's package load of the same file.
-// Prints the figures, and as its last two lines
-//   load-time-ratio X      (best load time / best plain read time)
+// The two alternate, round by round (read, load, read, load, ...: three
+// rounds by default), so that both see the machine as it is at the time.
+// Prints each round, the medians with their ranges, and as its last two lines
+// (medians of the rounds)
+//   load-time-ratio X      (load time / the same round's plain read time)
 //   peak-memory-ratio Y    (peak resident memory of the load / file size)
+//
+//   bench_package_load [--rounds N]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,15 +22,18 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "bench_files.h"
 #include "package/package_records.h"
 #include "pkgbuild/package_builder.h"
 
 namespace {
 
 constexpr uint64_t kPackageBytes = 256ull << 20;
-constexpr int kRounds = 3;
+constexpr int kDefaultRounds = 3;
 
 struct Measurement {
   double seconds = 0;
@@ -82,21 +89,43 @@ bool moduleLoad(const std::string& path) {
   return hx::loadPackage(path, records) && records.fsImages[0].data != nullptr;
 }
 
-Measurement best(const std::function<bool()>& work) {
-  Measurement result;
-  for (int i = 0; i < kRounds; ++i) {
-    const Measurement m = inChild(work);
-    if (!m.ok) return m;
-    if (!result.ok || m.seconds < result.seconds) result.seconds = m.seconds;
-    result.peakKiB = std::max(result.peakKiB, m.peakKiB);
-    result.ok = true;
-  }
-  return result;
+int parseRounds(int argc, char** argv) {
+  if (argc == 1) return kDefaultRounds;
+  const int rounds = argc == 3 && std::string(argv[1]) == "--rounds" ? std::atoi(argv[2]) : 0;
+  if (rounds < 1 || rounds > 20) throw std::invalid_argument("usage: bench_package_load [--rounds N (1..20)]");
+  return rounds;
 }
 
-}  // namespace
+// The figures of the rounds, one value per round each.
+struct Rounds {
+  std::vector<double> readSeconds, loadSeconds, readPeakMiB, loadPeakMiB, timeRatios, memoryRatios;
+};
 
-int main() {
+// Alternates a plain read and a load of `path`; false when one failed.
+bool measureRounds(const std::string& path, int count, uint64_t fileSize, Rounds& r) {
+  for (int round = 1; round <= count; ++round) {
+    const Measurement read = inChild([&] { return plainRead(path); });
+    const Measurement load = inChild([&] { return moduleLoad(path); });
+    if (!read.ok || !load.ok) {
+      std::fprintf(stderr, "round %d: measurement failed (read %d, load %d)\n", round, read.ok, load.ok);
+      return false;
+    }
+    r.readSeconds.push_back(read.seconds);
+    r.loadSeconds.push_back(load.seconds);
+    r.readPeakMiB.push_back(read.peakKiB / 1024.0);
+    r.loadPeakMiB.push_back(load.peakKiB / 1024.0);
+    r.timeRatios.push_back(load.seconds / read.seconds);
+    r.memoryRatios.push_back(load.peakKiB * 1024.0 / static_cast<double>(fileSize));
+    std::printf("round %d: plain read %.3f s, peak %.1f MiB; package load %.3f s, peak %.1f MiB; "
+                "time ratio %.2f, memory ratio %.2f\n",
+                round, read.seconds, r.readPeakMiB.back(), load.seconds, r.loadPeakMiB.back(), r.timeRatios.back(),
+                r.memoryRatios.back());
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+int runBench(int rounds) {
   const std::string path =
       (std::filesystem::temp_directory_path() / ("hx-bench-package-" + std::to_string(getpid()) + ".bin")).string();
   // The builder runs in a child too, so the measuring process stays small.
@@ -108,22 +137,35 @@ int main() {
   });
   if (!built.ok) {
     std::fprintf(stderr, "cannot build the package\n");
+    std::filesystem::remove(path);
     return 1;
   }
   const uint64_t fileSize = std::filesystem::file_size(path);
+  std::printf("package %.1f MiB\n", static_cast<double>(fileSize) / (1 << 20));
   plainRead(path);  // the file is in the page cache for both measurements
-  const Measurement read = best([&] { return plainRead(path); });
-  const Measurement load = best([&] { return moduleLoad(path); });
+  Rounds r;
+  const bool measured = measureRounds(path, rounds, fileSize, r);
   std::filesystem::remove(path);
-  if (!read.ok || !load.ok) {
-    std::fprintf(stderr, "measurement failed (read %d, load %d)\n", read.ok, load.ok);
-    return 1;
-  }
-  const double fileMiB = static_cast<double>(fileSize) / (1 << 20);
-  std::printf("package %.1f MiB\n", fileMiB);
-  std::printf("plain read %.3f s, peak %.1f MiB\n", read.seconds, read.peakKiB / 1024.0);
-  std::printf("package load %.3f s, peak %.1f MiB\n", load.seconds, load.peakKiB / 1024.0);
-  std::printf("load-time-ratio %.2f\n", load.seconds / read.seconds);
-  std::printf("peak-memory-ratio %.2f\n", load.peakKiB * 1024.0 / static_cast<double>(fileSize));
+  if (!measured) return 1;
+  using hxbench::medianAndRange;
+  std::printf("plain read s: %s\n", medianAndRange(r.readSeconds, 3).c_str());
+  std::printf("package load s: %s\n", medianAndRange(r.loadSeconds, 3).c_str());
+  std::printf("plain read peak MiB: %s\n", medianAndRange(r.readPeakMiB, 1).c_str());
+  std::printf("package load peak MiB: %s\n", medianAndRange(r.loadPeakMiB, 1).c_str());
+  std::printf("load time ratio: %s\n", medianAndRange(r.timeRatios, 2).c_str());
+  std::printf("peak memory ratio: %s\n", medianAndRange(r.memoryRatios, 2).c_str());
+  std::printf("load-time-ratio %.2f\n", hxbench::median(r.timeRatios));
+  std::printf("peak-memory-ratio %.2f\n", hxbench::median(r.memoryRatios));
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return runBench(parseRounds(argc, argv));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_package_load: %s\n", e.what());
+    return 2;
+  }
 }

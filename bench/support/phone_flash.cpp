@@ -35,12 +35,14 @@ class StdoutToFile {
   int m_saved = -1;
 };
 
-std::string portFile(const PhoneFlashSetup& setup, uint32_t comPort, const char* what) {
+}  // namespace
+
+std::string phoneFile(const PhoneFlashSetup& setup, uint32_t comPort, const char* what) {
   return setup.workDir + "/com" + std::to_string(comPort) + what;
 }
 
-std::unique_ptr<hxflash::ChildProcess> startPhone(const BenchPackage& package, const PhoneFlashSetup& setup,
-                                                  const FlashedPhone& phone) {
+std::unique_ptr<hxflash::ChildProcess> startPhoneProcess(const BenchPackage& package, const PhoneFlashSetup& setup,
+                                                         const FlashedPhone& phone) {
   std::vector<std::string> argv = {HX_BENCH_HXPHONE,
                                    "run",
                                    "--port",
@@ -52,21 +54,19 @@ std::unique_ptr<hxflash::ChildProcess> startPhone(const BenchPackage& package, c
                                    "--plug-delay-ms",
                                    std::to_string(setup.plugDelayMs),
                                    "--no-controlling-terminal"};
-  if (setup.verify) argv.insert(argv.end(), {"--dump", portFile(setup, phone.comPort, ".nand")});
+  if (setup.verify) argv.insert(argv.end(), {"--dump", phoneFile(setup, phone.comPort, ".nand")});
   argv.insert(argv.end(), phone.phoneArguments.begin(), phone.phoneArguments.end());
-  const std::string log = portFile(setup, phone.comPort, "-phone.log");
+  const std::string log = phoneFile(setup, phone.comPort, "-phone.log");
   return std::make_unique<hxflash::ChildProcess>(argv, log, log);
 }
 
-bool verifyPhone(const BenchPackage& package, const PhoneFlashSetup& setup, uint32_t comPort) {
-  const std::string report = portFile(setup, comPort, "-verify.txt");
+bool verifyPhoneNand(const BenchPackage& package, const PhoneFlashSetup& setup, uint32_t comPort) {
+  const std::string report = phoneFile(setup, comPort, "-verify.txt");
   hxflash::ChildProcess verify(
-      {HX_BENCH_HXPHONE, "verify", "--package", package.path, "--dump", portFile(setup, comPort, ".nand")}, report,
+      {HX_BENCH_HXPHONE, "verify", "--package", package.path, "--dump", phoneFile(setup, comPort, ".nand")}, report,
       report);
   return verify.wait() == 0;
 }
-
-}  // namespace
 
 std::unique_ptr<FlashedPhone> phoneOn(uint32_t comPort, std::vector<std::string> phoneArguments) {
   auto phone = std::make_unique<FlashedPhone>();
@@ -86,7 +86,7 @@ bool flashPhones(const BenchPackage& package, const PhoneFlashSetup& setup, int 
   options.packagePath = package.path;
   options.timeScale = setup.timeScale;
   for (const auto& phone : phones) {
-    processes.push_back(startPhone(package, setup, *phone));
+    processes.push_back(startPhoneProcess(package, setup, *phone));
     options.comPorts.push_back(phone->comPort);
   }
   options.onEvent = [&phones](uint32_t comPort, int, const hxflash::HostEvent& e) {
@@ -106,10 +106,10 @@ bool flashPhones(const BenchPackage& package, const PhoneFlashSetup& setup, int 
       if (r.comPort == phone.comPort) phone.succeeded = r.succeeded;
     phone.phoneStatus = processes[i]->wait();  // the phone unplugs after its reset
     phone.verified = phone.succeeded && phone.phoneStatus == 0 && phone.window.complete() &&
-                     (!setup.verify || verifyPhone(package, setup, phone.comPort));
+                     (!setup.verify || verifyPhoneNand(package, setup, phone.comPort));
     all = all && phone.verified;
     std::error_code ec;
-    if (!setup.keepFiles) std::filesystem::remove(portFile(setup, phone.comPort, ".nand"), ec);
+    if (!setup.keepFiles) std::filesystem::remove(phoneFile(setup, phone.comPort, ".nand"), ec);
   }
   std::error_code ec;
   if (!setup.keepFiles) std::filesystem::remove(module, ec);

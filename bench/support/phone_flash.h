@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "child_process.h"
 #include "download_window.h"
 
 namespace hxbench {
@@ -44,5 +45,16 @@ bool flashPhones(const BenchPackage& package, const PhoneFlashSetup& setup, int 
 
 // A phone for flashPhones on `comPort`.
 std::unique_ptr<FlashedPhone> phoneOn(uint32_t comPort, std::vector<std::string> phoneArguments = {});
+
+// The pieces of flashPhones for a benchmark whose host is another program
+// (hxflash run under a tracer, say): the phone's hxphone process, which
+// appears `setup.plugDelayMs` after it starts and dumps its NAND when it
+// unplugs (when `setup.verify`); the check of that dump against the package;
+// and the files of the phone's port in the working directory (`what`: ".nand",
+// "-phone.log", "-verify.txt").
+std::unique_ptr<hxflash::ChildProcess> startPhoneProcess(const BenchPackage& package, const PhoneFlashSetup& setup,
+                                                         const FlashedPhone& phone);
+bool verifyPhoneNand(const BenchPackage& package, const PhoneFlashSetup& setup, uint32_t comPort);
+std::string phoneFile(const PhoneFlashSetup& setup, uint32_t comPort, const char* what);
 
 }  // namespace hxbench
