@@ -121,7 +121,7 @@ int runDemo(const DemoOptions& o) {
   RunLogs logs(dir + "/logs");
   std::unique_ptr<StationOutput> output;
   options.onEvent = [&logs, &output](uint32_t com, int phone, const HostEvent& e) {
-    logs.portEvent(com, phone, e, output->logPosition());
+    logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
     output->report().event(com, phone, e);
   };
   options.onPhoneEnd = [&logs, &output](const PhoneResult& result) {

@@ -127,7 +127,7 @@ int flash(const FlashCli& cli) {
   options.timeScale = cli.module.timeScale;
   for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
   options.onEvent = [&report, &logs, &output](uint32_t com, int phone, const HostEvent& e) {
-    logs.portEvent(com, phone, e, output->logPosition());
+    logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
     report->event(com, phone, e);
   };
   // How far the module's log had come when a port last began or ended a

@@ -69,15 +69,25 @@ RunLogs::Port& RunLogs::port(uint32_t comPort) {
   return it->second;
 }
 
+bool RunLogs::needsLogPosition(const HostEvent& event) { return event.code != kNotifyProgress; }
+
 void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uint64_t logPosition) {
-  const std::string line = fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event));
   std::lock_guard<std::mutex> lock(m_mutex);
   Port& p = port(comPort);
-  p.file << line << '\n' << std::flush;
-  m_used = true;
-  if (phone != p.phone) p.recent.clear();
+  if (phone != p.phone) {
+    p.recent.clear();
+    p.lastProgress = -1;
+  }
   p.phone = phone;
-  if (event.code == kNotifyProgress) return;  // the steps tell more
+  m_used = true;
+  if (event.code == kNotifyProgress) {
+    if (event.value == p.lastProgress) return;
+    p.lastProgress = event.value;
+    p.file << fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event)) << '\n';
+    return;  // the steps tell more
+  }
+  const std::string line = fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event));
+  p.file << line << '\n' << std::flush;
   p.recent.push_back({line, logPosition});
   if (p.recent.size() > kRecentEvents) p.recent.pop_front();
 }

@@ -41,8 +41,13 @@ class RunLogs {
   static std::string portLogName(uint32_t comPort);
 
   // A report of a session. `logPosition`: how far the module's log had come
-  // when it was made (0 when the log is not kept).
+  // when it was made (0 when the log is not kept; progress reports need none).
+  // A progress report is written only when its percentage has moved, and
+  // without flushing the file: a session sends one per chunk, from its own
+  // thread, between two transfers to the phone.
   void portEvent(uint32_t comPort, int phone, const HostEvent& event, uint64_t logPosition);
+  // Whether portEvent uses the log position of `event`.
+  static bool needsLogPosition(const HostEvent& event);
   // A line of the module's log that ends at `endPosition` of its stream;
   // `comPort`: the port it came from, when that can be told.
   void moduleLine(std::optional<uint32_t> comPort, std::string_view text, uint64_t endPosition);
@@ -61,6 +66,7 @@ class RunLogs {
   struct Port {
     std::ofstream file;
     int phone = 0;
+    int lastProgress = -1;      // the current phone's last progress percentage written
     std::deque<Logged> recent;  // the current phone's last reports but progress
     std::optional<FailureTail> failure;
     uint64_t failureFrom = 0;   // module lines ending in (from, to] explain it
