@@ -4,7 +4,7 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386).
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev
+          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386)
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
