@@ -15,8 +15,10 @@
 // The module's clock runs at 0.01, so its fixed waits shrink to a hundredth.
 // Each phone is an hxphone process of its own and is checked afterwards with
 // `hxphone verify`. Each round does a, b and c in that order (three rounds
-// by default), and prints the times, the turns, the bytes each way and the
-// window's steps with the host's CPU time; then the medians with their ranges,
+// by default), and prints the times, the turns, the bytes each way, the
+// pauses of the link (still for over 10 ms beyond its turns' own time: the
+// module's fixed waits show there) and the window's steps with the host's CPU
+// time; then the medians with their ranges,
 // and as its last two lines
 //   throughput-ratio X   (replay time / flash window time on the plain pty)
 //   usb-fs-ratio Y       (the link's own time / flash window time on usb-fs)
@@ -28,6 +30,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -50,6 +53,8 @@ constexpr uint32_t kPageSize = 2048;
 // The module's fixed waits (agent connection, reset countdown) scaled down.
 constexpr double kTimeScale = 0.01;
 constexpr const char* kUsbLink = "usb-fs";
+// A stillness of the link between turns longer than this is reported as a pause.
+constexpr std::chrono::duration<double> kPause = std::chrono::milliseconds(10);
 
 struct BenchOptions {
   uint64_t packageMiB = 64;
@@ -87,16 +92,65 @@ struct FlashExchange {
   uint64_t hostBytes = 0;
   uint64_t phoneBytes = 0;
   size_t answeredTurns = 0;
+  // Where the link stood still for longer than kPause beyond the time of
+  // the last turn's own bytes on it: the module's fixed waits, say.
+  size_t pauses = 0;
+  double pauseSeconds = 0;
 
   double mibMoved() const { return mib(hostBytes + phoneBytes); }
 };
+
+// The time a paced link needs for turns: their bytes at the link's rate each
+// way, and a turnaround before each answer.
+struct LinkTime {
+  double bytesSeconds = 0;
+  double turnaroundSeconds = 0;
+  double seconds() const { return bytesSeconds + turnaroundSeconds; }
+};
+
+LinkTime linkTime(const LinkTurn& turn, const hxphone::PacedLink& link) {
+  LinkTime time;
+  time.bytesSeconds = static_cast<double>(turn.hostBytes + turn.phoneBytes) / link.bytesPerSecond;
+  if (turn.phoneBytes > 0) time.turnaroundSeconds = std::chrono::duration<double>(link.turnaround).count();
+  return time;
+}
+
+LinkTime linkTime(const std::vector<LinkTurn>& turns, const hxphone::PacedLink& link) {
+  LinkTime total;
+  for (const LinkTurn& turn : turns) {
+    const LinkTime time = linkTime(turn, link);
+    total.bytesSeconds += time.bytesSeconds;
+    total.turnaroundSeconds += time.turnaroundSeconds;
+  }
+  return total;
+}
 
 int64_t nanoseconds(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
+// The link's stillness from the window's start to its first turn, between
+// turns, and from the last turn to the window's end.
+void notePauses(FlashExchange& exchange, int64_t from, int64_t to, const std::optional<hxphone::PacedLink>& link) {
+  int64_t previous = from;
+  double previousSeconds = 0;  // the link time of the previous turn
+  const auto stillUntil = [&](int64_t next) {
+    const double still = static_cast<double>(next - previous) / 1e9 - previousSeconds;
+    if (still <= kPause.count()) return;
+    ++exchange.pauses;
+    exchange.pauseSeconds += still;
+  };
+  for (const LinkTurn& turn : exchange.turns) {
+    stillUntil(turn.startNs);
+    previous = turn.startNs;
+    previousSeconds = link ? linkTime(turn, *link).seconds() : 0.0;
+  }
+  stillUntil(to);
+}
+
 // The turns that began between the connection report and the countdown.
-FlashExchange exchangeInWindow(const hxbench::DownloadWindow& window, const std::vector<LinkTurn>& turns) {
+FlashExchange exchangeInWindow(const hxbench::DownloadWindow& window, const std::vector<LinkTurn>& turns,
+                               const std::optional<hxphone::PacedLink>& link) {
   FlashExchange exchange;
   exchange.window = window.untilCountdown("connected");
   exchange.steps = window.marks();
@@ -110,16 +164,17 @@ FlashExchange exchangeInWindow(const hxbench::DownloadWindow& window, const std:
     exchange.phoneBytes += turn.phoneBytes;
     if (turn.phoneBytes > 0) ++exchange.answeredTurns;
   }
+  notePauses(exchange, from, to, link);
   return exchange;
 }
 
-// Flashes one phone with `linkArguments` (none: a plain pty), its turns
-// noted; throws when the flash fails.
+// Flashes one phone, on `link` or on a plain pty, its turns noted; throws
+// when the flash fails.
 FlashExchange flashNotingTurns(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup,
-                               int flashNumber, const std::vector<std::string>& linkArguments) {
+                               int flashNumber, const std::optional<hxphone::PacedLink>& link) {
   const std::string turnsPath = setup.workDir + "/flash-" + std::to_string(flashNumber) + ".turns";
-  std::vector<std::string> arguments = linkArguments;
-  arguments.insert(arguments.end(), {"--turns", turnsPath});
+  std::vector<std::string> arguments = {"--turns", turnsPath};
+  if (link) arguments.insert(arguments.end(), {"--link", kUsbLink});
   std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
   phones.push_back(hxbench::phoneOn(kComPort, arguments));
   if (!hxbench::flashPhones(package, setup, flashNumber, phones)) {
@@ -131,30 +186,15 @@ FlashExchange flashNotingTurns(const hxbench::BenchPackage& package, const hxben
   const hxphone::LinkTurnsRead read = hxphone::readLinkTurns(turnsPath);
   if (!read.error.empty()) throw std::runtime_error(read.error);
   if (!setup.keepFiles) std::filesystem::remove(turnsPath);
-  return exchangeInWindow(phones[0]->window, read.turns);
-}
-
-// The time the USB full-speed model needs for the exchange: its bytes at the
-// link's rate, and a turnaround before each answer.
-struct LinkTime {
-  double bytesSeconds = 0;
-  double turnaroundSeconds = 0;
-  double seconds() const { return bytesSeconds + turnaroundSeconds; }
-};
-
-LinkTime usbLinkTime(const FlashExchange& exchange, const hxphone::PacedLink& link) {
-  LinkTime time;
-  time.bytesSeconds = static_cast<double>(exchange.hostBytes + exchange.phoneBytes) / link.bytesPerSecond;
-  time.turnaroundSeconds =
-      static_cast<double>(exchange.answeredTurns) * std::chrono::duration<double>(link.turnaround).count();
-  return time;
+  return exchangeInWindow(phones[0]->window, read.turns, link);
 }
 
 void printFlash(int round, const char* what, const FlashExchange& e) {
   std::printf("round %d %s: window %.3f s (host cpu %.3f s), %zu turns (%zu answered), "
-              "host to phone %.2f MiB, phone to host %.3f MiB, %.2f MiB/s\n",
+              "host to phone %.2f MiB, phone to host %.3f MiB, %.2f MiB/s; link still in %zu pauses over %.0f ms: %.3f s\n",
               round, what, e.window.seconds, e.window.cpuSeconds, e.turns.size(), e.answeredTurns, mib(e.hostBytes),
-              mib(e.phoneBytes), e.mibMoved() / e.window.seconds);
+              mib(e.phoneBytes), e.mibMoved() / e.window.seconds, e.pauses,
+              std::chrono::duration<double, std::milli>(kPause).count(), e.pauseSeconds);
   for (size_t i = 0; i + 1 < e.steps.size(); ++i) {
     const double seconds = std::chrono::duration<double>(e.steps[i + 1].when - e.steps[i].when).count();
     const double cpu = e.steps[i + 1].cpuSeconds - e.steps[i].cpuSeconds;
@@ -178,7 +218,7 @@ int runBench(const BenchOptions& o) {
 
   std::vector<double> throughputRatios, usbRatios, ptyWindows, replayTimes, usbWindows, usbTimes;
   for (int round = 1; round <= o.rounds; ++round) {
-    const FlashExchange pty = flashNotingTurns(package, setup, 2 * round - 1, {});
+    const FlashExchange pty = flashNotingTurns(package, setup, 2 * round - 1, std::nullopt);
     printFlash(round, "pty flash", pty);
     std::fflush(stdout);
 
@@ -191,9 +231,9 @@ int runBench(const BenchOptions& o) {
                 pty.mibMoved() / replay.seconds, throughputRatios.back());
     std::fflush(stdout);
 
-    const FlashExchange usb = flashNotingTurns(package, setup, 2 * round, {"--link", kUsbLink});
+    const FlashExchange usb = flashNotingTurns(package, setup, 2 * round, usbLink.link);
     printFlash(round, "usb-fs flash", usb);
-    const LinkTime link = usbLinkTime(usb, *usbLink.link);
+    const LinkTime link = linkTime(usb.turns, *usbLink.link);
     usbWindows.push_back(usb.window.seconds);
     usbTimes.push_back(link.seconds());
     usbRatios.push_back(link.seconds() / usb.window.seconds);
