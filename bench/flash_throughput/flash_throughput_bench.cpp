@@ -18,8 +18,7 @@
 // by default), and prints the times, the turns, the bytes each way, the
 // pauses of the link (still for over 10 ms beyond its turns' own time: the
 // module's fixed waits show there) and the window's steps with the host's CPU
-// time; then the medians with their ranges,
-// and as its last two lines
+// time; then the medians with their ranges, and as its last two lines
 //   throughput-ratio X   (replay time / flash window time on the plain pty)
 //   usb-fs-ratio Y       (the link's own time / flash window time on usb-fs)
 // both the median of the rounds: 1 is a flash that adds nothing to its bytes.

@@ -25,7 +25,10 @@ std::string temporaryPath(const char* name) {
 TEST(LinkTurns, ATurnIsTheHostBytesBeforeAnAnswerAndTheAnswer) {
   const Clock::time_point t0 = Clock::time_point() + std::chrono::seconds(7);
   const auto at = [&](int us) { return t0 + std::chrono::microseconds(us); };
-  const auto ns = [&](int us) { return std::chrono::duration_cast<std::chrono::nanoseconds>(at(us).time_since_epoch()).count(); };
+  const auto turn = [&](int us, uint64_t host, uint64_t phone) {
+    const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at(us).time_since_epoch()).count();
+    return LinkTurn{.startNs = ns, .hostBytes = host, .phoneBytes = phone};
+  };
   LinkTurns turns;
   turns.phoneBytesSent(0, at(0));       // nothing moved: no turn
   turns.hostBytesTaken(1, at(10));      // a handshake byte, answered
@@ -36,7 +39,7 @@ TEST(LinkTurns, ATurnIsTheHostBytesBeforeAnAnswerAndTheAnswer) {
   turns.phoneBytesSent(1, at(23));      // answered, then the phone's own byte
   turns.phoneBytesSent(2, at(24));
   turns.hostBytesTaken(4, at(30));      // never answered
-  EXPECT_EQ(turns.turns(), (std::vector<LinkTurn>{{ns(10), 1, 1}, {ns(20), 8096, 3}, {ns(30), 4, 0}}));
+  EXPECT_EQ(turns.turns(), (std::vector<LinkTurn>{turn(10, 1, 1), turn(20, 8096, 3), turn(30, 4, 0)}));
 }
 
 TEST(LinkTurns, TheFileReadsBackAndAMalformedLineIsRefused) {

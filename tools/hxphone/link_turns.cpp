@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 namespace hxphone {
 
@@ -32,13 +33,13 @@ bool parseTurn(const std::string& line, LinkTurn& turn) {
   const char* at = line.data();
   const char* end = at + line.size();
   uint64_t ns = 0;
-  if (!parseField(at, end, ns, false) || ns > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (!parseField(at, end, ns, false) || ns > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
   turn.startNs = static_cast<int64_t>(ns);
   return parseField(at, end, turn.hostBytes, false) && parseField(at, end, turn.phoneBytes, true);
 }
 }  // namespace
 
-void LinkTurns::begin(Clock::time_point now) { m_turns.push_back(LinkTurn{nanoseconds(now), 0, 0}); }
+void LinkTurns::begin(Clock::time_point now) { m_turns.push_back(LinkTurn{.startNs = nanoseconds(now)}); }
 
 void LinkTurns::hostBytesTaken(size_t n, Clock::time_point now) {
   if (n == 0) return;
