@@ -1,54 +1,65 @@
-// Flashes a large package onto a virtual phone through the real module over a
-// pseudo-terminal, and measures in the same run the raw throughput of a pty
-// pair moving the same number of bytes. The phone is an hxphone process of its
-// own, so this process's CPU time is the host's alone.
+// Flashes a large package onto virtual phones through the real module and
+// sets each flash beside what its exchange could take at best:
 //
-// Each round (five by default) flashes a fresh phone and checks its NAND with
-// `hxphone verify`. Download is timed up to the first "Waiting for Reset"
-// report, so the reset countdown is not counted; the throughput counts from
-// "Start Write Bootloader" on, since the agent connection before it holds fixed
-// waits of the module clock (scaled here) that move no image bytes.
+//   a. a phone on a plain pseudo-terminal notes its link turn by turn
+//      (hxphone --turns); the flash's window is its Download from the
+//      connection report to the first "Waiting for Reset" report;
+//   b. the turns of (a) inside that window are replayed on a fresh pty pair
+//      by two peers that only move the bytes (turn_replay.h): the same
+//      writes and reads, without the module's and the phone's work between;
+//   c. a phone on hxphone's USB full-speed model (--link usb-fs) is flashed
+//      the same way, and its turns inside its window give the time the link
+//      itself needs: every byte at the link's rate each way plus one
+//      turnaround per answered turn.
 //
-// Prints the figures, the time and host CPU of each download step, and as its
-// last two lines
-//   flash-throughput-ratio X   (image MiB per second of transfer / raw pty MiB per second,
-//                               the baseline measured right before each flash)
-//   host-cpu-ms-per-mib Y      (host user+system CPU during the transfer per MiB of images sent)
-// both the median of the rounds.
+// The module's clock runs at 0.01, so its fixed waits shrink to a hundredth.
+// Each phone is an hxphone process of its own and is checked afterwards with
+// `hxphone verify`. Each round does a, b and c in that order (three rounds
+// by default), and prints the times, the turns, the bytes each way, the
+// pauses of the link (still for over 10 ms beyond its turns' own time: the
+// module's fixed waits show there) and the window's steps with the host's CPU
+// time; then the medians with their ranges, and as its last two lines
+//   throughput-ratio X   (replay time / flash window time on the plain pty)
+//   usb-fs-ratio Y       (the link's own time / flash window time on usb-fs)
+// both the median of the rounds: 1 is a flash that adds nothing to its bytes.
 //
 //   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bench_files.h"
+#include "hxphone/link_pacer.h"
+#include "hxphone/link_turns.h"
 #include "phone_flash.h"
-#include "raw_pty_throughput.h"
+#include "turn_replay.h"
 
 namespace {
 
 using hxbench::median;
+using hxbench::medianAndRange;
 using hxbench::mib;
+using hxphone::LinkTurn;
 
 constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
-constexpr size_t kRawChunk = 4096;
-constexpr int kRawRounds = 3;
-// Before it the agent connection runs, with fixed waits of the module clock.
-constexpr const char* kTransferStart = "Start Write Bootloader";
-// The reset countdown (and the module's other fixed waits) scaled down; the
-// countdown is outside the measured window anyway.
-constexpr double kTimeScale = 0.05;
+// The module's fixed waits (agent connection, reset countdown) scaled down.
+constexpr double kTimeScale = 0.01;
+constexpr const char* kUsbLink = "usb-fs";
+// A stillness of the link between turns longer than this is reported as a pause.
+constexpr std::chrono::duration<double> kPause = std::chrono::milliseconds(10);
 
 struct BenchOptions {
   uint64_t packageMiB = 64;
-  int rounds = 5;
+  int rounds = 3;
   std::string module = HX_BENCH_MODULE;  // another build of the module, to compare
-  bool keep = false;  // keep the package, the module copies and the logs
+  bool keep = false;  // keep the package, the module copies, the turns and the logs
 };
 
 BenchOptions parseArguments(int argc, char** argv) {
@@ -72,67 +83,161 @@ BenchOptions parseArguments(int argc, char** argv) {
   return o;
 }
 
-// Median of the raw pty rounds by time.
-hxbench::RawPtyRun rawPtyBaseline(uint64_t bytes) {
-  std::vector<hxbench::RawPtyRun> runs;
-  for (int i = 0; i < kRawRounds; ++i) {
-    const hxbench::RawPtyRun run = hxbench::measureRawPty(bytes, kRawChunk);
-    if (!run.ok) throw std::runtime_error("the raw pty transfer failed");
-    runs.push_back(run);
-  }
-  std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
-  return runs[runs.size() / 2];
+// A flash's window and the turns of its link inside it.
+struct FlashExchange {
+  hxbench::DownloadWindow::Span window;
+  std::vector<hxbench::StepMark> steps;
+  std::vector<LinkTurn> turns;
+  uint64_t hostBytes = 0;
+  uint64_t phoneBytes = 0;
+  size_t answeredTurns = 0;
+  // Where the link stood still for longer than kPause beyond the time of
+  // the last turn's own bytes on it: the module's fixed waits, say.
+  size_t pauses = 0;
+  double pauseSeconds = 0;
+
+  double mibMoved() const { return mib(hostBytes + phoneBytes); }
+};
+
+// The time a paced link needs for turns: their bytes at the link's rate each
+// way, and a turnaround before each answer.
+struct LinkTime {
+  double bytesSeconds = 0;
+  double turnaroundSeconds = 0;
+  double seconds() const { return bytesSeconds + turnaroundSeconds; }
+};
+
+LinkTime linkTime(const LinkTurn& turn, const hxphone::PacedLink& link) {
+  LinkTime time;
+  time.bytesSeconds = static_cast<double>(turn.hostBytes + turn.phoneBytes) / link.bytesPerSecond;
+  if (turn.phoneBytes > 0) time.turnaroundSeconds = std::chrono::duration<double>(link.turnaround).count();
+  return time;
 }
 
-void printSteps(const std::vector<hxbench::StepMark>& marks) {
-  for (size_t i = 0; i + 1 < marks.size(); ++i) {
-    const double seconds = std::chrono::duration<double>(marks[i + 1].when - marks[i].when).count();
-    const double cpu = marks[i + 1].cpuSeconds - marks[i].cpuSeconds;
-    std::printf("    %-28s %8.3f s   host cpu %7.3f s\n", marks[i].name.c_str(), seconds, cpu);
+LinkTime linkTime(const std::vector<LinkTurn>& turns, const hxphone::PacedLink& link) {
+  LinkTime total;
+  for (const LinkTurn& turn : turns) {
+    const LinkTime time = linkTime(turn, link);
+    total.bytesSeconds += time.bytesSeconds;
+    total.turnaroundSeconds += time.turnaroundSeconds;
+  }
+  return total;
+}
+
+int64_t nanoseconds(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// The link's stillness from the window's start to its first turn, between
+// turns, and from the last turn to the window's end.
+void notePauses(FlashExchange& exchange, int64_t from, int64_t to, const std::optional<hxphone::PacedLink>& link) {
+  int64_t previous = from;
+  double previousSeconds = 0;  // the link time of the previous turn
+  const auto stillUntil = [&](int64_t next) {
+    const double still = static_cast<double>(next - previous) / 1e9 - previousSeconds;
+    if (still <= kPause.count()) return;
+    ++exchange.pauses;
+    exchange.pauseSeconds += still;
+  };
+  for (const LinkTurn& turn : exchange.turns) {
+    stillUntil(turn.startNs);
+    previous = turn.startNs;
+    previousSeconds = link ? linkTime(turn, *link).seconds() : 0.0;
+  }
+  stillUntil(to);
+}
+
+// The turns that began between the connection report and the countdown.
+FlashExchange exchangeInWindow(const hxbench::DownloadWindow& window, const std::vector<LinkTurn>& turns,
+                               const std::optional<hxphone::PacedLink>& link) {
+  FlashExchange exchange;
+  exchange.window = window.untilCountdown("connected");
+  exchange.steps = window.marks();
+  if (!window.complete() || exchange.steps.empty()) throw std::runtime_error("the download window was not seen");
+  const int64_t from = nanoseconds(exchange.steps.front().when);
+  const int64_t to = nanoseconds(exchange.steps.back().when);
+  for (const LinkTurn& turn : turns) {
+    if (turn.startNs < from || turn.startNs > to) continue;
+    exchange.turns.push_back(turn);
+    exchange.hostBytes += turn.hostBytes;
+    exchange.phoneBytes += turn.phoneBytes;
+    if (turn.phoneBytes > 0) ++exchange.answeredTurns;
+  }
+  notePauses(exchange, from, to, link);
+  return exchange;
+}
+
+// Flashes one phone, on `link` or on a plain pty, its turns noted; throws
+// when the flash fails.
+FlashExchange flashNotingTurns(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup,
+                               int flashNumber, const std::optional<hxphone::PacedLink>& link) {
+  const std::string turnsPath = setup.workDir + "/flash-" + std::to_string(flashNumber) + ".turns";
+  std::vector<std::string> arguments = {"--turns", turnsPath};
+  if (link) arguments.insert(arguments.end(), {"--link", kUsbLink});
+  std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
+  phones.push_back(hxbench::phoneOn(kComPort, arguments));
+  if (!hxbench::flashPhones(package, setup, flashNumber, phones)) {
+    const hxbench::FlashedPhone& flash = *phones[0];
+    throw std::runtime_error("flash " + std::to_string(flashNumber) + " failed (download " +
+                             (flash.succeeded ? "succeeded" : "failed") + ", phone exit " +
+                             std::to_string(flash.phoneStatus) + ", NAND not verified); files in " + setup.workDir);
+  }
+  const hxphone::LinkTurnsRead read = hxphone::readLinkTurns(turnsPath);
+  if (!read.error.empty()) throw std::runtime_error(read.error);
+  if (!setup.keepFiles) std::filesystem::remove(turnsPath);
+  return exchangeInWindow(phones[0]->window, read.turns, link);
+}
+
+void printFlash(int round, const char* what, const FlashExchange& e) {
+  std::printf("round %d %s: window %.3f s (host cpu %.3f s), %zu turns (%zu answered), "
+              "host to phone %.2f MiB, phone to host %.3f MiB, %.2f MiB/s; link still in %zu pauses over %.0f ms: %.3f s\n",
+              round, what, e.window.seconds, e.window.cpuSeconds, e.turns.size(), e.answeredTurns, mib(e.hostBytes),
+              mib(e.phoneBytes), e.mibMoved() / e.window.seconds, e.pauses,
+              std::chrono::duration<double, std::milli>(kPause).count(), e.pauseSeconds);
+  for (size_t i = 0; i + 1 < e.steps.size(); ++i) {
+    const double seconds = std::chrono::duration<double>(e.steps[i + 1].when - e.steps[i].when).count();
+    const double cpu = e.steps[i + 1].cpuSeconds - e.steps[i].cpuSeconds;
+    std::printf("    %-28s %8.3f s   host cpu %7.3f s\n", e.steps[i].name.c_str(), seconds, cpu);
   }
 }
 
 int runBench(const BenchOptions& o) {
+  const hxphone::PacedLinkParse usbLink = hxphone::parsePacedLink(kUsbLink);
+  if (!usbLink.link) throw std::logic_error(usbLink.error);
   const std::string dir = hxbench::makeWorkDir("hx-bench-flash");
   hxbench::usePrivatePortsDir(dir + "/ports");
   const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.packageMiB, kPageSize);
-  const uint64_t sent = package.imageBytes;
-  std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone\n",
-              mib(package.layout.packageSize), package.layout.fsImages.size(), mib(sent));
+  std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone; module clock at %.2f\n",
+              mib(package.layout.packageSize), package.layout.fsImages.size(), mib(package.imageBytes), kTimeScale);
   hxbench::PhoneFlashSetup setup;
   setup.workDir = dir;
   setup.module = o.module;
   setup.timeScale = kTimeScale;
   setup.keepFiles = o.keep;
 
-  std::vector<double> rates, rawRates, ratios, cpuPerMiB;
+  std::vector<double> throughputRatios, usbRatios, ptyWindows, replayTimes, usbWindows, usbTimes;
   for (int round = 1; round <= o.rounds; ++round) {
-    // The baseline right before each flash, so that both see the same machine.
-    const hxbench::RawPtyRun raw = rawPtyBaseline(sent);
-    rawRates.push_back(mib(sent) / raw.seconds);
-    std::printf("round %d raw pty: %.1f MiB in %zu-byte writes in %.3f s = %.1f MiB/s (writer cpu %.2f ms per MiB)\n",
-                round, mib(sent), kRawChunk, raw.seconds, rawRates.back(), raw.writerCpuSeconds * 1000 / mib(sent));
+    const FlashExchange pty = flashNotingTurns(package, setup, 2 * round - 1, std::nullopt);
+    printFlash(round, "pty flash", pty);
     std::fflush(stdout);
 
-    std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
-    phones.push_back(hxbench::phoneOn(kComPort));
-    if (!hxbench::flashPhones(package, setup, round, phones)) {
-      const hxbench::FlashedPhone& flash = *phones[0];
-      std::fprintf(stderr, "flash %d failed (download %s, phone exit %d, NAND not verified); files in %s\n", round,
-                   flash.succeeded ? "succeeded" : "failed", flash.phoneStatus, dir.c_str());
-      return 1;
-    }
-    const hxbench::DownloadWindow& window = phones[0]->window;
-    const auto download = window.untilCountdown("connected");
-    const auto transfer = window.untilCountdown(kTransferStart);
-    rates.push_back(mib(sent) / transfer.seconds);
-    ratios.push_back(rates.back() / rawRates.back());
-    cpuPerMiB.push_back(transfer.cpuSeconds * 1000 / mib(sent));
-    std::printf("round %d flash: Download %.3f s (host cpu %.3f s), of which the images %.3f s = %.2f MiB/s, "
-                "host cpu %.3f s = %.2f ms per MiB, %.0f host waits per MiB; NAND verified\n",
-                round, download.seconds, download.cpuSeconds, transfer.seconds, rates.back(), transfer.cpuSeconds,
-                cpuPerMiB.back(), static_cast<double>(transfer.waits) / mib(sent));
-    printSteps(window.marks());
+    const hxbench::TurnReplay replay = hxbench::replayTurns(pty.turns);
+    if (!replay.ok) throw std::runtime_error("the replay of round " + std::to_string(round) + " failed");
+    ptyWindows.push_back(pty.window.seconds);
+    replayTimes.push_back(replay.seconds);
+    throughputRatios.push_back(replay.seconds / pty.window.seconds);
+    std::printf("round %d replay: %.3f s, %.2f MiB/s; throughput-ratio %.4f\n", round, replay.seconds,
+                pty.mibMoved() / replay.seconds, throughputRatios.back());
+    std::fflush(stdout);
+
+    const FlashExchange usb = flashNotingTurns(package, setup, 2 * round, usbLink.link);
+    printFlash(round, "usb-fs flash", usb);
+    const LinkTime link = linkTime(usb.turns, *usbLink.link);
+    usbWindows.push_back(usb.window.seconds);
+    usbTimes.push_back(link.seconds());
+    usbRatios.push_back(link.seconds() / usb.window.seconds);
+    std::printf("round %d usb-fs link: %.3f s (bytes %.3f s, %zu turnarounds %.3f s); usb-fs-ratio %.4f\n", round,
+                link.seconds(), link.bytesSeconds, usb.answeredTurns, link.turnaroundSeconds, usbRatios.back());
     std::fflush(stdout);
   }
   if (o.keep) {
@@ -141,10 +246,14 @@ int runBench(const BenchOptions& o) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
-  std::printf("medians of %d rounds: flash %.2f MiB/s, raw pty %.1f MiB/s\n", o.rounds, median(rates),
-              median(rawRates));
-  std::printf("flash-throughput-ratio %.4f\n", median(ratios));
-  std::printf("host-cpu-ms-per-mib %.2f\n", median(cpuPerMiB));
+  std::printf("pty flash window s:   %s\n", medianAndRange(ptyWindows, 3).c_str());
+  std::printf("replay s:             %s\n", medianAndRange(replayTimes, 3).c_str());
+  std::printf("usb-fs flash window s: %s\n", medianAndRange(usbWindows, 3).c_str());
+  std::printf("usb-fs link s:        %s\n", medianAndRange(usbTimes, 3).c_str());
+  std::printf("throughput-ratio:     %s\n", medianAndRange(throughputRatios, 4).c_str());
+  std::printf("usb-fs-ratio:         %s\n", medianAndRange(usbRatios, 4).c_str());
+  std::printf("throughput-ratio %.4f\n", median(throughputRatios));
+  std::printf("usb-fs-ratio %.4f\n", median(usbRatios));
   return 0;
 }
 

@@ -82,6 +82,7 @@ struct RunArgs {
   std::string link;
   std::string dump;
   std::string record;
+  std::string turns;
   std::string state = "blank";
   std::string package;
   std::vector<std::string> remaps;
@@ -115,6 +116,9 @@ void addRunOptions(CLI::App& run, RunArgs& a) {
                  "(default 1000000 bytes per second each way, 1000 us before each answer)");
   run.add_option("--dump", a.dump, "write the NAND here when a phone unplugs (%n: phone number)");
   run.add_option("--record", a.record, "write the JSON record here when a phone unplugs (%n: phone number)");
+  run.add_option("--turns", a.turns,
+                 "write the link's exchange here when a phone's run ends, one line per turn: "
+                 "<steady-clock ns of its first host byte> <host bytes> <phone bytes> (%n: phone number)");
   run.add_option("--state", a.state, "starting NAND: blank, same-version or other-version (needs --package)")
       ->check(CLI::IsMember({"blank", "same-version", "other-version"}));
   run.add_option("--package", a.package, "package whose older firmware a preloaded phone holds");
@@ -159,6 +163,7 @@ StationOptions stationOptions(const RunArgs& a) {
   s.controllingTerminal = !a.noControllingTerminal;
   s.dumpPath = a.dump;
   s.recordPath = a.record;
+  s.turnsPath = a.turns;
   s.announce = [](const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);

@@ -25,6 +25,7 @@ struct PhoneOptions {
   std::vector<uint32_t> failingBlocks;  // good until programmed, then bad (answered with 3041)
   FaultPlan faults;
   PortTiming timing;
+  bool noteTurns = false;               // keep the link's exchange turn by turn (VirtualPhone::turns)
   bool verbose = false;
   PhoneLog::Sink logSink;               // empty: standard error
 };

@@ -25,8 +25,8 @@ constexpr auto kAbsentHostPoll = std::chrono::milliseconds(5);
 constexpr unsigned kReadsBetweenStopChecks = 64;
 }  // namespace
 
-PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults)
-    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_buffer(kBufferSize) {
+PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults, LinkTurns* turns)
+    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_turns(turns), m_buffer(kBufferSize) {
   if (m_timing.pacedLink) {
     // A link idle for less than a frame has not paused.
     m_fromHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
@@ -106,6 +106,7 @@ bool PhonePort::waitReadable(std::optional<Clock::time_point> deadline) {
 void PhonePort::take(size_t n) {
   m_head += n;
   m_received += n;
+  if (m_turns) m_turns->hostBytesTaken(n, Clock::now());
   if (m_faults.unplugAfterBytes && m_received >= *m_faults.unplugAfterBytes)
     throw SessionEnd(Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host");
   unplugWhenDue();
@@ -267,6 +268,7 @@ void PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point dead
       throttle(static_cast<size_t>(put));
       done += static_cast<size_t>(put);
       m_sent += static_cast<uint64_t>(put);
+      if (m_turns) m_turns->phoneBytesSent(static_cast<size_t>(put), Clock::now());
       continue;
     }
     if (put < 0 && errno == EINTR) continue;

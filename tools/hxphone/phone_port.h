@@ -10,7 +10,9 @@
 // frame at a time at its rate and starts each answer a turnaround after the
 // request. The slow-link fault throttles both directions and adds a latency
 // at each turnaround; the unplug-after-bytes fault and the in-step faults (an unplug
-// or line noise a number of bytes into a step) fire here.
+// or line noise a number of bytes into a step) fire here. When given a
+// LinkTurns, the port notes there every host byte it takes and every phone
+// byte it puts on the link.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,7 @@
 
 #include "hxphone/faults.h"
 #include "hxphone/link_pacer.h"
+#include "hxphone/link_turns.h"
 
 namespace hxphone {
 
@@ -30,8 +33,9 @@ struct PortTiming {
 
 class PhonePort {
  public:
-  // fd: the link; stopFd: becomes readable when the phone must stop (-1: none).
-  PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults);
+  // fd: the link; stopFd: becomes readable when the phone must stop (-1: none);
+  // turns: where the exchange is noted turn by turn (nullptr: nowhere).
+  PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults, LinkTurns* turns = nullptr);
 
   // Typed reads of host bytes (big-endian). `what` names the field in errors.
   uint8_t readU8(const char* what);
@@ -85,6 +89,7 @@ class PhonePort {
   int m_stopFd;
   PortTiming m_timing;
   const FaultPlan& m_faults;
+  LinkTurns* m_turns;
   std::vector<uint8_t> m_buffer;
   size_t m_head = 0;
   size_t m_tail = 0;

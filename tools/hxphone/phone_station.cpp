@@ -1,5 +1,6 @@
 #include "hxphone/phone_station.h"
 
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -17,6 +18,7 @@ std::string numbered(std::string path, unsigned index) {
 
 PhoneStation::PhoneStation(StationOptions options) : m_options(std::move(options)) {
   if (m_options.portsDir.empty()) m_options.portsDir = portsDirectory();
+  if (!m_options.turnsPath.empty()) m_options.phone.noteTurns = true;
 }
 
 void PhoneStation::stop() {
@@ -39,6 +41,10 @@ void PhoneStation::saveOutputs(VirtualPhone& phone, unsigned index) {
   if (!m_options.recordPath.empty()) {
     std::ofstream out(numbered(m_options.recordPath, index), std::ios::trunc);
     out << phone.record().dump(2) << "\n";
+  }
+  if (!m_options.turnsPath.empty()) {
+    const std::string path = numbered(m_options.turnsPath, index);
+    if (!phone.turns().writeFile(path)) std::fprintf(stderr, "hxphone: cannot write the turns to %s\n", path.c_str());
   }
 }
 

@@ -35,6 +35,7 @@ struct StationOptions {
   bool controllingTerminal = false;
   std::string dumpPath;                   // NAND dump after each phone ("" = none)
   std::string recordPath;                 // JSON record after each phone ("" = none)
+  std::string turnsPath;                  // the link's turns after each phone ("" = none)
   std::function<NandModel()> initialNand; // empty: freshNand(phone)
   std::function<void(const std::string&)> announce;  // "plugged ..." / "unplugged ..." lines
 };

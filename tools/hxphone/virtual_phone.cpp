@@ -50,7 +50,7 @@ std::optional<std::chrono::steady_clock::time_point> VirtualPhone::faultStruck()
 }
 
 void VirtualPhone::converse(int fd) {
-  PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults);
+  PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
   SessionContext ctx{port, m_nand, m_options, m_log, m_record};
   auto noteFaultStruck = [&] {
     const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();

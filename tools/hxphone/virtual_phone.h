@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hxphone/link_turns.h"
 #include "hxphone/nand_model.h"
 #include "hxphone/phone_log.h"
 #include "hxphone/phone_options.h"
@@ -48,6 +49,8 @@ class VirtualPhone {
   const NandModel& nand() const { return m_nand; }
   NandModel& nand() { return m_nand; }
   nlohmann::json record() const { return m_record.toJson(); }
+  // The link's exchange turn by turn, when the options ask for it.
+  const LinkTurns& turns() const { return m_turns; }
   PhoneLog& log() { return m_log; }
   // When a fault that strikes at a step (unplug-at, silent-at, status-at)
   // struck; nothing when none did.
@@ -61,6 +64,7 @@ class VirtualPhone {
   NandModel m_nand;
   PhoneLog m_log;
   PhoneRecord m_record;
+  LinkTurns m_turns;
   int m_stopPipe[2] = {-1, -1};
   std::thread m_thread;
   std::atomic<Outcome> m_outcome{Outcome::Stopped};

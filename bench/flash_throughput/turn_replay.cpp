@@ -1,0 +1,170 @@
+#include "turn_replay.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace hxbench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using hxphone::LinkTurn;
+
+// A replay that has not ended by then has lost a byte: its peers are killed.
+constexpr auto kReplayLimit = std::chrono::minutes(5);
+constexpr auto kReapPoll = std::chrono::milliseconds(10);
+
+bool writeAll(int fd, const uint8_t* bytes, uint64_t n) {
+  uint64_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, bytes + done, static_cast<size_t>(n - done));
+    if (w > 0) {
+      done += static_cast<uint64_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    return false;
+  }
+  return true;
+}
+
+// Reads exactly n bytes; false on end of file, a hang-up or an error.
+bool readExactly(int fd, uint8_t* into, uint64_t n) {
+  uint64_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::read(fd, into + done, static_cast<size_t>(n - done));
+    if (r > 0) {
+      done += static_cast<uint64_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    return false;
+  }
+  return true;
+}
+
+// Closing the master hangs the slave up and drops what the host has not read
+// yet, so the phone peer keeps the master until the host has let go of the
+// slave (a read then ends in a hang-up).
+[[noreturn]] void phonePeer(int master, const std::vector<LinkTurn>& turns, uint8_t* buffer) {
+  for (const LinkTurn& turn : turns)
+    if (!readExactly(master, buffer, turn.hostBytes) || !writeAll(master, buffer, turn.phoneBytes)) _exit(1);
+  const bool hostSentMore = readExactly(master, buffer, 1);
+  _exit(hostSentMore ? 1 : 0);
+}
+
+// Sends its time, in nanoseconds, through `result`.
+[[noreturn]] void hostPeer(int slave, const std::vector<LinkTurn>& turns, uint8_t* buffer, int result) {
+  const Clock::time_point start = Clock::now();
+  for (const LinkTurn& turn : turns)
+    if (!writeAll(slave, buffer, turn.hostBytes) || !readExactly(slave, buffer, turn.phoneBytes)) _exit(1);
+  const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+  _exit(writeAll(result, reinterpret_cast<const uint8_t*>(&ns), sizeof ns) ? 0 : 1);
+}
+
+// A pty pair whose slave is raw, as a serial port opened by the host.
+struct RawPty {
+  int master = -1;
+  int slave = -1;
+
+  RawPty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0)
+      return;
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) return;
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+  }
+  ~RawPty() {
+    closeMaster();
+    closeSlave();
+  }
+  RawPty(const RawPty&) = delete;
+  RawPty& operator=(const RawPty&) = delete;
+
+  bool open() const { return master >= 0 && slave >= 0; }
+  void closeMaster() {
+    if (master >= 0) ::close(master);
+    master = -1;
+  }
+  void closeSlave() {
+    if (slave >= 0) ::close(slave);
+    slave = -1;
+  }
+};
+
+// Whether the child exited with status 0. One still running at the deadline
+// is killed.
+bool exitedCleanly(pid_t child, Clock::time_point deadline) {
+  int status = 0;
+  for (;;) {
+    const pid_t got = ::waitpid(child, &status, WNOHANG);
+    if (got == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (got < 0 && errno != EINTR) return false;
+    if (Clock::now() >= deadline) {
+      ::kill(child, SIGKILL);
+      while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      return false;
+    }
+    std::this_thread::sleep_for(kReapPoll);
+  }
+}
+
+uint64_t largestPiece(const std::vector<LinkTurn>& turns) {
+  uint64_t largest = 1;
+  for (const LinkTurn& turn : turns) largest = std::max({largest, turn.hostBytes, turn.phoneBytes});
+  return largest;
+}
+
+}  // namespace
+
+TurnReplay replayTurns(const std::vector<LinkTurn>& turns) {
+  TurnReplay replay;
+  RawPty pty;
+  int result[2] = {-1, -1};
+  if (!pty.open() || ::pipe2(result, O_CLOEXEC) != 0) return replay;
+  // Allocated before the fork: the peers only read and write it.
+  std::vector<uint8_t> buffer(static_cast<size_t>(largestPiece(turns)), 0x5A);
+
+  const pid_t phone = ::fork();
+  if (phone == 0) {
+    ::close(pty.slave);
+    ::close(result[0]);
+    ::close(result[1]);
+    phonePeer(pty.master, turns, buffer.data());
+  }
+  const pid_t host = phone < 0 ? -1 : ::fork();
+  if (host == 0) {
+    ::close(pty.master);
+    ::close(result[0]);
+    hostPeer(pty.slave, turns, buffer.data(), result[1]);
+  }
+  // Only the peers hold the pty now: one going away hangs the other up.
+  pty.closeMaster();
+  pty.closeSlave();
+  ::close(result[1]);
+
+  const Clock::time_point deadline = Clock::now() + kReplayLimit;
+  const bool hostOk = host > 0 && exitedCleanly(host, deadline);
+  const bool phoneOk = phone > 0 && exitedCleanly(phone, deadline);
+  int64_t ns = 0;
+  const bool timed = hostOk && readExactly(result[0], reinterpret_cast<uint8_t*>(&ns), sizeof ns);
+  ::close(result[0]);
+  replay.ok = hostOk && phoneOk && timed;
+  replay.seconds = std::chrono::duration<double>(std::chrono::nanoseconds(ns)).count();
+  return replay;
+}
+
+}  // namespace hxbench
