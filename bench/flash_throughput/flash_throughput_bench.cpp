@@ -226,8 +226,11 @@ int runBench(const BenchOptions& o) {
     ptyWindows.push_back(pty.window.seconds);
     replayTimes.push_back(replay.seconds);
     throughputRatios.push_back(replay.seconds / pty.window.seconds);
-    std::printf("round %d replay: %.3f s, %.2f MiB/s; throughput-ratio %.4f\n", round, replay.seconds,
-                pty.mibMoved() / replay.seconds, throughputRatios.back());
+    std::printf("round %d replay: %.3f s, %.2f MiB/s, host peer cpu %.3f s = %.2f ms per MiB of images "
+                "(the flash: %.2f); throughput-ratio %.4f\n",
+                round, replay.seconds, pty.mibMoved() / replay.seconds, replay.hostCpuSeconds,
+                replay.hostCpuSeconds * 1000 / mib(package.imageBytes), pty.window.cpuSeconds * 1000 / mib(package.imageBytes),
+                throughputRatios.back());
     std::fflush(stdout);
 
     const FlashExchange usb = flashNotingTurns(package, setup, 2 * round, usbLink.link);

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,13 +62,28 @@ bool readExactly(int fd, uint8_t* into, uint64_t n) {
   _exit(hostSentMore ? 1 : 0);
 }
 
-// Sends its time, in nanoseconds, through `result`.
+// The host peer's time and CPU time, in nanoseconds.
+struct HostPeerTimes {
+  int64_t ns = 0;
+  int64_t cpuNs = 0;
+};
+
+int64_t cpuNanoseconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// Sends its times through `result`.
 [[noreturn]] void hostPeer(int slave, const std::vector<LinkTurn>& turns, uint8_t* buffer, int result) {
   const Clock::time_point start = Clock::now();
+  const int64_t cpuStart = cpuNanoseconds();
   for (const LinkTurn& turn : turns)
     if (!writeAll(slave, buffer, turn.hostBytes) || !readExactly(slave, buffer, turn.phoneBytes)) _exit(1);
-  const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-  _exit(writeAll(result, reinterpret_cast<const uint8_t*>(&ns), sizeof ns) ? 0 : 1);
+  HostPeerTimes times;
+  times.cpuNs = cpuNanoseconds() - cpuStart;
+  times.ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+  _exit(writeAll(result, reinterpret_cast<const uint8_t*>(&times), sizeof times) ? 0 : 1);
 }
 
 // A pty pair whose slave is raw, as a serial port opened by the host.
@@ -159,11 +175,12 @@ TurnReplay replayTurns(const std::vector<LinkTurn>& turns) {
   const Clock::time_point deadline = Clock::now() + kReplayLimit;
   const bool hostOk = host > 0 && exitedCleanly(host, deadline);
   const bool phoneOk = phone > 0 && exitedCleanly(phone, deadline);
-  int64_t ns = 0;
-  const bool timed = hostOk && readExactly(result[0], reinterpret_cast<uint8_t*>(&ns), sizeof ns);
+  HostPeerTimes times;
+  const bool timed = hostOk && readExactly(result[0], reinterpret_cast<uint8_t*>(&times), sizeof times);
   ::close(result[0]);
   replay.ok = hostOk && phoneOk && timed;
-  replay.seconds = std::chrono::duration<double>(std::chrono::nanoseconds(ns)).count();
+  replay.seconds = std::chrono::duration<double>(std::chrono::nanoseconds(times.ns)).count();
+  replay.hostCpuSeconds = std::chrono::duration<double>(std::chrono::nanoseconds(times.cpuNs)).count();
   return replay;
 }
 

@@ -13,6 +13,7 @@ namespace hxbench {
 
 struct TurnReplay {
   double seconds = 0;  // the host peer's first write to its last read
+  double hostCpuSeconds = 0;  // the host peer's user + system CPU meanwhile
   bool ok = false;     // both peers moved every byte
 };
 
