@@ -41,9 +41,10 @@ class DrainWatch {
 
 }  // namespace
 
-DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline) {
-  const auto start = queue.now();
-  if (start < deadline && queue.pause(std::min(kDrainStep, std::chrono::ceil<microseconds>(deadline - start))))
+DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline, DrainStart start) {
+  const auto begun = queue.now();
+  if (start == DrainStart::WatchForAnswer && begun < deadline &&
+      queue.pause(std::min(kDrainStep, std::chrono::ceil<microseconds>(deadline - begun))))
     return DrainEnd::Drained;
   long queued = queue.queuedBytes();
   DrainWatch watch(queue.now(), queued);
@@ -56,6 +57,23 @@ DrainEnd drainOutput(OutputQueue& queue, OutputQueue::Clock::time_point deadline
     queued = queue.queuedBytes();
     watch.saw(queued);
   }
+}
+
+bool AnswerMemory::expectsAnswer(size_t size) const {
+  for (const Entry& e : m_entries)
+    if (e.size == size) return e.answered;
+  return true;
+}
+
+void AnswerMemory::note(size_t size, bool answered) {
+  for (Entry& e : m_entries) {
+    if (e.size == size) {
+      e.answered = answered;
+      return;
+    }
+  }
+  m_entries[m_next] = {size, answered};
+  m_next = (m_next + 1) % m_entries.size();
 }
 
 }  // namespace hx

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "platform/log.h"
@@ -75,13 +76,16 @@ class SerialLink final : public SerialPortLink {
 
   int write(const uint8_t* bytes, size_t n) override {
     const auto end = Clock::now() + std::chrono::milliseconds(n + m_writeMs);
+    if (m_unansweredWrite) m_answers.note(*m_unansweredWrite, false);
+    m_unansweredWrite = n;
     m_replyAwaited = true;
     const TtyWriteResult written = writeTty(m_fd, bytes, n, end);
     if (written.end == TtyWriteEnd::Failed) return kLinkFailed;
     if (written.end == TtyWriteEnd::TimedOut) return written.written == 0 ? kLinkNothingWritten : kLinkFailed;
     TtyOutputQueue queue(m_fd);
-    if (drainOutput(queue, end) != DrainEnd::Drained) return kLinkFailed;
-    if (queue.answered) m_replyAwaited = false;
+    const DrainStart start = m_answers.expectsAnswer(n) ? DrainStart::WatchForAnswer : DrainStart::LookAtQueue;
+    if (drainOutput(queue, end, start) != DrainEnd::Drained) return kLinkFailed;
+    if (queue.answered) answerArrived();
     return kLinkOk;
   }
 
@@ -139,7 +143,7 @@ class SerialLink final : public SerialPortLink {
     const bool direct = want >= m_buffer.size();
     const ssize_t r = direct ? ::read(m_fd, dest + *got, want) : ::read(m_fd, m_buffer.data(), m_buffer.size());
     if (r > 0) {
-      m_replyAwaited = false;
+      answerArrived();
       if (direct) {
         *got += static_cast<size_t>(r);
       } else {
@@ -154,10 +158,19 @@ class SerialLink final : public SerialPortLink {
     return Intake::Failed;
   }
 
+  // The phone has sent bytes since the last write.
+  void answerArrived() {
+    m_replyAwaited = false;
+    if (m_unansweredWrite) m_answers.note(*m_unansweredWrite, true);
+    m_unansweredWrite.reset();
+  }
+
   int m_fd;
   uint32_t m_readMs = 20;
   uint32_t m_writeMs = 5000;
   bool m_replyAwaited = false;  // a write came after the last bytes received
+  std::optional<size_t> m_unansweredWrite;  // the size of the last write, until bytes come
+  AnswerMemory m_answers;
   std::array<uint8_t, 4096> m_buffer{};
   size_t m_begin = 0;  // the unread bytes are m_buffer[m_begin, m_end)
   size_t m_end = 0;

@@ -130,3 +130,36 @@ TEST(OutputDrain, QueueThatEmptiesAtTheDeadlineHasDrained) {
 }
 
 }  // namespace
+
+namespace {
+
+// After a write the phone takes in silence, the drain looks at the queue first:
+// an empty one ends it at once, without a watch that could only wait in vain.
+TEST(OutputDrain, AfterASilentlyTakenWriteTheQueueIsLookedAtFirst) {
+  FakeQueue queue([](long long) { return 0L; });
+  const auto deadline = queue.now() + std::chrono::milliseconds(5001);
+  EXPECT_EQ(hx::drainOutput(queue, deadline, hx::DrainStart::LookAtQueue), hx::DrainEnd::Drained);
+  EXPECT_EQ(queue.elapsedUs(), 0);
+  EXPECT_EQ(queue.looks.size(), 1u);
+}
+
+// What the link remembers of each size of write: the last word on each size
+// counts, sizes not seen are taken as answered, and with eight sizes kept a
+// new size pushes out the one that came first.
+TEST(AnswerMemory, RemembersTheLastAnswerOfEachSize) {
+  hx::AnswerMemory memory;
+  EXPECT_TRUE(memory.expectsAnswer(1));
+  memory.note(1, false);  // an acknowledgement taken in silence
+  memory.note(2118, true);  // a packet answered
+  EXPECT_FALSE(memory.expectsAnswer(1));
+  EXPECT_TRUE(memory.expectsAnswer(2118));
+  memory.note(1, true);  // a byte echoed back
+  EXPECT_TRUE(memory.expectsAnswer(1));
+  memory.note(4, false);
+  for (size_t size = 100; size < 107; ++size) memory.note(size, true);
+  EXPECT_FALSE(memory.expectsAnswer(4)) << "seven newer sizes still leave room for it";
+  memory.note(200, true);
+  EXPECT_TRUE(memory.expectsAnswer(4)) << "forgotten at the eighth newer size";
+}
+
+}  // namespace
