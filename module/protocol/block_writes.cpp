@@ -130,8 +130,8 @@ int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packe
     const uint32_t length = std::min(packetSize, total - offset);
     frame.resize(length);
     std::copy(bytes + offset, bytes + offset + length, frame.packet());
-    uint8_t sum[2];
-    putU16(sum, byteSum16(bytes + offset, length));
+    uint8_t sum[2] = {};
+    if (withSum) putU16(sum, byteSum16(bytes + offset, length));
     if (const int rc = sendFramedPacket(link, frame, packetSize - length, withSum ? sum : nullptr); rc != 0) return rc;
     if (total - offset <= packetSize) break;
   }
