@@ -26,7 +26,6 @@
 //   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -35,6 +34,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_run.h"
 #include "hxphone/link_pacer.h"
 #include "hxphone/link_turns.h"
 #include "phone_flash.h"
@@ -42,8 +42,6 @@
 
 namespace {
 
-using hxbench::median;
-using hxbench::medianAndRange;
 using hxbench::mib;
 using hxphone::LinkTurn;
 
@@ -56,26 +54,16 @@ constexpr const char* kUsbLink = "usb-fs";
 constexpr std::chrono::duration<double> kPause = std::chrono::milliseconds(10);
 
 struct BenchOptions {
-  uint64_t packageMiB = 64;
-  int rounds = 3;
+  hxbench::RunOptions run;
   std::string module = HX_BENCH_MODULE;  // another build of the module, to compare
-  bool keep = false;  // keep the package, the module copies, the turns and the logs
 };
 
 BenchOptions parseArguments(int argc, char** argv) {
   BenchOptions o;
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--mib" && i + 1 < argc) {
-      o.packageMiB = std::strtoull(argv[++i], nullptr, 10);
-      if (o.packageMiB < 1 || o.packageMiB > 1024) throw std::invalid_argument("--mib takes 1..1024");
-    } else if (a == "--rounds" && i + 1 < argc) {
-      o.rounds = std::atoi(argv[++i]);
-      if (o.rounds < 1 || o.rounds > 20) throw std::invalid_argument("--rounds takes 1..20");
-    } else if (a == "--module" && i + 1 < argc) {
+    if (hxbench::takeRunOption(argc, argv, i, o.run)) continue;
+    if (std::string(argv[i]) == "--module" && i + 1 < argc) {
       o.module = argv[++i];
-    } else if (a == "--keep") {
-      o.keep = true;
     } else {
       throw std::invalid_argument("usage: bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]");
     }
@@ -206,17 +194,17 @@ int runBench(const BenchOptions& o) {
   if (!usbLink.link) throw std::logic_error(usbLink.error);
   const std::string dir = hxbench::makeWorkDir("hx-bench-flash");
   hxbench::usePrivatePortsDir(dir + "/ports");
-  const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.packageMiB, kPageSize);
+  const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.run.packageMiB, kPageSize);
   std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone; module clock at %.2f\n",
               mib(package.layout.packageSize), package.layout.fsImages.size(), mib(package.imageBytes), kTimeScale);
   hxbench::PhoneFlashSetup setup;
   setup.workDir = dir;
   setup.module = o.module;
   setup.timeScale = kTimeScale;
-  setup.keepFiles = o.keep;
+  setup.keepFiles = o.run.keep;
 
   std::vector<double> throughputRatios, usbRatios, ptyWindows, replayTimes, usbWindows, usbTimes;
-  for (int round = 1; round <= o.rounds; ++round) {
+  for (int round = 1; round <= o.run.rounds; ++round) {
     const FlashExchange pty = flashNotingTurns(package, setup, 2 * round - 1, std::nullopt);
     printFlash(round, "pty flash", pty);
     std::fflush(stdout);
@@ -243,30 +231,20 @@ int runBench(const BenchOptions& o) {
                 link.seconds(), link.bytesSeconds, usb.answeredTurns, link.turnaroundSeconds, usbRatios.back());
     std::fflush(stdout);
   }
-  if (o.keep) {
-    std::printf("files in %s\n", dir.c_str());
-  } else {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::printf("pty flash window s:   %s\n", medianAndRange(ptyWindows, 3).c_str());
-  std::printf("replay s:             %s\n", medianAndRange(replayTimes, 3).c_str());
-  std::printf("usb-fs flash window s: %s\n", medianAndRange(usbWindows, 3).c_str());
-  std::printf("usb-fs link s:        %s\n", medianAndRange(usbTimes, 3).c_str());
-  std::printf("throughput-ratio:     %s\n", medianAndRange(throughputRatios, 4).c_str());
-  std::printf("usb-fs-ratio:         %s\n", medianAndRange(usbRatios, 4).c_str());
-  std::printf("throughput-ratio %.4f\n", median(throughputRatios));
-  std::printf("usb-fs-ratio %.4f\n", median(usbRatios));
+  hxbench::finishWorkDir(dir, o.run.keep);
+  hxbench::printRounds("pty flash window s", ptyWindows, 3);
+  hxbench::printRounds("replay s", replayTimes, 3);
+  hxbench::printRounds("usb-fs flash window s", usbWindows, 3);
+  hxbench::printRounds("usb-fs link s", usbTimes, 3);
+  hxbench::printRounds("throughput-ratio", throughputRatios, 4);
+  hxbench::printRounds("usb-fs-ratio", usbRatios, 4);
+  hxbench::printFigure("throughput-ratio", throughputRatios, 4);
+  hxbench::printFigure("usb-fs-ratio", usbRatios, 4);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return runBench(parseArguments(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_flash_throughput: %s\n", e.what());
-    return 2;
-  }
+  return hxbench::runBenchmark("bench_flash_throughput", [&] { return runBench(parseArguments(argc, argv)); });
 }

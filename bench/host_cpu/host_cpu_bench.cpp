@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_run.h"
 #include "child_process.h"
 #include "exchange_calls.h"
 #include "phone_flash.h"
@@ -40,8 +41,6 @@
 
 namespace {
 
-using hxbench::median;
-using hxbench::medianAndRange;
 using hxbench::mib;
 
 constexpr uint32_t kComPort = 41;
@@ -58,28 +57,11 @@ constexpr auto kTracedFlashLimit = std::chrono::minutes(15);
 constexpr auto kPhoneExitLimit = std::chrono::minutes(2);
 constexpr auto kStraceCheckLimit = std::chrono::seconds(20);
 
-struct BenchOptions {
-  uint64_t packageMiB = 64;
-  int rounds = 3;
-  bool keep = false;  // keep the package, the traces and the logs
-};
-
-BenchOptions parseArguments(int argc, char** argv) {
-  BenchOptions o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--mib" && i + 1 < argc) {
-      o.packageMiB = std::strtoull(argv[++i], nullptr, 10);
-      if (o.packageMiB < 1 || o.packageMiB > 1024) throw std::invalid_argument("--mib takes 1..1024");
-    } else if (a == "--rounds" && i + 1 < argc) {
-      o.rounds = std::atoi(argv[++i]);
-      if (o.rounds < 1 || o.rounds > 20) throw std::invalid_argument("--rounds takes 1..20");
-    } else if (a == "--keep") {
-      o.keep = true;
-    } else {
+hxbench::RunOptions parseArguments(int argc, char** argv) {
+  hxbench::RunOptions o;
+  for (int i = 1; i < argc; ++i)
+    if (!hxbench::takeRunOption(argc, argv, i, o))
       throw std::invalid_argument("usage: bench_host_cpu [--mib N] [--rounds N] [--keep]");
-    }
-  }
   return o;
 }
 
@@ -212,7 +194,7 @@ double measureSyscalls(const std::string& strace, const hxbench::BenchPackage& p
   return counted.all.callsPerExchange();
 }
 
-int runBench(const BenchOptions& o) {
+int runBench(const hxbench::RunOptions& o) {
   const std::string dir = hxbench::makeWorkDir("hx-bench-host-cpu");
   const std::string strace = findStrace(dir);
   if (strace.empty()) {
@@ -238,26 +220,16 @@ int runBench(const BenchOptions& o) {
     callsPerExchange.push_back(measureSyscalls(strace, package, setup, round));
     std::fflush(stdout);
   }
-  if (o.keep) {
-    std::printf("files in %s\n", dir.c_str());
-  } else {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::printf("host cpu ms per MiB: %s\n", medianAndRange(cpuPerMiB, 2).c_str());
-  std::printf("host syscalls per exchange: %s\n", medianAndRange(callsPerExchange, 2).c_str());
-  std::printf("host-cpu-ms-per-mib %.2f\n", median(cpuPerMiB));
-  std::printf("host-syscalls-per-exchange %.2f\n", median(callsPerExchange));
+  hxbench::finishWorkDir(dir, o.keep);
+  hxbench::printRounds("host cpu ms per MiB", cpuPerMiB, 2);
+  hxbench::printRounds("host syscalls per exchange", callsPerExchange, 2);
+  hxbench::printFigure("host-cpu-ms-per-mib", cpuPerMiB, 2);
+  hxbench::printFigure("host-syscalls-per-exchange", callsPerExchange, 2);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return runBench(parseArguments(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_host_cpu: %s\n", e.what());
-    return 2;
-  }
+  return hxbench::runBenchmark("bench_host_cpu", [&] { return runBench(parseArguments(argc, argv)); });
 }

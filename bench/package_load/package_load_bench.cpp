@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_run.h"
 #include "package/package_records.h"
 #include "pkgbuild/package_builder.h"
 
@@ -147,25 +148,19 @@ int runBench(int rounds) {
   const bool measured = measureRounds(path, rounds, fileSize, r);
   std::filesystem::remove(path);
   if (!measured) return 1;
-  using hxbench::medianAndRange;
-  std::printf("plain read s: %s\n", medianAndRange(r.readSeconds, 3).c_str());
-  std::printf("package load s: %s\n", medianAndRange(r.loadSeconds, 3).c_str());
-  std::printf("plain read peak MiB: %s\n", medianAndRange(r.readPeakMiB, 1).c_str());
-  std::printf("package load peak MiB: %s\n", medianAndRange(r.loadPeakMiB, 1).c_str());
-  std::printf("load time ratio: %s\n", medianAndRange(r.timeRatios, 2).c_str());
-  std::printf("peak memory ratio: %s\n", medianAndRange(r.memoryRatios, 2).c_str());
-  std::printf("load-time-ratio %.2f\n", hxbench::median(r.timeRatios));
-  std::printf("peak-memory-ratio %.2f\n", hxbench::median(r.memoryRatios));
+  hxbench::printRounds("plain read s", r.readSeconds, 3);
+  hxbench::printRounds("package load s", r.loadSeconds, 3);
+  hxbench::printRounds("plain read peak MiB", r.readPeakMiB, 1);
+  hxbench::printRounds("package load peak MiB", r.loadPeakMiB, 1);
+  hxbench::printRounds("load time ratio", r.timeRatios, 2);
+  hxbench::printRounds("peak memory ratio", r.memoryRatios, 2);
+  hxbench::printFigure("load-time-ratio", r.timeRatios, 2);
+  hxbench::printFigure("peak-memory-ratio", r.memoryRatios, 2);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return runBench(parseRounds(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_package_load: %s\n", e.what());
-    return 2;
-  }
+  return hxbench::runBenchmark("bench_package_load", [&] { return runBench(parseRounds(argc, argv)); });
 }

@@ -30,12 +30,12 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "bench_run.h"
 #include "phone_flash.h"
 
 namespace {
 
 using hxbench::median;
-using hxbench::medianAndRange;
 using hxbench::mib;
 using Phones = std::vector<std::unique_ptr<hxbench::FlashedPhone>>;
 
@@ -45,27 +45,17 @@ constexpr double kTimeScale = 0.01;
 const std::vector<std::string> kUsbFullSpeed = {"--link", "usb-fs"};
 
 struct BenchOptions {
-  uint64_t packageMiB = 64;
-  int rounds = 3;
+  hxbench::RunOptions run;
   int phones = 8;
-  bool keep = false;  // keep the package, the NAND dumps and the logs
 };
 
 BenchOptions parseArguments(int argc, char** argv) {
   BenchOptions o;
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--mib" && i + 1 < argc) {
-      o.packageMiB = std::strtoull(argv[++i], nullptr, 10);
-      if (o.packageMiB < 1 || o.packageMiB > 1024) throw std::invalid_argument("--mib takes 1..1024");
-    } else if (a == "--rounds" && i + 1 < argc) {
-      o.rounds = std::atoi(argv[++i]);
-      if (o.rounds < 1 || o.rounds > 20) throw std::invalid_argument("--rounds takes 1..20");
-    } else if (a == "--phones" && i + 1 < argc) {
+    if (hxbench::takeRunOption(argc, argv, i, o.run)) continue;
+    if (std::string(argv[i]) == "--phones" && i + 1 < argc) {
       o.phones = std::atoi(argv[++i]);
       if (o.phones < 2 || o.phones > 16) throw std::invalid_argument("--phones takes 2..16");
-    } else if (a == "--keep") {
-      o.keep = true;
     } else {
       throw std::invalid_argument("usage: bench_parallel_scaling [--mib N] [--rounds N] [--phones N] [--keep]");
     }
@@ -167,17 +157,17 @@ void printStepComparison(const Steps& alone, const std::vector<Steps>& together)
 int runBench(const BenchOptions& o) {
   const std::string dir = hxbench::makeWorkDir("hx-bench-parallel");
   hxbench::usePrivatePortsDir(dir + "/ports");
-  const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.packageMiB, kPageSize);
+  const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.run.packageMiB, kPageSize);
   std::printf("package %.1f MiB, %.1f MiB of images sent to each phone; %d phones on usb-fs links\n",
               mib(package.layout.packageSize), mib(package.imageBytes), o.phones);
   std::fflush(stdout);
   hxbench::PhoneFlashSetup setup;
   setup.workDir = dir;
   setup.timeScale = kTimeScale;
-  setup.keepFiles = o.keep;
+  setup.keepFiles = o.run.keep;
 
   std::vector<double> aloneSeconds, wallSeconds, efficiencies;
-  for (int round = 1; round <= o.rounds; ++round) {
+  for (int round = 1; round <= o.run.rounds; ++round) {
     Steps aloneSteps;
     const Span alone = flashAlone(package, setup, round, &aloneSteps);
     std::fflush(stdout);
@@ -190,26 +180,16 @@ int runBench(const BenchOptions& o) {
     printStepComparison(aloneSteps, togetherSteps);
     std::fflush(stdout);
   }
-  if (o.keep) {
-    std::printf("files in %s\n", dir.c_str());
-  } else {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  std::printf("one phone s: %s\n", medianAndRange(aloneSeconds, 3).c_str());
-  std::printf("wall of %d phones s: %s\n", o.phones, medianAndRange(wallSeconds, 3).c_str());
-  std::printf("parallel efficiency: %s\n", medianAndRange(efficiencies, 4).c_str());
-  std::printf("parallel-efficiency %.4f\n", median(efficiencies));
+  hxbench::finishWorkDir(dir, o.run.keep);
+  hxbench::printRounds("one phone s", aloneSeconds, 3);
+  hxbench::printRounds("wall of " + std::to_string(o.phones) + " phones s", wallSeconds, 3);
+  hxbench::printRounds("parallel efficiency", efficiencies, 4);
+  hxbench::printFigure("parallel-efficiency", efficiencies, 4);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return runBench(parseArguments(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_parallel_scaling: %s\n", e.what());
-    return 2;
-  }
+  return hxbench::runBenchmark("bench_parallel_scaling", [&] { return runBench(parseArguments(argc, argv)); });
 }
