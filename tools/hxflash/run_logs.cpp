@@ -80,13 +80,14 @@ void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uin
   }
   p.phone = phone;
   m_used = true;
-  if (event.code == kNotifyProgress) {
-    if (event.value == p.lastProgress) return;
+  const bool progress = event.code == kNotifyProgress;
+  if (progress && event.value == p.lastProgress) return;
+  const std::string line = fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event));
+  if (progress) {
     p.lastProgress = event.value;
-    p.file << fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event)) << '\n';
+    p.file << line << '\n';
     return;  // the steps tell more
   }
-  const std::string line = fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event));
   p.file << line << '\n' << std::flush;
   p.recent.push_back({line, logPosition});
   if (p.recent.size() > kRecentEvents) p.recent.pop_front();
