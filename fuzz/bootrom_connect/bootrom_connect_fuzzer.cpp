@@ -12,6 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hxfuzz::fastClock();
   const hx::AgentImages& agent = hxfuzz::hostInputs().images.agent;
   hxfuzz::AnsweringLink phone({data, size});
-  hx::connectBootRom(phone, agent.da1, agent.da2);
+  hx::connectBootRom(phone, agent.da1, agent.da2, hxfuzz::quietReport());
   return 0;
 }

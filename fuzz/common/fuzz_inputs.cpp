@@ -1,6 +1,8 @@
 #include "fuzz_inputs.h"
 
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "formats/rom_info.h"
 #include "package/package_source.h"
@@ -36,7 +38,18 @@ const HostInputs& hostInputs() {
 
 void fastClock() {
   hx::setTimeScale(1e-6);
-  hx::setLogSink([](std::string_view) {});
+  hx::setLogSink([](unsigned, int, std::string_view) {});
+}
+
+hx::SessionReport& quietReport() {
+  class Quiet final : public hx::SessionReport {
+   public:
+    void event(hx::EventKind, int, const char*) override {}
+    void logText(std::string_view) override {}
+    void noteWhy(std::string) override {}
+  };
+  thread_local Quiet quiet;
+  return quiet;
 }
 
 }  // namespace hxfuzz

@@ -7,10 +7,12 @@
 
 #include "download/agent_images.h"
 #include "package/package_records.h"
+#include "protocol/session_report.h"
 
 namespace hxfuzz {
 
-inline constexpr unsigned kEventKey = 41;
+// A session's reporting that keeps nothing: events, lines and reasons are dropped.
+hx::SessionReport& quietReport();
 
 struct HostInputs {
   hx::PackageRecords package;

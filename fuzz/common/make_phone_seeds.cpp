@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string fuzzDir = argv[1];
-  hx::setLogSink([](std::string_view) {});
+  hx::setLogSink([](unsigned, int, std::string_view) {});
   const hxfuzz::HostInputs& in = hxfuzz::hostInputs();
   // The FS image checks start from the package's own image, on a blank phone
   // and on one holding its info block.
@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
   RecordingLink link(*serial);
   const hx::SessionImages& images = in.images;
   const hx::PackageRecords& package = in.package;
-  bool ok = check(hx::connectBootRom(link, images.agent.da1, images.agent.da2), "BootROM connection");
+  bool ok = check(hx::connectBootRom(link, images.agent.da1, images.agent.da2, hxfuzz::quietReport()), "BootROM connection");
   if (ok) writeSeed(fuzzDir, "bootrom_connect", link.take());
-  ok = ok && check(hx::connectAgent(link, images.agent.norTable, images.agent.nandTable, hxfuzz::kEventKey),
+  ok = ok && check(hx::connectAgent(link, images.agent.norTable, images.agent.nandTable, hxfuzz::quietReport()),
                    "agent connection");
   if (ok) writeSeed(fuzzDir, "agent_connect", link.take());
   if (ok) {
@@ -123,14 +123,14 @@ int main(int argc, char** argv) {
     link.take();
   }
   ok = ok && check(hx::writeBootloader(link, package.bootloader, package.extBootloader, images.bootloaderInfo,
-                                       hxfuzz::kEventKey),
+                                       hxfuzz::quietReport()),
                    "bootloader write");
   if (ok) writeSeed(fuzzDir, "bootloader_write", link.take());
-  ok = ok && check(hx::sendNandImageList(link, package.romImage, package.secondaryRomImage, hxfuzz::kEventKey),
+  ok = ok && check(hx::sendNandImageList(link, package.romImage, package.secondaryRomImage, hxfuzz::quietReport()),
                    "image list") &&
-       check(hx::writeNfbImages(link, package.romImage, package.secondaryRomImage, hxfuzz::kEventKey), "NFB images");
+       check(hx::writeNfbImages(link, package.romImage, package.secondaryRomImage, hxfuzz::quietReport()), "NFB images");
   link.take();
-  ok = ok && check(hx::writeFsImage(package.fsImages[0], link, in.fsAreaStart, in.fsAreaLength, hxfuzz::kEventKey),
+  ok = ok && check(hx::writeFsImage(package.fsImages[0], link, in.fsAreaStart, in.fsAreaLength, hxfuzz::quietReport()),
                    "FS image");
   if (ok) writeSeed(fuzzDir, "fs_image_download", link.take());
   std::vector<uint8_t> block(16384);

@@ -68,6 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (phoneHoldsInfoBlock && hx::readFsImageFields(image, header)) infoBlock = hx::fsInfoBlock(image, header);
   WellBehavedPhone phone(infoBlock);
   const hx::ImageBuffer record{image.data(), static_cast<uint32_t>(image.size()), 0};
-  hx::writeFsImage(record, phone, kFsAreaFirstBlock * 16384, kFsAreaBlocks * 16384, hxfuzz::kEventKey);
+  hx::writeFsImage(record, phone, kFsAreaFirstBlock * 16384, kFsAreaBlocks * 16384, hxfuzz::quietReport());
   return 0;
 }

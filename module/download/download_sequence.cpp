@@ -9,7 +9,6 @@
 #include "download/nfb_writer.h"
 #include "formats/rom_info.h"
 #include "package/package_verdict.h"
-#include "platform/log.h"
 #include "protocol/agent_commands.h"
 #include "protocol/bootloader_upload.h"
 
@@ -40,62 +39,60 @@ std::string refusalReason(const DownloadInputs& in, std::optional<RomInfoArea>* 
   return {};
 }
 
-void readSharedData(Link& link) {
+void readSharedData(Link& link, SessionReport& report) {
   std::vector<uint8_t> buffer(kSharedDataBufferBytes);
   for (uint32_t type : kSharedDataTypes) {
     uint32_t length = kSharedDataBufferBytes;
     if (readBootloaderSharedData(link, type, buffer.data(), buffer.size(), &length) == 0)
-      logMessage("Bootloader shared data (type = %x) is read\n", type);
+      report.log("Bootloader shared data (type = %x) is read\n", type);
     else
-      logMessage("Failed to read bootloader shared data (type = %x)\n", type);
+      report.log("Failed to read bootloader shared data (type = %x)\n", type);
   }
 }
 
-int writeFsImages(Link& link, const DownloadInputs& in, const RomInfoArea& fsArea) {
+int writeFsImages(Link& link, const DownloadInputs& in, const RomInfoArea& fsArea, SessionReport& report) {
   const uint32_t count = in.fsImageCount < kFsImageSlots ? in.fsImageCount : kFsImageSlots;
   for (uint32_t i = 0; i < count; ++i) {
     const ImageBuffer& image = in.package->fsImages[i];
     if (!hasImage(image)) continue;  // the package held fewer FS images
-    logMessage("Write FS images...\n");
-    if (const int rc = writeFsImage(image, link, fsArea.start, fsArea.length, in.eventKey); rc != 0) return rc;
+    report.log("Write FS images...\n");
+    if (const int rc = writeFsImage(image, link, fsArea.start, fsArea.length, report); rc != 0) return rc;
   }
   return 0;
 }
 
 }  // namespace
 
-int runDownload(Link& link, const DownloadInputs& in) {
+int runDownload(Link& link, const DownloadInputs& in, SessionReport& report) {
   std::optional<RomInfoArea> fsArea;
   if (const std::string why = refusalReason(in, &fsArea); !why.empty()) {
-    logMessage("Download refused: %s\n", why.c_str());
+    report.log("Download refused: %s\n", why.c_str());
+    report.noteWhy(why);
     return kDownloadRefused;
   }
   const PackageRecords& package = *in.package;
   const SessionImages& images = *in.images;
 
-  logMessage("Connecting to DA...\n");
-  if (const int rc = connectAgent(link, images.agent.norTable, images.agent.nandTable, in.eventKey); rc != 0)
-    return rc;
+  report.log("Connecting to DA...\n");
+  if (const int rc = connectAgent(link, images.agent.norTable, images.agent.nandTable, report); rc != 0) return rc;
   agentCommandE0(link);
-  readSharedData(link);
+  readSharedData(link, report);
 
-  logMessage("Write Boot loader...\n");
-  if (const int rc = writeBootloader(link, package.bootloader, package.extBootloader, images.bootloaderInfo,
-                                     in.eventKey);
+  report.log("Write Boot loader...\n");
+  if (const int rc = writeBootloader(link, package.bootloader, package.extBootloader, images.bootloaderInfo, report);
       rc != 0)
     return rc;
 
-  logMessage("Send NAND Image List...\n");
-  if (const int rc = sendNandImageList(link, package.romImage, package.secondaryRomImage, in.eventKey); rc != 0)
+  report.log("Send NAND Image List...\n");
+  if (const int rc = sendNandImageList(link, package.romImage, package.secondaryRomImage, report); rc != 0)
     return rc;
 
-  logMessage("Write NFB images...\n");
-  if (const int rc = writeNfbImages(link, package.romImage, package.secondaryRomImage, in.eventKey); rc != 0)
-    return rc;
+  report.log("Write NFB images...\n");
+  if (const int rc = writeNfbImages(link, package.romImage, package.secondaryRomImage, report); rc != 0) return rc;
 
-  if (const int rc = writeFsImages(link, in, *fsArea); rc != 0) return rc;
+  if (const int rc = writeFsImages(link, in, *fsArea, report); rc != 0) return rc;
 
-  logMessage("Enable Watch Dog...\n");
+  report.log("Enable Watch Dog...\n");
   enableWatchdog(link, kWatchdogValue);
   return 0;
 }

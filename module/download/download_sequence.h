@@ -5,6 +5,7 @@
 
 #include "package/package_records.h"
 #include "download/agent_images.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -13,7 +14,6 @@ struct DownloadInputs {
   const SessionImages* images = nullptr;    // device tables, BootloaderInfo, RomInfo
   const PackageRecords* package = nullptr;  // bootloader, ROM and FS image records
   uint32_t fsImageCount = 0;                // FS images to write
-  unsigned eventKey = 0;                    // the session's COM port number
 };
 
 // A download refused before any byte was sent to the agent: the package
@@ -27,6 +27,7 @@ inline constexpr uint32_t kSharedDataBufferBytes = 0x10000;
 inline constexpr uint16_t kWatchdogValue = 64;
 
 // 0 when every image was written, otherwise the first failing step's code.
-int runDownload(Link& link, const DownloadInputs& inputs);
+// Events and log lines go to `report`.
+int runDownload(Link& link, const DownloadInputs& inputs, SessionReport& report);
 
 }  // namespace hx

@@ -16,8 +16,7 @@
 #include "formats/fs_info_block.h"
 #include "formats/page_split.h"
 #include "formats/rom_info.h"
-#include "platform/log.h"
-#include "protocol/engine_events.h"
+#include "protocol/session_report.h"
 
 namespace hx {
 namespace {
@@ -42,7 +41,7 @@ bool stops(const FsOutcome& outcome) { return outcome.code != 0; }
 // Everything one FS image write works on; lives for the call.
 struct FsWrite {
   NandAgent& agent;
-  unsigned key = 0;
+  SessionReport& report;
   uint32_t fsAreaStart = 0;   // the package's FS area, formatted when the phone holds another version
   uint32_t fsAreaLength = 0;
   std::span<const uint8_t> image;
@@ -94,8 +93,8 @@ FsOutcome readImage(FsWrite& w, const ImageBuffer& image) {
 
 // Step 4: an image of another version is not written.
 void skipImage(const FsWrite& w) {
-  reportEvent(w.key, kEventProgress, 100);
-  reportEvent(w.key, kEventStep, 100, "Write FS Image Complete");
+  w.report.progress(100);
+  w.report.step(100, "Write FS Image Complete");
 }
 
 // An image that is written must be whole: mapping words, data blocks, erase
@@ -261,7 +260,7 @@ bool recordRemap(FsWrite& w, uint32_t d, uint32_t region, uint32_t spare) {
 FsOutcome writeFsDataBlocks(FsWrite& w) {
   const uint32_t count = w.header.mappedCount;
   for (uint32_t d = 0; d < count; ++d) {
-    reportEvent(w.key, kEventProgress, percentOf(d, count));
+    w.report.progress(percentOf(d, count));
     const std::optional<PageSplit> split = splitRawBlock(fsDataBlock(w.image, w.header, d), w.geometry);
     if (!split) return fail(kFsNoHeader, "data block " + std::to_string(d) + " lies past the end of the image");
     uint32_t block = w.table.blockAt(d);
@@ -278,7 +277,7 @@ FsOutcome writeFsDataBlocks(FsWrite& w) {
         return fail(kFsDoesNotFit, "the remap of data block " + std::to_string(d) + " lies past the info block");
     }
   }
-  reportEvent(w.key, kEventProgress, 100);
+  w.report.progress(100);
   return kGoOn;
 }
 
@@ -323,19 +322,21 @@ FsOutcome runFsImageWrite(FsWrite& w, const ImageBuffer& image) {
 }  // namespace
 
 int writeFsImage(const ImageBuffer& image, NandAgent& agent, uint32_t fsAreaStart, uint32_t fsAreaLength,
-                 unsigned eventKey) {
-  reportEvent(eventKey, kEventStep, 0, "Start Write FS Image");
-  FsWrite w{.agent = agent, .key = eventKey, .fsAreaStart = fsAreaStart, .fsAreaLength = fsAreaLength};
+                 SessionReport& report) {
+  report.step(0, "Start Write FS Image");
+  FsWrite w{.agent = agent, .report = report, .fsAreaStart = fsAreaStart, .fsAreaLength = fsAreaLength};
   const FsOutcome outcome = runFsImageWrite(w, image);
-  if (stops(outcome))
-    logMessage("FS image %s (%d): %s\n", outcome.refused ? "refused" : "failed", outcome.code, outcome.why.c_str());
+  if (stops(outcome)) {
+    report.log("FS image %s (%d): %s\n", outcome.refused ? "refused" : "failed", outcome.code, outcome.why.c_str());
+    report.noteWhy(outcome.why);
+  }
   return outcome.code;
 }
 
 int writeFsImage(const ImageBuffer& image, Link& link, uint32_t fsAreaStart, uint32_t fsAreaLength,
-                 unsigned eventKey) {
-  LinkNandAgent agent(link);
-  return writeFsImage(image, agent, fsAreaStart, fsAreaLength, eventKey);
+                 SessionReport& report) {
+  LinkNandAgent agent(link, report);
+  return writeFsImage(image, agent, fsAreaStart, fsAreaLength, report);
 }
 
 }  // namespace hx

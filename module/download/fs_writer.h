@@ -20,10 +20,11 @@ enum FsWriteResult : int {
 
 // Writes the FS image `image` (bytes and length). `fsAreaStart` and
 // `fsAreaLength` are the FS area of the package's RomInfo, used to format it
-// when the phone holds an FS of another version.
+// when the phone holds an FS of another version. Its events and log lines go
+// to `report`, and so does the reason when it stops.
 int writeFsImage(const ImageBuffer& image, NandAgent& agent, uint32_t fsAreaStart, uint32_t fsAreaLength,
-                 unsigned eventKey);
+                 SessionReport& report);
 int writeFsImage(const ImageBuffer& image, Link& link, uint32_t fsAreaStart, uint32_t fsAreaLength,
-                 unsigned eventKey);
+                 SessionReport& report);
 
 }  // namespace hx

@@ -6,7 +6,7 @@
 
 #include "formats/rom_info.h"
 #include "protocol/agent_wire.h"
-#include "protocol/engine_events.h"
+#include "protocol/session_report.h"
 #include "serial/link_ops.h"
 
 namespace hx {
@@ -37,8 +37,8 @@ std::span<const uint8_t> bytesOf(const ImageBuffer& image) {
 
 }  // namespace
 
-int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, unsigned eventKey) {
-  reportEvent(eventKey, kEventStep, 0, "Start Send NAND image list");
+int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, SessionReport& report) {
+  report.step(0, "Start Send NAND image list");
   const std::span<const uint8_t> rom = bytesOf(primary);
   const std::optional<uint32_t> marker = findRomInfoMarker(rom);
   if (!marker) return kImageListFailed;
@@ -54,8 +54,8 @@ int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer&
   if (!sendEntry(link, primaryStart, primaryEnd) || !sendEntry(link, secondaryStart, secondaryEnd))
     return kImageListFailed;
 
-  reportEvent(eventKey, kEventProgress, 100);
-  reportEvent(eventKey, kEventStep, 100, "Send NAND image list complete");
+  report.progress(100);
+  report.step(100, "Send NAND image list complete");
   return 0;
 }
 
@@ -75,9 +75,5 @@ bool readPhoneRomInfo(NandAgent& agent, uint32_t blockDataSize, uint8_t* dest) {
   return false;
 }
 
-bool readPhoneRomInfo(Link& link, uint32_t blockDataSize, uint8_t* dest) {
-  LinkNandAgent agent(link);
-  return readPhoneRomInfo(agent, blockDataSize, dest);
-}
 
 }  // namespace hx

@@ -14,12 +14,11 @@ inline constexpr int kImageListFailed = 4007;
 
 // 0 or 4007. A primary ROM image without the record's marker fails before
 // anything is sent.
-int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, unsigned eventKey);
+int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, SessionReport& report);
 
 // Reads NAND blocks 2..9 (page data only) until one holds the ROM information
 // marker and copies the record into the 352-byte `dest`: 352 bytes, or what
 // the block holds after the marker when it ends sooner (the rest zero).
 bool readPhoneRomInfo(NandAgent& agent, uint32_t blockDataSize, uint8_t* dest);
-bool readPhoneRomInfo(Link& link, uint32_t blockDataSize, uint8_t* dest);
 
 }  // namespace hx

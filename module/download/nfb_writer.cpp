@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/log.h"
 #include "protocol/agent_wire.h"
-#include "protocol/engine_events.h"
+#include "protocol/session_report.h"
 #include "serial/link_ops.h"
 
 namespace hx {
@@ -14,41 +13,39 @@ namespace {
 constexpr uint8_t kCmdWriteNfb = 0xDE;
 constexpr uint32_t kChunkBytes = 0x1000;
 
-bool expectByte(Link& link, uint8_t expected) {
-  uint8_t b = 0;
-  return readByteWaiting(link, &b) == kLinkOk && b == expected;
-}
+bool expectByte(Link& link, uint8_t expected) { return expectByteWaiting(link, expected); }
 
-// The download log's "." for each chunk sent, handed to the log a line's worth
-// at a time and the rest when the image ends (or fails): the log receives the
-// same text in a few writes instead of one per chunk.
+// The download log's "." for each chunk sent, a line of 64 at a time and the
+// rest as a line of its own when the image ends (or fails): the log receives
+// whole lines, a few instead of one write per chunk.
 class ChunkDots {
  public:
-  ChunkDots() = default;
+  explicit ChunkDots(SessionReport& report) : m_report(report) {}
   ChunkDots(const ChunkDots&) = delete;
   ChunkDots& operator=(const ChunkDots&) = delete;
-  ~ChunkDots() { flush(); }
+  ~ChunkDots() { endLine(); }
 
   void add() {
-    if (++m_count == kPerLine) flush();
+    if (++m_count == kPerLine) endLine();
   }
 
  private:
   static constexpr int kPerLine = 64;
 
-  void flush() {
+  void endLine() {
     static constexpr char kDots[kPerLine + 1] = "................................................................";
-    if (m_count > 0) logMessage("%.*s", m_count, kDots);
+    if (m_count > 0) m_report.log("%.*s\n", m_count, kDots);
     m_count = 0;
   }
 
+  SessionReport& m_report;
   int m_count = 0;
 };
 
 // Streams one image: each chunk and its sum go out in one write, and the
 // agent answers 'i' for each.
-bool streamImage(Link& link, const ImageBuffer& image, unsigned key) {
-  ChunkDots dots;
+bool streamImage(Link& link, const ImageBuffer& image, SessionReport& report) {
+  ChunkDots dots(report);
   std::vector<uint8_t> frame;
   frame.reserve(kChunkBytes + 2);
   for (uint32_t offset = 0; offset < image.length; offset += kChunkBytes) {
@@ -59,7 +56,7 @@ bool streamImage(Link& link, const ImageBuffer& image, unsigned key) {
     frame.resize(n + 2);
     putU16(frame.data() + n, byteSum16(chunk, n));
     if (writeBytes(link, frame.data(), frame.size()) != kLinkOk || !expectByte(link, kAgentContinue)) return false;
-    reportEvent(key, kEventProgress, percentOf(offset, image.length));
+    report.progress(percentOf(offset, image.length));
     if (image.length - offset <= kChunkBytes) break;
   }
   return true;
@@ -81,8 +78,8 @@ bool usable(const ImageBuffer& image) { return image.data != nullptr || image.le
 
 }  // namespace
 
-int writeNfbImages(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, unsigned eventKey) {
-  reportEvent(eventKey, kEventStep, 0, "Start Write NFB Image");
+int writeNfbImages(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, SessionReport& report) {
+  report.step(0, "Start Write NFB Image");
   if (!usable(primary) || !usable(secondary)) return kNfbWriteFailed;
 
   uint8_t chunkSize[4];
@@ -91,17 +88,17 @@ int writeNfbImages(Link& link, const ImageBuffer& primary, const ImageBuffer& se
       writeBytes(link, chunkSize, sizeof chunkSize) != kLinkOk || !expectByte(link, kAgentAck))
     return kNfbWriteFailed;
 
-  reportEvent(eventKey, kEventStep, 0, "Send ROM Image");
-  if (!streamImage(link, primary, eventKey)) return kNfbWriteFailed;
-  reportEvent(eventKey, kEventStep, 0, "Send Secondary ROM Image");
-  if (!streamImage(link, secondary, eventKey)) return kNfbWriteFailed;
+  report.step(0, "Send ROM Image");
+  if (!streamImage(link, primary, report)) return kNfbWriteFailed;
+  report.step(0, "Send Secondary ROM Image");
+  if (!streamImage(link, secondary, report)) return kNfbWriteFailed;
 
   if (!expectByte(link, kAgentAck) || !expectByte(link, kAgentAck)) return kNfbWriteFailed;
   if (!checkImage(link, primary) || !checkImage(link, secondary)) return kNfbWriteFailed;
   if (!expectByte(link, kAgentAck)) return kNfbWriteFailed;
 
-  reportEvent(eventKey, kEventProgress, 100);
-  reportEvent(eventKey, kEventStep, 100, "Write NFB Image Complete");
+  report.progress(100);
+  report.step(100, "Write NFB Image Complete");
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // The NFB image write: the primary and the secondary ROM image streamed to the
 // agent in 4096-byte chunks, each with its byte sum, then whole-image checks.
 #include "formats/image_buffer.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -9,6 +10,6 @@ namespace hx {
 inline constexpr int kNfbWriteFailed = 4008;
 
 // 0 or 4008.
-int writeNfbImages(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, unsigned eventKey);
+int writeNfbImages(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, SessionReport& report);
 
 }  // namespace hx

@@ -33,7 +33,8 @@ bool setTimeScale(double factor) {
 
 double timeScale() { return g_timeScale.load(std::memory_order_relaxed); }
 
-Deadline::Deadline(uint32_t nominalMs) : m_end(std::chrono::steady_clock::now() + scaled(nominalMs)) {}
+Deadline::Deadline(uint32_t nominalMs)
+    : m_start(std::chrono::steady_clock::now()), m_end(m_start + scaled(nominalMs)) {}
 
 bool Deadline::expired() const { return std::chrono::steady_clock::now() >= m_end; }
 
@@ -41,6 +42,12 @@ uint32_t Deadline::remainingMs() const {
   const auto left = m_end - std::chrono::steady_clock::now();
   if (left <= std::chrono::steady_clock::duration::zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
+}
+
+uint32_t Deadline::elapsedMs() const {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count();
   return ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
 }
 

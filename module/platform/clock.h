@@ -31,8 +31,11 @@ class Deadline {
   bool expired() const;
   // Time left, at least 0, in real milliseconds (rounded up).
   uint32_t remainingMs() const;
+  // Time since it was set, in real milliseconds.
+  uint32_t elapsedMs() const;
 
  private:
+  std::chrono::steady_clock::time_point m_start;
   std::chrono::steady_clock::time_point m_end;
 };
 

@@ -9,8 +9,6 @@ namespace hx {
 namespace {
 constexpr uint32_t kProtocolBaud = 19200;
 constexpr uint32_t kPollMs = 10;
-constexpr int kCodeStatus = 2;
-constexpr int kCodeConnected = 16;
 }  // namespace
 
 CBizDownload::CBizDownload(int portIndex) : m_portIndex(portIndex), m_comPort(portIndex + kComPortBase) {}
@@ -68,7 +66,7 @@ int CBizDownload::WaitAndConnect() {
   try {
     waitUntilPortAbsent();
     waitForPortAndConnect();
-    Report(kCodeConnected, 0, "");
+    Report(kNotifyConnected, 0, "");
     return 1;
   } catch (...) {
     return 0;
@@ -83,7 +81,7 @@ int CBizDownload::Download() {
     char text[64];
     for (int left = kCountdownSeconds; left >= 1; --left) {
       std::snprintf(text, sizeof text, "Waiting for Reset %d sec..", left);
-      Report(kCodeStatus, 100, text);
+      Report(kNotifyStatus, 100, text);
       sleepMs(1000);
     }
     return 1;

@@ -2,12 +2,12 @@
 
 #include <atomic>
 
-#include "download/result_texts.h"
+#include "download/failure_sentence.h"
 #include "package/package_records.h"
-#include "platform/log.h"
 #include "plugin/event_bridge.h"
 #include "plugin/module_state.h"
-#include "protocol/engine_events.h"
+#include "plugin/session_reporting.h"
+#include "protocol/bootrom.h"
 
 namespace hx {
 namespace {
@@ -51,39 +51,58 @@ int CEngineClass::openPort(uint32_t baud, uint32_t comPort) {
   if (m_cancelRequested) link->cancel();
   m_link = std::move(link);
   m_comPortNumber = comPort;
+  m_connection = {};
   return kLinkOk;
 }
 
 int CEngineClass::Connect() {
   registerController(m_comPortNumber, this);
-  Link* link = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
-    link = m_link.get();
+  Link* link = currentLink();
+  if (!link) return 1;
+  SessionReporting report(m_comPortNumber);
+  m_connection.result = m_steps->connect(*link, m_images, report);
+  if (m_connection.result == 0) return 1;
+  if (link->cancelled()) {
+    m_connection.why = "the BootROM handshake was stopped before the phone answered";
+    report.log("COM%u: BootROM handshake stopped: the wait for the phone was ended\n", m_comPortNumber);
+    return 1;
   }
-  const int result = link ? m_steps->connect(*link, m_images) : 0;
-  if (result != 0) logMessage("COM%u: BootROM connection failed (%d: %s)\n", m_comPortNumber, result, resultText(result));
+  const std::string step = report.lastStep();
+  m_connection.why = "the BootROM connection failed" + (step.empty() ? std::string() : " in \"" + step + "\"");
+  const FailureFacts facts{.code = m_connection.result, .step = step, .link = link->cause()};
+  report.log("COM%u: %s\n", m_comPortNumber, failureSentence("BootROM connection failed", facts).c_str());
   return 1;
 }
 
 int CEngineClass::Download() {
-  setEngineEventCallback(&EngineEventProc);
-  DownloadInputs inputs;
-  inputs.images = &m_images;
-  inputs.package = &packageRecords();
-  inputs.fsImageCount = packageRecords().fsImageCount;
-  inputs.eventKey = m_comPortNumber;
-  Link* link = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(m_linkMutex);
-    link = m_link.get();
+  SessionReporting report(m_comPortNumber);
+  Link* link = currentLink();
+  FailureFacts failure;
+  if (!link) {
+    failure = {.code = kLinkFailed, .why = "no phone is connected"};
+  } else if (m_connection.stoppedBeforeTheAgent()) {
+    // No agent can be running: nothing is sent or read.
+    failure = {.code = m_connection.result, .why = m_connection.why, .link = link->cause()};
+  } else {
+    const DownloadInputs inputs{
+        .images = &m_images, .package = &packageRecords(), .fsImageCount = packageRecords().fsImageCount};
+    failure.code = m_steps->download(*link, inputs, report);
+    failure.step = report.lastStatus();
+    failure.why = report.why();
+    failure.link = link->cause();
   }
-  const int result = m_steps->download(link, inputs);
   // The link is closed whatever the outcome: otherwise the session would hold
   // the port, and its next wait would reconnect to the same phone.
   closePort();
-  if (result != 0) logMessage("COM%u: download failed (%d: %s)\n", m_comPortNumber, result, resultText(result));
-  return result == 0 ? 1 : 0;
+  if (failure.code == 0) return 1;
+  const std::string port = "COM" + std::to_string(m_comPortNumber);
+  report.line(failure.code, port + ": " + failureSentence("download failed", failure));
+  return 0;
+}
+
+Link* CEngineClass::currentLink() const {
+  std::lock_guard<std::mutex> lock(m_linkMutex);
+  return m_link.get();
 }
 
 void CEngineClass::requestCancel() {

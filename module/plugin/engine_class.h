@@ -9,6 +9,7 @@
 
 #include "plugin/engine_steps.h"
 #include "download/agent_images.h"
+#include "protocol/bootrom.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -35,8 +36,10 @@ class CEngineClass {
   // Registers this controller for its COM number and runs the BootROM
   // connection. Always 1: a failed connection shows up in Download.
   int Connect();
-  // Runs the download sequence. 1 on success, 0 on failure. The link is
-  // closed when it returns, whatever the outcome.
+  // Runs the download sequence. 1 on success, 0 on failure. A BootROM
+  // connection that stopped before the jump command fails it at once, with
+  // nothing sent. The link is closed when it returns, whatever the outcome;
+  // a failure ends with the line that says why, carrying its code.
   int Download();
 
   // Ends a BootROM handshake in progress (and one not yet started) on this
@@ -53,7 +56,18 @@ class CEngineClass {
   void setSteps(std::shared_ptr<EngineSteps> steps) { m_steps = std::move(steps); }
 
  private:
+  // How the last BootROM connection on the current link ended.
+  struct Connection {
+    int result = 0;
+    std::string why;  // in words, when it failed
+    // It ended before the jump command: no agent can be running.
+    bool stoppedBeforeTheAgent() const { return result != 0 && result != kBromJumpFailed; }
+  };
+
+  Link* currentLink() const;
+
   SessionImages m_images;
+  Connection m_connection;
   std::shared_ptr<EngineSteps> m_steps;
   mutable std::mutex m_linkMutex;  // guards m_link against a cancel from another thread
   std::unique_ptr<Link> m_link;    // the phone's port

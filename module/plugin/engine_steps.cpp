@@ -1,6 +1,5 @@
 #include "plugin/engine_steps.h"
 
-#include "platform/log.h"
 #include "protocol/bootrom.h"
 #include "serial/serial_link.h"
 
@@ -10,16 +9,12 @@ std::unique_ptr<Link> EngineSteps::openLink(uint32_t comPort, uint32_t baud, std
   return openSerialLink(comPort, baud, why);
 }
 
-int EngineSteps::connect(Link& link, const SessionImages& images) {
-  return connectBootRom(link, images.agent.da1, images.agent.da2);
+int EngineSteps::connect(Link& link, const SessionImages& images, SessionReport& report) {
+  return connectBootRom(link, images.agent.da1, images.agent.da2, report);
 }
 
-int EngineSteps::download(Link* link, const DownloadInputs& inputs) {
-  if (!link) {
-    logMessage("COM%u: no connected phone to download to\n", inputs.eventKey);
-    return kLinkFailed;
-  }
-  return runDownload(*link, inputs);
+int EngineSteps::download(Link& link, const DownloadInputs& inputs, SessionReport& report) {
+  return runDownload(link, inputs, report);
 }
 
 std::shared_ptr<EngineSteps> realEngineSteps() {

@@ -9,6 +9,7 @@
 
 #include "download/agent_images.h"
 #include "download/download_sequence.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -19,9 +20,9 @@ class EngineSteps {
   // Opens COM port `comPort` as the protocol link; null (reason in *why) when it cannot.
   virtual std::unique_ptr<Link> openLink(uint32_t comPort, uint32_t baud, std::string* why);
   // The BootROM connection on a freshly opened link.
-  virtual int connect(Link& link, const SessionImages& images);
-  // The download sequence. `link` is null when no port was opened.
-  virtual int download(Link* link, const DownloadInputs& inputs);
+  virtual int connect(Link& link, const SessionImages& images, SessionReport& report);
+  // The download sequence on the connected link.
+  virtual int download(Link& link, const DownloadInputs& inputs, SessionReport& report);
 };
 
 // The steps every controller starts with.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "plugin/engine_class.h"
+#include "plugin/interface_template.h"
 #include "protocol/engine_events.h"
 
 namespace hx {
@@ -52,17 +53,17 @@ void EngineEventProc(unsigned port, unsigned kind, int value, const char* text) 
   CEngineClass* controller = it->second;
   switch (kind) {
     case kEventDownloadComplete:
-      controller->OnNotify(2, 100, "Download Complete");
+      controller->OnNotify(kNotifyStatus, 100, "Download Complete");
       break;
     case kEventError:
-      controller->OnNotify(3, 0, "Error");
+      controller->OnNotify(kNotifyError, 0, "Error");
       break;
     case kEventProgress:
-      controller->OnNotify(1, value, "");
+      controller->OnNotify(kNotifyProgress, value, "");
       break;
     case kEventSubStep:
     case kEventStep:
-      controller->OnNotify(2, value, text ? text : "");
+      controller->OnNotify(kNotifyStatus, value, text ? text : "");
       break;
     default:
       break;  // kind 2 and unknown kinds reach no one

@@ -1,7 +1,8 @@
 #pragma once
 // The event bridge: engine events carry a COM port number, not a session. A
 // module-wide registry maps COM numbers to controllers, and the controller's
-// session forwards the event to its host callback.
+// session forwards the event to its host callback. Only controllers route
+// through it: the steps below them report to what their controller hands them.
 #include <cstdint>
 
 namespace hx {

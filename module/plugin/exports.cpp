@@ -1,4 +1,4 @@
-// The six exports and SetTimeScale. Every export runs its body inside a
+// The six exports, SetTimeScale and SetLogSink. Every export runs its body inside a
 // catch-all handler: no exception ever reaches the host, and internal failure
 // is a result of 0.
 #include <cstring>
@@ -92,5 +92,22 @@ HX_EXPORT int PreviousLoad(const char* path) {
 }
 
 HX_EXPORT int SetTimeScale(double factor) { return hx::setTimeScale(factor) ? 1 : 0; }
+
+HX_EXPORT int SetLogSink(HxLogSink sink, void* context) {
+  try {
+    if (!sink) {
+      hx::setLogSink({});
+      return 1;
+    }
+    // The host receives the line zero-terminated.
+    hx::setLogSink([sink, context](unsigned comPort, int code, std::string_view line) {
+      const std::string text(line);
+      sink(context, comPort, code, text.c_str());
+    });
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
 
 }  // extern "C"

@@ -9,7 +9,7 @@
 // under GCC. A host never dynamic_casts these objects.
 
 // On Windows the export table is ModelTemplate_<arch>.def's alone: the six
-// functions and SetTimeScale undecorated (cdecl), and the session interface's
+// functions, SetTimeScale and SetLogSink undecorated (cdecl), and the session interface's
 // members under the names the host's compiler gives them
 // (interface_template_win32.cpp). No compiler-made name is exported.
 #if defined(_WIN32)
@@ -17,6 +17,14 @@
 #else
 #define HX_EXPORT __attribute__((visibility("default")))
 #endif
+
+// The codes the host's Notify receives.
+enum HostNotifyCode : int {
+  kNotifyProgress = 1,    // value: the percentage of the current image; text ""
+  kNotifyStatus = 2,      // value: the step's percentage; text: the step's status
+  kNotifyError = 3,       // value 0, text "Error"
+  kNotifyConnected = 16,  // the end of WaitAndConnect, however it ended
+};
 
 // The host's reporting object. Slot 0 is never called by the module.
 class CHostCallback {
@@ -61,4 +69,13 @@ HX_EXPORT int PreviousLoad(const char* path);
 // Scales every fixed wait of the module (tests and demos only): 1 on success,
 // 0 for a factor outside (0, 1].
 HX_EXPORT int SetTimeScale(double factor);
+// Sends every line the module writes to `sink` instead of standard output
+// (hosts that tell sessions apart; the real host never calls it): one call per
+// whole line, without its line end, carrying the session's COM number (0 for
+// lines about the whole module) and 0, or on the line that ends a failed
+// download its first nonzero result code. Calls never overlap; `line` lives for
+// the call; the sink must not call the module. Once this returns, the old sink
+// is never called again. A null sink restores standard output. Returns 1.
+typedef void (*HxLogSink)(void* context, unsigned comPort, int code, const char* line);
+HX_EXPORT int SetLogSink(HxLogSink sink, void* context);
 }

@@ -19,7 +19,7 @@ constexpr uint32_t kFormatBusyStatus = 3021;
 
 bool readExpected(Link& link, uint8_t expected) {
   uint8_t b = 0;
-  return readU8(link, &b) == kLinkOk && b == expected;
+  return readU8(link, &b) == kLinkOk && isExpected(link, LinkCause::Subject::Byte, b, expected);
 }
 
 // Reads the announced shared-data bytes in pieces; each byte gets up to 1000
@@ -58,8 +58,8 @@ int handleFormatStatus(Link& link, uint32_t status) {
   if (status == kFormatBusyStatus)
     return readByteWaiting(link, &unused) == kLinkOk && writeU8(link, kAgentAck) == kLinkOk ? 1 : -1;
   uint32_t detail = 0;
-  if (readU32Waiting(link, &detail) != kLinkOk || readByteWaiting(link, &unused) != kLinkOk) return -1;
-  return unused == kAgentContinue ? 1 : -1;
+  if (readU32Waiting(link, &detail) != kLinkOk) return -1;
+  return expectByteWaiting(link, kAgentContinue) ? 1 : -1;
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ int agentCommandE0(Link& link) {
   putU32(frame + 1, 0);
   uint8_t answer = 0;
   if (writeBytes(link, frame, sizeof frame) != kLinkOk || readU8(link, &answer) != kLinkOk) return kAgentE0Failed;
-  return answer == kAgentAck ? 0 : kAgentE0Refused;
+  return isExpected(link, LinkCause::Subject::Byte, answer, kAgentAck) ? 0 : kAgentE0Refused;
 }
 
 int readBootloaderSharedData(Link& link, uint32_t type, uint8_t* dest, size_t capacity, uint32_t* length) {
@@ -79,10 +79,10 @@ int readBootloaderSharedData(Link& link, uint32_t type, uint8_t* dest, size_t ca
   if (status != 0) return static_cast<int>(status);
   uint8_t b = 0;
   if (readU8(link, &b) != kLinkOk) return kSharedReadAck;
-  if (b != kAgentAck) return kSharedAckWrong;
+  if (!isExpected(link, LinkCause::Subject::Byte, b, kAgentAck)) return kSharedAckWrong;
   if (writeU32(link, type) != kLinkOk) return kSharedSendType;
   if (readU8(link, &b) != kLinkOk) return kSharedReadTypeAck;
-  if (b != kAgentAck) return kSharedTypeAckWrong;
+  if (!isExpected(link, LinkCause::Subject::Byte, b, kAgentAck)) return kSharedTypeAckWrong;
   uint32_t announced = 0;
   if (readU32(link, &announced) != kLinkOk) return kSharedReadLength;
   *length = announced;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "formats/image_buffer.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -62,7 +63,8 @@ struct BlockPages {
   const uint8_t* spareData = nullptr;  // spareSize x pagesPerBlock bytes
 };
 
-int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, unsigned eventKey);
+// Connects to the agent, reporting its steps to `report`.
+int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report);
 int sendDeviceTable(Link& link, const ImageBuffer& table, size_t recordSize);
 int agentCommandE0(Link& link);
 
@@ -74,8 +76,10 @@ int readBootloaderSharedData(Link& link, uint32_t type, uint8_t* dest, size_t ca
 // the agent does not take. 3041 when the agent reports the block bad.
 int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packetSize, bool withSum);
 
-int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum);
-int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages);
+// The block writes log the block they write to `report`.
+int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum, SessionReport& report);
+int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages,
+               SessionReport& report);
 
 // Reads `length` bytes of NAND from `address` (mode 1 page data only, 0 pages
 // with spare bytes) into dest, which holds `capacity` bytes.

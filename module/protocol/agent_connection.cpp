@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "protocol/agent_commands.h"
 #include "protocol/agent_wire.h"
-#include "protocol/engine_events.h"
+#include "protocol/session_report.h"
 #include "serial/link_ops.h"
 
 namespace hx {
@@ -21,16 +21,27 @@ bool knownChip(uint8_t chip) {
   return chip == 0x0F || chip == 0x14 || chip == 0x15 || chip == 0x20 || chip == 0x22;
 }
 
-void subStep(unsigned key, int value, const char* text) { reportEvent(key, kEventSubStep, value, text); }
-
-// Skips whatever the agent sends before its ready byte (0xC0).
+// Skips whatever the agent sends before its ready byte (0xC0). When the bound
+// passes, the last byte that came instead is the cause; a silence is noted by
+// the reads.
 bool huntReadyByte(Link& link) {
   const Deadline bound(kReplyBoundMs);
+  bool heardOther = false;
+  uint8_t last = 0;
   for (;;) {
     uint8_t b = 0;
     const int rc = readU8(link, &b);
     if (rc == kLinkOk && b == kAgentReady) return true;
-    if (rc == kLinkFailed || bound.expired()) return false;
+    if (rc == kLinkFailed) return false;
+    if (rc == kLinkOk) {
+      heardOther = true;
+      last = b;
+    }
+    if (bound.expired()) {
+      link.noteCause(heardOther ? LinkCause::unexpected(LinkCause::Subject::Byte, last, kAgentReady)
+                                : LinkCause::silent(bound.elapsedMs()));
+      return false;
+    }
   }
 }
 
@@ -44,45 +55,49 @@ bool readFlashReportPart(Link& link, size_t bytes) {
   return readBytes(link, report, bytes) == kLinkOk;
 }
 
-int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, unsigned key) {
+int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report) {
   if (!huntReadyByte(link)) return kAgentConnectFailed;
 
-  subStep(key, 10, "Get DA Version");
+  report.subStep(10, "Get DA Version");
   uint8_t version[2] = {};
   if (readBytes(link, version, sizeof version) != kLinkOk) return kAgentConnectFailed;
-  if (std::memcmp(version, kAgentVersion, sizeof version) != 0) return kAgentVersionWrong;
+  if (!isExpected(link, LinkCause::Subject::Word, loadBe16(version), loadBe16(kAgentVersion)))
+    return kAgentVersionWrong;
 
-  subStep(key, 20, "Get BB chip type");
+  report.subStep(20, "Get BB chip type");
   uint8_t chip = 0;
   if (readU8(link, &chip) != kLinkOk) return kAgentConnectFailed;
-  if (!knownChip(chip)) return kAgentChipUnknown;
+  if (!knownChip(chip)) {
+    link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, chip));
+    return kAgentChipUnknown;
+  }
 
-  subStep(key, 30, "Send BootRom & Bootloader version");
+  report.subStep(30, "Send BootRom & Bootloader version");
   if (!sendBytes(link, {0xFF, 0xFE})) return kAgentConnectFailed;
 
-  subStep(key, 40, "Send Chip Select");
+  report.subStep(40, "Send Chip Select");
   if (!sendBytes(link, {0x00, 0x08, 0x00})) return kAgentConnectFailed;
 
-  subStep(key, 50, "Send NFI_ACCCON setting");
+  report.subStep(50, "Send NFI_ACCCON setting");
   if (writeU32(link, chip == kChipWithOwnTiming ? kAccconChip15 : kAccconOthers) != kLinkOk)
     return kAgentConnectFailed;
 
-  subStep(key, 60, "Send Clock setting");
+  report.subStep(60, "Send Clock setting");
   if (writeU8(link, 0x02) != kLinkOk || writeU32(link, 0) != kLinkOk) return kAgentConnectFailed;
 
   if (sendDeviceTable(link, norTable, kNorRecordBytes) != 0) return kAgentConnectFailed;
 
-  subStep(key, 70, "Detect NAND Flash");
+  report.subStep(70, "Detect NAND Flash");
   uint8_t detect = 0;
   if (readU8(link, &detect) != kLinkOk) return kAgentConnectFailed;
   if (detect == kAgentAck && sendDeviceTable(link, nandTable, kNandRecordBytes) != 0) return kAgentConnectFailed;
 
   sleepMs(kAgentSettleMs);
   if (!readFlashReportPart(link, kFlashReportPart1)) return kAgentConnectFailed;
-  subStep(key, 80, "Nand Flash Report");
+  report.subStep(80, "Nand Flash Report");
   if (!readFlashReportPart(link, kFlashReportPart2)) return kAgentConnectFailed;
 
-  subStep(key, 90, "Wait for DA to scan flash content");
+  report.subStep(90, "Wait for DA to scan flash content");
   if (!readAcknowledgement(link, kFlashScanBoundMs)) return kAgentConnectFailed;
   uint8_t tail[9];
   if (readBytes(link, tail, 4) != kLinkOk || readBytes(link, tail + 4, 4) != kLinkOk ||
@@ -93,11 +108,11 @@ int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer
 
 }  // namespace
 
-int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, unsigned eventKey) {
+int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report) {
   sleepMs(kAgentSettleMs);
-  reportEvent(eventKey, kEventStep, 0, "Start DA Connect");
-  if (const int rc = connectAgentSteps(link, norTable, nandTable, eventKey); rc != 0) return rc;
-  reportEvent(eventKey, kEventStep, 100, "DA connect complete");
+  report.step(0, "Start DA Connect");
+  if (const int rc = connectAgentSteps(link, norTable, nandTable, report); rc != 0) return rc;
+  report.step(100, "DA connect complete");
   return 0;
 }
 
@@ -105,7 +120,8 @@ int sendDeviceTable(Link& link, const ImageBuffer& table, size_t recordSize) {
   if (recordSize == 0 || table.data == nullptr || table.length % recordSize != 0) return kAgentConnectFailed;
   const uint32_t records = static_cast<uint32_t>(table.length / recordSize);
   uint8_t answer = 0;
-  if (writeU32(link, records) != kLinkOk || readU8(link, &answer) != kLinkOk || answer != kAgentAck)
+  if (writeU32(link, records) != kLinkOk || readU8(link, &answer) != kLinkOk ||
+      !isExpected(link, LinkCause::Subject::Byte, answer, kAgentAck))
     return kAgentConnectFailed;
   for (uint32_t i = 0; i < records; ++i) {
     if (writeBytes(link, table.data + i * recordSize, recordSize) != kLinkOk) return kAgentConnectFailed;

@@ -16,13 +16,25 @@ int readByteWaiting(Link& link, uint8_t* dest, uint32_t boundMs) {
     const int rc = readU8(link, dest);
     if (rc == kLinkOk) return kLinkOk;
     if (rc != kLinkNothingReceived) return kLinkFailed;
-    if (bound.expired()) return kLinkNothingReceived;
+    if (bound.expired()) {
+      link.noteCause(LinkCause::silent(bound.elapsedMs()));
+      return kLinkNothingReceived;
+    }
   }
 }
 
-bool readAcknowledgement(Link& link, uint32_t boundMs) {
+bool expectByteWaiting(Link& link, uint8_t expected, uint32_t boundMs) {
   uint8_t b = 0;
-  return readByteWaiting(link, &b, boundMs) == kLinkOk && b == kAgentAck;
+  if (readByteWaiting(link, &b, boundMs) != kLinkOk) return false;
+  return isExpected(link, LinkCause::Subject::Byte, b, expected);
+}
+
+bool readAcknowledgement(Link& link, uint32_t boundMs) { return expectByteWaiting(link, kAgentAck, boundMs); }
+
+bool isExpected(Link& link, LinkCause::Subject subject, uint32_t received, uint32_t expected) {
+  if (received == expected) return true;
+  link.noteCause(LinkCause::unexpected(subject, received, expected));
+  return false;
 }
 
 int readU16Waiting(Link& link, uint16_t* dest) {

@@ -22,12 +22,19 @@ uint16_t byteSum16(const uint8_t* bytes, size_t count);
 
 // Reads single bytes until one arrives. Time-outs are retried until `boundMs`
 // (scaled) has passed; a read error ends the wait at once. 0 and the byte, 1
-// when the bound passed, 3 on a read error.
+// when the bound passed (the silence noted on the link), 3 on a read error.
 int readByteWaiting(Link& link, uint8_t* dest, uint32_t boundMs = kReplyBoundMs);
 
-// Reads an acknowledgement: waits for one byte as readByteWaiting and tells
-// whether it was 0x5A.
+// Waits for one byte as readByteWaiting and tells whether it was `expected`
+// (another is noted on the link).
+bool expectByteWaiting(Link& link, uint8_t expected, uint32_t boundMs = kReplyBoundMs);
+
+// Reads an acknowledgement: expectByteWaiting of 0x5A.
 bool readAcknowledgement(Link& link, uint32_t boundMs = kReplyBoundMs);
+
+// Whether an answer is the one expected; one that is not is noted on the link
+// as the cause of what fails next.
+bool isExpected(Link& link, LinkCause::Subject subject, uint32_t received, uint32_t expected);
 
 // Reads a 16-bit or 32-bit value, waiting across time-outs (and pieces) up to
 // the reply bound. 0 on success; the destination is untouched otherwise.

@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/log.h"
 #include "protocol/agent_commands.h"
 #include "protocol/agent_wire.h"
 #include "serial/link_ops.h"
@@ -21,14 +20,18 @@ enum class PacketAnswer { Taken, Resend, BadBlock, Failed };
 PacketAnswer readRefusalStatus(Link& link) {
   uint32_t status = 0;
   if (readU32Waiting(link, &status) != kLinkOk) return PacketAnswer::Failed;
-  return status == static_cast<uint32_t>(kBlockBad) ? PacketAnswer::BadBlock : PacketAnswer::Failed;
+  return isExpected(link, LinkCause::Subject::Status, status, kBlockBad) ? PacketAnswer::BadBlock
+                                                                         : PacketAnswer::Failed;
 }
 
+// A byte other than the three the agent answers a packet with asks for the
+// packet again; it is noted, in case the agent never takes it.
 PacketAnswer readPacketAnswer(Link& link) {
   uint8_t b = 0;
   if (readByteWaiting(link, &b) != kLinkOk) return PacketAnswer::Failed;
   if (b == kAgentContinue) return PacketAnswer::Taken;
   if (b == kAgentRefusal || b == kAgentFailure) return readRefusalStatus(link);
+  link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, b, kAgentContinue));
   return PacketAnswer::Resend;
 }
 
@@ -75,7 +78,10 @@ int readBlockCommandAck(Link& link) {
   if (b == kAgentAck) return 0;
   uint32_t status = 0;
   if (readU32Waiting(link, &status) != kLinkOk) return kBlockCommandFailed;
-  return b == kAgentRefusal && status == static_cast<uint32_t>(kBlockBad) ? kBlockBad : kBlockCommandFailed;
+  if (b == kAgentRefusal && status == static_cast<uint32_t>(kBlockBad)) return kBlockBad;
+  if (b == kAgentRefusal) link.noteCause(LinkCause::unexpected(LinkCause::Subject::Status, status, kBlockBad));
+  else link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, b, kAgentAck));
+  return kBlockCommandFailed;
 }
 
 // The command byte and its u32 fields in one frame, sized by the fields.
@@ -138,8 +144,8 @@ int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packe
   return 0;
 }
 
-int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum) {
-  logMessage("Write Block num = %u\n", block);
+int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum, SessionReport& report) {
+  report.log("Write Block num = %u\n", block);
   if (const int rc = sendBlockCommand(link, kCmdWriteBlock,
                                       {block, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
       rc != 0)
@@ -156,12 +162,12 @@ int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t exp
   }
   uint16_t agentChecksum = 0;
   if (readU16Waiting(link, &agentChecksum) != kLinkOk) return kBlockChecksumDiffers;
-  return agentChecksum == expectedChecksum ? 0 : kBlockChecksumDiffers;
+  return isExpected(link, LinkCause::Subject::Checksum, agentChecksum, expectedChecksum) ? 0 : kBlockChecksumDiffers;
 }
 
-int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount,
-               const BlockPages& pages) {
-  logMessage("Write Block num = %u\n", block);
+int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages,
+               SessionReport& report) {
+  report.log("Write Block num = %u\n", block);
   if (const int rc = sendBlockCommand(link, kCmdWritePages,
                                       {block, pageCount, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
       rc != 0)

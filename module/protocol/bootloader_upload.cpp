@@ -5,7 +5,7 @@
 #include "formats/little_endian.h"
 #include "protocol/agent_wire.h"
 #include "formats/bootloader_info.h"
-#include "protocol/engine_events.h"
+#include "protocol/session_report.h"
 #include "serial/link_ops.h"
 
 namespace hx {
@@ -43,7 +43,7 @@ int sendHeader(Link& link, const ImageBuffer& bootloader, const ImageBuffer& ext
   return readAcknowledgement(link) ? 0 : kBootloaderUploadFailed;
 }
 
-int sendImagePackets(Link& link, const ImageBuffer& image, const PacketRules& rules, unsigned key) {
+int sendImagePackets(Link& link, const ImageBuffer& image, const PacketRules& rules, SessionReport& report) {
   for (uint32_t offset = 0; offset < image.length; offset += kPacketBytes) {
     const uint32_t n = std::min(kPacketBytes, image.length - offset);
     const uint8_t* packet = image.data + offset;
@@ -56,9 +56,10 @@ int sendImagePackets(Link& link, const ImageBuffer& image, const PacketRules& ru
     if (answer != kAgentContinue) {
       uint32_t detail = 0;
       if (rules.readDetailOnWrongAnswer) readU32Waiting(link, &detail);
+      link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, answer, kAgentContinue));
       return kBootloaderUploadFailed;
     }
-    reportEvent(key, kEventProgress, percentOf(offset + n, image.length));
+    report.progress(percentOf(offset + n, image.length));
     if (image.length - offset <= kPacketBytes) break;
   }
   return 0;
@@ -78,22 +79,23 @@ uint32_t bootloaderWordChecksum(const ImageBuffer& image, uint32_t seed) {
 }
 
 int writeBootloader(Link& link, const ImageBuffer& bootloader, const ImageBuffer& extBootloader,
-                    const uint8_t* bootloaderInfo, unsigned eventKey) {
-  reportEvent(eventKey, kEventStep, 0, "Start Write Bootloader");
+                    const uint8_t* bootloaderInfo, SessionReport& report) {
+  report.step(0, "Start Write Bootloader");
   if (bootloaderInfo == nullptr || !usable(bootloader) || !usable(extBootloader)) return kBootloaderUploadFailed;
 
   uint8_t answer = 0;
-  if (writeU8(link, kCmdWriteBootloader) != kLinkOk || readU8(link, &answer) != kLinkOk || answer != kAgentAck)
+  if (writeU8(link, kCmdWriteBootloader) != kLinkOk || readU8(link, &answer) != kLinkOk ||
+      !isExpected(link, LinkCause::Subject::Byte, answer, kAgentAck))
     return kBootloaderUploadFailed;
   if (const int rc = sendHeader(link, bootloader, extBootloader, bootloaderInfo); rc != 0) return rc;
 
-  reportEvent(eventKey, kEventStep, 0, "Send ext Bootloader");
-  if (const int rc = sendImagePackets(link, extBootloader, kExtRules, eventKey); rc != 0) return rc;
-  if (const int rc = sendImagePackets(link, bootloader, kBootloaderRules, eventKey); rc != 0) return rc;
+  report.step(0, "Send ext Bootloader");
+  if (const int rc = sendImagePackets(link, extBootloader, kExtRules, report); rc != 0) return rc;
+  if (const int rc = sendImagePackets(link, bootloader, kBootloaderRules, report); rc != 0) return rc;
   if (!readAcknowledgement(link)) return kBootloaderUploadFailed;
 
-  reportEvent(eventKey, kEventProgress, 100);
-  reportEvent(eventKey, kEventStep, 100, "Write Bootloader Complete");
+  report.progress(100);
+  report.step(100, "Write Bootloader Complete");
   return 0;
 }
 

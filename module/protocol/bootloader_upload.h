@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "formats/image_buffer.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -19,6 +20,6 @@ uint32_t bootloaderWordChecksum(const ImageBuffer& image, uint32_t seed);
 
 // `bootloaderInfo` is the 136-byte record. 0, 4014 or 4008.
 int writeBootloader(Link& link, const ImageBuffer& bootloader, const ImageBuffer& extBootloader,
-                    const uint8_t* bootloaderInfo, unsigned eventKey);
+                    const uint8_t* bootloaderInfo, SessionReport& report);
 
 }  // namespace hx

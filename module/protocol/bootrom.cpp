@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/log.h"
 #include "serial/link_ops.h"
 
 namespace hx {
@@ -51,23 +50,28 @@ constexpr uint16_t kWatchdogOff = 0x2200;
 
 enum class HandshakePass { Done, NoAnswer, WrongAnswer, WriteFailed };
 
-// One pass of the four handshake bytes, each answered with its complement.
+// One pass of the four handshake bytes, each answered with its complement. A
+// wrong answer is noted on the link.
 HandshakePass handshakeOnce(Link& link) {
   for (uint8_t b : kHandshake) {
     if (writeU8(link, b) != kLinkOk) return HandshakePass::WriteFailed;
     uint8_t answer = 0;
     if (readU8(link, &answer) != kLinkOk) return HandshakePass::NoAnswer;
-    if (answer != static_cast<uint8_t>(~b)) return HandshakePass::WrongAnswer;
+    const auto expected = static_cast<uint8_t>(~b);
+    if (answer != expected) {
+      link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, answer, expected));
+      return HandshakePass::WrongAnswer;
+    }
   }
   return HandshakePass::Done;
 }
 
 // An answer that came after its read had timed out is read as the answer to
 // the next byte, and so on for ever: after a wrong answer, what has come is
-// read and dropped before the sequence starts again.
+// read and dropped before the sequence starts again. Abort ends it too.
 void dropLateAnswers(Link& link, const Deadline& bound) {
   uint8_t b = 0;
-  while (!bound.expired() && readU8(link, &b) == kLinkOk) {
+  while (!bound.expired() && !link.cancelled() && readU8(link, &b) == kLinkOk) {
   }
 }
 
@@ -105,7 +109,10 @@ bool pkWaitClear(Link& link, uint32_t address, uint16_t mask) {
     uint16_t value = 0;
     if (bromRead16(link, address, &value) != 0) return false;
     if ((value & mask) == 0) return true;
-    if (bound.expired()) return false;
+    if (bound.expired()) {
+      link.noteCause(LinkCause::unexpected(LinkCause::Subject::Word, value, value & ~mask));
+      return false;
+    }
   }
 }
 bool pkWaitIdle(Link& link) { return pkWaitClear(link, kPkStatus, kPkStatusIdleBit); }
@@ -149,30 +156,46 @@ int bromStartHandshake(Link& link) {
   for (;;) {
     const HandshakePass pass = handshakeOnce(link);
     if (pass == HandshakePass::Done) return 0;
-    if (pass == HandshakePass::WriteFailed || link.cancelled() || bound.expired()) return kBromHandshakeFailed;
+    if (pass == HandshakePass::WriteFailed || link.cancelled()) return kBromHandshakeFailed;
+    if (bound.expired()) {
+      // A phone that stayed silent is told by how long; a wrong answer is already noted.
+      if (pass == HandshakePass::NoAnswer) link.noteCause(LinkCause::silent(bound.elapsedMs()));
+      return kBromHandshakeFailed;
+    }
     if (pass == HandshakePass::WrongAnswer) dropLateAnswers(link, bound);
   }
 }
+
+namespace {
+
+// The echo of a field against the field sent; a difference is noted on the link.
+int compareEcho(Link& link, LinkCause::Subject subject, uint32_t echo, uint32_t sent) {
+  if (echo == sent) return kEchoOk;
+  link.noteCause(LinkCause::unexpected(subject, echo, sent));
+  return kEchoDiffers;
+}
+
+}  // namespace
 
 int echoU8(Link& link, uint8_t value) {
   if (writeU8(link, value) != kLinkOk) return kEchoWriteFailed;
   uint8_t echo = 0;
   if (readU8(link, &echo) != kLinkOk) return kEchoReadFailed;
-  return echo == value ? kEchoOk : kEchoDiffers;
+  return compareEcho(link, LinkCause::Subject::Byte, echo, value);
 }
 
 int echoU16(Link& link, uint16_t value) {
   if (writeU16(link, value) != kLinkOk) return kEchoWriteFailed;
   uint16_t echo = 0;
   if (readU16(link, &echo) != kLinkOk) return kEchoReadFailed;
-  return echo == value ? kEchoOk : kEchoDiffers;
+  return compareEcho(link, LinkCause::Subject::Word, echo, value);
 }
 
 int echoU32(Link& link, uint32_t value) {
   if (writeU32(link, value) != kLinkOk) return kEchoWriteFailed;
   uint32_t echo = 0;
   if (readU32(link, &echo) != kLinkOk) return kEchoReadFailed;
-  return echo == value ? kEchoOk : kEchoDiffers;
+  return compareEcho(link, LinkCause::Subject::Long, echo, value);
 }
 
 int bromWrite16(Link& link, uint32_t address, uint16_t value) {
@@ -203,7 +226,10 @@ int bromSendAgent(Link& link, const ImageBuffer& image) {
   sleepMs(kChecksumWaitMs);
   uint16_t phoneSum = 0;
   if (readU16(link, &phoneSum) != kLinkOk) return kBromAgentFailed;
-  return phoneSum == agentImageChecksum(image) ? 0 : kBromAgentFailed;
+  const uint16_t hostSum = agentImageChecksum(image);
+  if (phoneSum == hostSum) return 0;
+  link.noteCause(LinkCause::unexpected(LinkCause::Subject::Checksum, phoneSum, hostSum));
+  return kBromAgentFailed;
 }
 
 int bromJumpToAgent(Link& link, const ImageBuffer& image) {
@@ -214,13 +240,13 @@ int disableWatchdog(Link& link) { return bromWrite16(link, kWatchdogRegister, kW
 
 int latchPowerKey(Link& link) { return latchPowerKeySteps(link) ? 0 : kBromPowerKeyFailed; }
 
-int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2) {
-  logMessage("Connecting to BootROM...\n");
+int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2, SessionReport& report) {
+  report.log("Connecting to BootROM...\n");
   if (const int rc = bromStartHandshake(link); rc != 0) return rc;
 
   if (setLinkTimeouts(link, kBromReadTimeoutMs, kBromWriteTimeoutMs) != kLinkOk) return kBromTimeoutsFailed;
 
-  logMessage("Disabling watchdog..\n");
+  report.log("Disabling watchdog..\n");
   if (const int rc = disableWatchdog(link); rc != 0) {
     // A BootROM that answers the write differently still sends four bytes;
     // reading them keeps the conversation in step.
@@ -228,16 +254,16 @@ int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2) {
     if (readU32(link, &dropped) != kLinkOk) return rc;
   }
 
-  logMessage("Latching powerkey...\n");
+  report.log("Latching powerkey...\n");
   if (const int rc = latchPowerKey(link); rc != 0) return rc;
 
-  logMessage("Sending DA1...\n");
+  report.log("Sending DA1...\n");
   if (const int rc = bromSendAgent(link, da1); rc != 0) return rc;
 
-  logMessage("Sending DA2...\n");
+  report.log("Sending DA2...\n");
   if (const int rc = bromSendAgent(link, da2); rc != 0) return rc;
 
-  logMessage("Transferring control to DA...\n");
+  report.log("Transferring control to DA...\n");
   return bromJumpToAgent(link, da1);
 }
 

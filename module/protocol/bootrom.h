@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "formats/image_buffer.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -42,8 +43,8 @@ int latchPowerKey(Link& link);                                   // 0 or 2025
 // XOR of the image's little-endian 16-bit words, as the BootROM checks it.
 uint16_t agentImageChecksum(const ImageBuffer& image);
 
-// Runs the BootROM connection on an open link at 19200 baud. 0 or a BootROM
-// result code.
-int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2);
+// Runs the BootROM connection on an open link at 19200 baud, logging each
+// step to `report`. 0 or a BootROM result code.
+int connectBootRom(Link& link, const ImageBuffer& da1, const ImageBuffer& da2, SessionReport& report);
 
 }  // namespace hx

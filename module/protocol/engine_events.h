@@ -1,7 +1,6 @@
 #pragma once
-// Engine events: every protocol and writing step reports its progress through
-// one module-wide event function, keyed by the session's COM port number.
-
+// Engine events: what a session's steps report of their progress. The kinds
+// are the engine's; the session's controller turns each into a host report.
 #include <cstdint>
 
 namespace hx {
@@ -14,15 +13,6 @@ enum EventKind : unsigned {
   kEventSubStep = 4,   // sub-step status with text
   kEventStep = 5,      // step status with text (0 at a step's start, 100 at its end)
 };
-
-using EngineEventFn = void (*)(unsigned port, unsigned kind, int value, const char* text);
-
-// Installs the event function (every download installs the same one).
-void setEngineEventCallback(EngineEventFn fn);
-
-// Sends one event through the installed function; does nothing when none is
-// installed.
-void reportEvent(unsigned key, unsigned kind, int value, const char* text = "");
 
 // Progress as the protocol computes it: done / total x 100 in double precision,
 // truncated toward zero; 100 for a total of 0.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "protocol/agent_commands.h"
+#include "protocol/session_report.h"
 #include "serial/link.h"
 
 namespace hx {
@@ -22,7 +23,7 @@ class NandAgent {
 
 class LinkNandAgent final : public NandAgent {
  public:
-  explicit LinkNandAgent(Link& link) : m_link(link) {}
+  LinkNandAgent(Link& link, SessionReport& report) : m_link(link), m_report(report) {}
   int readBack(uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity) override {
     return hx::readBack(m_link, address, length, mode, dest, capacity);
   }
@@ -30,14 +31,15 @@ class LinkNandAgent final : public NandAgent {
     return hx::formatRange(m_link, flag0, flag1, flag2, start, length);
   }
   int writeBlock(uint32_t block, const BlockPages& pages, uint16_t checksum) override {
-    return hx::writeBlock(m_link, block, pages, checksum);
+    return hx::writeBlock(m_link, block, pages, checksum, m_report);
   }
   int writePages(uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages) override {
-    return hx::writePages(m_link, block, pageIndexes, pageCount, pages);
+    return hx::writePages(m_link, block, pageIndexes, pageCount, pages, m_report);
   }
 
  private:
   Link& m_link;
+  SessionReport& m_report;
 };
 
 }  // namespace hx

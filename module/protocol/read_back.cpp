@@ -49,6 +49,7 @@ bool receiveChunks(Link& link, const ReadBackPlan& plan, uint8_t* dest) {
       ++resends;
       if (writeU8(link, kAgentContinue) != kLinkOk) return false;
     } else {
+      link.noteCause(LinkCause::sumsKeptFailing(resends + 1));
       writeU8(link, kAgentRefusal);
       return false;
     }

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "serial/link_cause.h"
 
 namespace hx {
 
@@ -38,8 +41,31 @@ class Link {
   void resetCancel() { m_cancelled.store(false); }
   bool cancelled() const { return m_cancelled.load(); }
 
+  // How the device last failed, in words ("the port went away (hang-up)");
+  // a link that cannot tell says only that it failed.
+  virtual std::string failureDetail() const { return "the port failed"; }
+
+  // Why the conversation broke, as last noted (see LinkCause). A later note
+  // replaces an earlier one, except that a device that failed explains
+  // everything after it. Used by the session's thread only.
+  void noteCause(LinkCause cause) {
+    if (m_cause.kind != LinkCause::Kind::DeviceFailed) m_cause = std::move(cause);
+  }
+  const LinkCause& cause() const { return m_cause; }
+  // A failure the conversation went past is no cause of a later one.
+  void clearCause() {
+    if (m_cause.kind != LinkCause::Kind::DeviceFailed) m_cause = {};
+  }
+
+  // The read time-out constant in force, as last set through setLinkTimeouts:
+  // how long a single read waits for a silent phone.
+  uint32_t readTimeoutMs() const { return m_readTimeoutMs; }
+  void rememberReadTimeout(uint32_t ms) { m_readTimeoutMs = ms; }
+
  private:
   std::atomic<bool> m_cancelled{false};
+  LinkCause m_cause;
+  uint32_t m_readTimeoutMs = 20;
 };
 
 }  // namespace hx

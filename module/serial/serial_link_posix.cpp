@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/log.h"
@@ -71,7 +72,7 @@ class TtyOutputQueue final : public OutputQueue {
 // of a tty is not free.
 class SerialLink final : public SerialPortLink {
  public:
-  explicit SerialLink(int fd) : m_fd(fd) {}
+  SerialLink(int fd, uint32_t comPort) : m_fd(fd), m_comPort(comPort) {}
   ~SerialLink() override { closeComTty(m_fd); }
 
   int write(const uint8_t* bytes, size_t n) override {
@@ -80,11 +81,16 @@ class SerialLink final : public SerialPortLink {
     m_unansweredWrite = n;
     m_replyAwaited = true;
     const TtyWriteResult written = writeTty(m_fd, bytes, n, end);
-    if (written.end == TtyWriteEnd::Failed) return kLinkFailed;
-    if (written.end == TtyWriteEnd::TimedOut) return written.written == 0 ? kLinkNothingWritten : kLinkFailed;
+    if (written.end == TtyWriteEnd::Failed) return failed(deviceError(errno));
+    if (written.end == TtyWriteEnd::TimedOut) {
+      if (written.written == 0) return kLinkNothingWritten;
+      return failed("the port took only " + std::to_string(written.written) + " of " + std::to_string(n) +
+                    " bytes in time");
+    }
     TtyOutputQueue queue(m_fd);
     const DrainStart start = m_answers.expectsAnswer(n) ? DrainStart::WatchForAnswer : DrainStart::LookAtQueue;
-    if (drainOutput(queue, end, start) != DrainEnd::Drained) return kLinkFailed;
+    if (drainOutput(queue, end, start) != DrainEnd::Drained)
+      return failed("the port did not send " + std::to_string(n) + " bytes in time");
     if (queue.answered) answerArrived();
     return kLinkOk;
   }
@@ -98,7 +104,7 @@ class SerialLink final : public SerialPortLink {
       if (!waitFirst) {
         const Intake in = takeFromDevice(dest, n, got);
         if (in == Intake::Bytes) continue;
-        if (in == Intake::Failed) return kLinkFailed;
+        if (in == Intake::Failed) return kLinkFailed;  // takeFromDevice said why
       }
       waitFirst = false;
       const int wait = msUntil(end);
@@ -106,8 +112,9 @@ class SerialLink final : public SerialPortLink {
       pollfd p{m_fd, POLLIN, 0};
       const int pr = ::poll(&p, 1, wait);
       if (pr < 0 && errno == EINTR) continue;
-      if (pr < 0) return kLinkFailed;
-      if (pr > 0 && !(p.revents & POLLIN) && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return kLinkFailed;
+      if (pr < 0) return failed(deviceError(errno));
+      if (pr > 0 && !(p.revents & POLLIN) && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        return failed(p.revents & POLLHUP ? kHangUp : "the port went away (device error)");
     }
     if (*got == n) return kLinkOk;
     return *got == 0 ? kLinkNothingReceived : kLinkFailed;
@@ -119,8 +126,10 @@ class SerialLink final : public SerialPortLink {
     return kLinkOk;
   }
 
+  std::string failureDetail() const override { return m_failure; }
+
   int changeBaudRate(uint32_t baud) override {
-    logMessage("[com] Changing baudrate of the communication port: baudrate=%u\n", baud);
+    logMessageFor(m_comPort, "[com] Changing baudrate of the communication port: baudrate=%u\n", baud);
     return setTtyBaud(m_fd, baud) == 0 ? kLinkOk : kLinkFailed;
   }
 
@@ -153,9 +162,24 @@ class SerialLink final : public SerialPortLink {
       }
       return Intake::Bytes;
     }
-    if (r == 0) return Intake::Failed;  // the other side hung up
+    if (r == 0) {  // the other side hung up
+      failed(kHangUp);
+      return Intake::Failed;
+    }
     if (errno == EINTR || errno == EAGAIN) return Intake::Empty;
+    failed(deviceError(errno));
     return Intake::Failed;
+  }
+
+  // Remembers how the device failed; always kLinkFailed.
+  int failed(std::string how) {
+    m_failure = std::move(how);
+    return kLinkFailed;
+  }
+
+  static std::string deviceError(int error) {
+    if (error == EIO || error == ENXIO || error == ENODEV) return kHangUp;
+    return std::string("the port went away (device error: ") + std::strerror(error) + ")";
   }
 
   // The phone has sent bytes since the last write.
@@ -165,7 +189,11 @@ class SerialLink final : public SerialPortLink {
     m_unansweredWrite.reset();
   }
 
+  static constexpr const char* kHangUp = "the port went away (hang-up)";
+
   int m_fd;
+  uint32_t m_comPort;
+  std::string m_failure = "the port failed";
   uint32_t m_readMs = 20;
   uint32_t m_writeMs = 5000;
   bool m_replyAwaited = false;  // a write came after the last bytes received
@@ -182,7 +210,7 @@ std::unique_ptr<SerialPortLink> openSerialLink(uint32_t comPort, uint32_t baud, 
   notePortOpen(PortOpenPurpose::Link);
   const int fd = openComTty(comPort, baud, why);
   if (fd < 0) return nullptr;
-  return std::make_unique<SerialLink>(fd);
+  return std::make_unique<SerialLink>(fd, comPort);
 }
 
 }  // namespace hx

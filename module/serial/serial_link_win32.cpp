@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/log.h"
@@ -106,7 +107,7 @@ class FlushWatchdog {
 
 class SerialLinkWin32 final : public SerialPortLink {
  public:
-  explicit SerialLinkWin32(HANDLE handle) : m_handle(handle) {}
+  SerialLinkWin32(HANDLE handle, uint32_t comPort) : m_handle(handle), m_comPort(comPort) {}
   ~SerialLinkWin32() override { CloseHandle(m_handle); }
   SerialLinkWin32(const SerialLinkWin32&) = delete;
   SerialLinkWin32& operator=(const SerialLinkWin32&) = delete;
@@ -117,9 +118,10 @@ class SerialLinkWin32 final : public SerialPortLink {
     if (n > MAXDWORD) return kLinkFailed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(n + m_writeMs);
     DWORD written = 0;
-    if (!WriteFile(m_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) return kLinkFailed;
+    if (!WriteFile(m_handle, bytes, static_cast<DWORD>(n), &written, nullptr)) return failed(deviceError());
     if (written == 0 && n != 0) return kLinkNothingWritten;
-    if (written < n) return kLinkFailed;
+    if (written < n)
+      return failed("the port took only " + std::to_string(written) + " of " + std::to_string(n) + " bytes in time");
     return flush(deadline);
   }
 
@@ -128,15 +130,17 @@ class SerialLinkWin32 final : public SerialPortLink {
     *got = 0;
     if (n > MAXDWORD) return kLinkFailed;
     DWORD received = 0;
-    if (!ReadFile(m_handle, dest, static_cast<DWORD>(n), &received, nullptr)) return kLinkFailed;
+    if (!ReadFile(m_handle, dest, static_cast<DWORD>(n), &received, nullptr)) return failed(deviceError());
     *got = received;
     if (received == n) return kLinkOk;
     if (received != 0) return kLinkFailed;
     // Nothing came: silence, or a device that has gone. Some drivers end the
     // read of a vanished device as a plain time-out (Wine's, for a pty whose
     // other side hung up); its state can no longer be read then.
-    return ClearCommError(m_handle, nullptr, nullptr) ? kLinkNothingReceived : kLinkFailed;
+    return ClearCommError(m_handle, nullptr, nullptr) ? kLinkNothingReceived : failed(deviceError());
   }
+
+  std::string failureDetail() const override { return m_failure; }
 
   int setTimeouts(uint32_t readMs, uint32_t writeMs) override {
     COMMTIMEOUTS timeouts{};
@@ -151,7 +155,7 @@ class SerialLinkWin32 final : public SerialPortLink {
   }
 
   int changeBaudRate(uint32_t baud) override {
-    logMessage("[com] Changing baudrate of the communication port: baudrate=%u\n", baud);
+    logMessageFor(m_comPort, "[com] Changing baudrate of the communication port: baudrate=%u\n", baud);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(m_handle, &dcb)) return kLinkFailed;
@@ -166,10 +170,28 @@ class SerialLinkWin32 final : public SerialPortLink {
     if (!m_watchdog.arm(deadline)) return kLinkFailed;
     const BOOL flushed = FlushFileBuffers(m_handle);
     const bool cancelled = m_watchdog.disarm();
-    return flushed && !cancelled ? kLinkOk : kLinkFailed;
+    if (cancelled) return failed("the port did not send its bytes in time");
+    return flushed ? kLinkOk : failed(deviceError());
+  }
+
+  // Remembers how the device failed; always kLinkFailed.
+  int failed(std::string how) {
+    m_failure = std::move(how);
+    return kLinkFailed;
+  }
+
+  // The errors a port that has gone gives are a hang-up; others are named.
+  static std::string deviceError() {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE || error == ERROR_BAD_COMMAND ||
+        error == ERROR_DEVICE_NOT_CONNECTED)
+      return "the port went away (hang-up)";
+    return "the port went away (device error: Windows error " + std::to_string(error) + ")";
   }
 
   HANDLE m_handle;
+  uint32_t m_comPort;
+  std::string m_failure = "the port failed";
   uint32_t m_writeMs = kFirstWriteMs;
   FlushWatchdog m_watchdog;
 };
@@ -222,7 +244,7 @@ std::unique_ptr<SerialPortLink> openSerialLink(uint32_t comPort, uint32_t baud, 
     return nullptr;
   }
   // The link owns the handle from here: a failed set-up closes it.
-  auto link = std::make_unique<SerialLinkWin32>(handle);
+  auto link = std::make_unique<SerialLinkWin32>(handle, comPort);
   if (!configure(handle, baud, &reason) || link->setTimeouts(kFirstReadMs, kFirstWriteMs) != kLinkOk) {
     if (why) *why = std::string(name + 4) + ": " + (reason.empty() ? lastErrorText("SetCommTimeouts") : reason);
     return nullptr;

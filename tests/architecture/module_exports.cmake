@@ -1,9 +1,9 @@
 # Checks that the plug-in exports exactly the host's six functions and
-# SetTimeScale, and no other function of its own (weak instantiations of the
+# SetTimeScale and SetLogSink, and no other function of its own (weak instantiations of the
 # standard library are not the module's exports).
 #   cmake -DMODULE=<libModelTemplate.so> -DNM=<nm> -P module_exports.cmake
 cmake_minimum_required(VERSION 3.25)
-set(expected DeleteDll GetDefinedData GetParameter NewDll PreviousLoad SetParameter SetTimeScale)
+set(expected DeleteDll GetDefinedData GetParameter NewDll PreviousLoad SetLogSink SetParameter SetTimeScale)
 
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
@@ -20,4 +20,4 @@ list(SORT exported)
 if(NOT exported STREQUAL expected)
   message(FATAL_ERROR "The module exports the functions\n  ${exported}\nnot\n  ${expected}")
 endif()
-message(STATUS "The module exports its seven functions")
+message(STATUS "The module exports its eight functions")

@@ -1,5 +1,5 @@
 # Checks ModelTemplate.dll's export table against the host's list: the six
-# functions and SetTimeScale undecorated, and CInterfaceTemplate's members
+# functions, SetTimeScale and SetLogSink undecorated, and CInterfaceTemplate's members
 # under the names the host's compiler gives them on the DLL's architecture
 # (x86 or x64); nothing else. Lists the DLL's imports and checks that each is
 # one of the system's own DLLs: the C++ runtime and the threads library are
@@ -7,7 +7,7 @@
 #   cmake -DMODULE=<ModelTemplate.dll> -DOBJDUMP=<objdump> -DARCH=x86|x64 -P module_exports_win32.cmake
 cmake_minimum_required(VERSION 3.25)
 
-set(functions DeleteDll GetDefinedData GetParameter NewDll PreviousLoad SetParameter SetTimeScale)
+set(functions DeleteDll GetDefinedData GetParameter NewDll PreviousLoad SetLogSink SetParameter SetTimeScale)
 if(ARCH STREQUAL "x86")
   set(members "??0CInterfaceTemplate@@QAE@XZ" "??0CInterfaceTemplate@@QAE@ABV0@@Z"
               "??4CInterfaceTemplate@@QAEAAV0@ABV0@@Z" "??1CInterfaceTemplate@@UAE@XZ")

@@ -39,7 +39,7 @@ struct TestPackage {
     records.loaded = true;
     prepareAgentImages(records, images);
   }
-  DownloadInputs inputs(uint32_t fsImages = 0) const { return {&images, &records, fsImages, 48}; }
+  DownloadInputs inputs(uint32_t fsImages = 0) const { return {&images, &records, fsImages}; }
 
   std::vector<uint8_t> bootloader, ext, rom, secondary;
   PackageRecords records;
@@ -78,7 +78,7 @@ void scriptUpToNfb(ScriptedLink& link, bool failSharedData = false) {
 std::string run(ScriptedLink& link, const DownloadInputs& inputs, int* result) {
   FastClock fast;
   hxtest::LogCapture capture;
-  *result = runDownload(link, inputs);
+  *result = runDownload(link, inputs, quiet());
   return capture.text();
 }
 
@@ -103,7 +103,9 @@ TEST(RunDownload, StepsInOrderWithTheirLogLines) {
               "Write Boot loader...\n"
               "Send NAND Image List...\n"
               "Write NFB images...\n"
-              "..Enable Watch Dog...\n");
+              ".\n"
+              ".\n"
+              "Enable Watch Dog...\n");
     EXPECT_EQ(link.unread(), 0u);
     EXPECT_EQ(std::vector<uint8_t>(link.sent.end() - 3, link.sent.end()), (std::vector<uint8_t>{0xDB, 0x00, 0x40}));
   }

@@ -40,9 +40,9 @@ struct FsRun {
 };
 
 FsRun write(Phone& phone, const std::vector<uint8_t>& image) {
-  EventRecorder events;
+  EventRecorder events(43);
   hxtest::LogCapture capture;
-  const int rc = writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, kFsStart, kFsLength, 43);
+  const int rc = writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, kFsStart, kFsLength, events);
   return {rc, events.events};
 }
 
@@ -334,7 +334,7 @@ TEST(WriteFsImage, FailedWritesAndFormatsAre4008) {
   refusing.blocks = phone.nand.blocks;
   const auto image = buildFsImage(defaultPlan());
   hxtest::LogCapture capture;
-  EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, refusing, kFsStart, kFsLength, 1),
+  EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, refusing, kFsStart, kFsLength, quiet()),
             kFsWriteFailed);
 }
 
@@ -355,7 +355,7 @@ TEST(WriteFsImage, CounterPlusBaseIsComparedInFullWidth) {
   EventRecorder events;
   hxtest::LogCapture capture;
   const auto image = buildFsImage(plan);
-  EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, base * kB, 100 * kB, 1), 0);
+  EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, base * kB, 100 * kB, events), 0);
   EXPECT_EQ(phone.nand.rawOf(base + 8), dataBlockRaw(plan, 0, 32));  // not the wrapped target's block base + 5
   const auto info = infoDataOf(phone, base + 9);
   EXPECT_EQ(remapAt(info, 1), 8);

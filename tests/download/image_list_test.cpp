@@ -22,10 +22,10 @@ std::vector<uint8_t> romImage(size_t length, size_t markerAt, const char* versio
 TEST(SendNandImageList, RecordRangeAndImageEntries) {
   const auto primary = romImage(50000, 0x1234, "05");
   const std::vector<uint8_t> secondary(7000, 0x44);
-  EventRecorder events;
+  EventRecorder events(46);
   ScriptedLink link;
   link.reply({0x5A, 0x5A, 0x5A});
-  ASSERT_EQ(sendNandImageList(link, {primary.data(), 50000, 0}, {secondary.data(), 7000, 0x4000}, 46), 0);
+  ASSERT_EQ(sendNandImageList(link, {primary.data(), 50000, 0}, {secondary.data(), 7000, 0x4000}, events), 0);
   const uint32_t secondStart = 50000 + 0x4000;
   EXPECT_EQ(link.sent, cat({{0xDD, 0xA5, 0xA5, 0xA5, 0x02, 0x02}, be32(0x1234), be32(0x1234 + 331),
                             {0x01}, be32(0), be32(49999), be32(0), be32(1),
@@ -39,10 +39,10 @@ TEST(SendNandImageList, NoMarkerFailsBeforeAnythingIsSent) {
   std::vector<uint8_t> primary(0x100000 + 100, 0);
   std::memcpy(primary.data() + 0x100000, "MTK_ROMINFO_v05", 15);  // too late
   ScriptedLink link;
-  EXPECT_EQ(sendNandImageList(link, {primary.data(), static_cast<uint32_t>(primary.size()), 0}, {}, 1),
+  EXPECT_EQ(sendNandImageList(link, {primary.data(), static_cast<uint32_t>(primary.size()), 0}, {}, quiet()),
             kImageListFailed);
   EXPECT_TRUE(link.sent.empty());
-  EXPECT_EQ(sendNandImageList(link, {nullptr, 0, 0}, {}, 1), kImageListFailed);
+  EXPECT_EQ(sendNandImageList(link, {nullptr, 0, 0}, {}, quiet()), kImageListFailed);
   EXPECT_TRUE(link.sent.empty());
 }
 
@@ -52,7 +52,7 @@ TEST(SendNandImageList, WrongAcknowledgementsFail) {
   for (int wrong = 0; wrong < 3; ++wrong) {
     ScriptedLink link;
     for (int i = 0; i < 3; ++i) link.reply({static_cast<uint8_t>(i == wrong ? 0x00 : 0x5A)});
-    EXPECT_EQ(sendNandImageList(link, {primary.data(), 1000, 0}, {primary.data(), 1000, 0x4000}, 1), kImageListFailed);
+    EXPECT_EQ(sendNandImageList(link, {primary.data(), 1000, 0}, {primary.data(), 1000, 0x4000}, quiet()), kImageListFailed);
   }
 }
 

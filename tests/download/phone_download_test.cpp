@@ -130,12 +130,12 @@ TEST_P(PhoneDownload, PhoneHoldsThePackageAfterwards) {
   phone.start(fds[1]);
 
   FastClock fast(0.01);
-  EventRecorder events;
+  EventRecorder events(41);
   int connect = -1, download = -1;
   {
     SocketLink link(fds[0]);
-    connect = connectBootRom(link, images.agent.da1, images.agent.da2);
-    download = runDownload(link, {&images, &records, records.fsImageCount, 41});
+    connect = connectBootRom(link, images.agent.da1, images.agent.da2, events);
+    download = runDownload(link, {&images, &records, records.fsImageCount}, events);
   }
   const hxphone::Outcome outcome = phone.wait();
   ::close(fds[1]);

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <future>
+#include <mutex>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "expected_events.h"
@@ -155,6 +158,81 @@ TEST(FlashTogether, TwoPhonesOnTwoPortsAtOnce) {
   EXPECT_EQ(b.phone().outcome(), hxphone::Outcome::Reset) << b.phone().failure();
   expectPhoneHolds(a, package);
   expectPhoneHolds(b, package);
+}
+
+// A line of the module as its log sink received it.
+struct SinkLine {
+  unsigned comPort;
+  int code;
+  std::string text;
+};
+
+// The blocks a port's "Write Block num = N" lines name, in order.
+std::vector<uint32_t> loggedBlockWrites(const std::vector<SinkLine>& lines, unsigned comPort) {
+  std::vector<uint32_t> blocks;
+  for (const SinkLine& line : lines)
+    if (line.comPort == comPort && line.text.rfind("Write Block num = ", 0) == 0)
+      blocks.push_back(static_cast<uint32_t>(std::stoul(line.text.substr(18))));
+  return blocks;
+}
+
+// The blocks the phone itself was asked to write, in order.
+std::vector<uint32_t> recordedBlockWrites(PluggedPhone& phone) {
+  std::vector<uint32_t> blocks;
+  const auto record = phone.phone().record();
+  for (const auto& write : record["blockWrites"]) blocks.push_back(write["block"].get<uint32_t>());
+  return blocks;
+}
+
+TEST(FlashTogether, EveryModuleLineCarriesThePortOfThePhoneItIsAbout) {
+  hxtest::PortsDir ports;
+  PackageFile package(pkgbuild::tinyRecipe(2048));
+  const hxphone::PhoneOptions options = hxtest::phoneFor(package.built());
+  hxphone::PhoneOptions unplugged = options, worn = options;
+  unplugged.faults.unplugAtStep = "write-block";
+  worn.faults.spareExhaustion = true;
+  PluggedPhone clean(ports, 41, options, hxphone::freshNand(options));
+  PluggedPhone gone(ports, 42, unplugged, hxphone::freshNand(unplugged));
+  PluggedPhone spent(ports, 43, worn, hxphone::freshNand(worn));
+  std::mutex mutex;
+  std::vector<SinkLine> lines;
+  auto sink = [&](unsigned com, int code, const std::string& text) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back({com, code, text});
+  };
+  const auto results = hxtest::flashPhones(package.path(), {&clean, &gone, &spent}, 0.05, sink);
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results[0].succeeded);
+  EXPECT_FALSE(results[1].succeeded);
+  EXPECT_FALSE(results[2].succeeded);
+
+  // Each port's block writes are exactly those its own phone saw; the phone
+  // unplugged at its first write-block saw that one's command never arrive.
+  EXPECT_EQ(loggedBlockWrites(lines, 41), recordedBlockWrites(clean));
+  EXPECT_EQ(loggedBlockWrites(lines, 43), recordedBlockWrites(spent));
+  const std::vector<uint32_t> goneBlocks = loggedBlockWrites(lines, 42), goneRecord = recordedBlockWrites(gone);
+  ASSERT_EQ(goneBlocks.size(), goneRecord.size() + 1);
+  EXPECT_TRUE(std::equal(goneRecord.begin(), goneRecord.end(), goneBlocks.begin()));
+  EXPECT_FALSE(loggedBlockWrites(lines, 41).empty());
+
+  for (const SinkLine& line : lines) {
+    EXPECT_TRUE(line.comPort == 0 || (line.comPort >= 41 && line.comPort <= 43)) << line.comPort << ": " << line.text;
+    EXPECT_EQ(line.text.find('\n'), std::string::npos) << line.text;
+  }
+  // A port's lines end with its result: none for the clean phone, the code and
+  // the cause for the failed ones.
+  auto lastLineOf = [&](unsigned com) {
+    SinkLine last{com, 0, ""};
+    for (const SinkLine& line : lines)
+      if (line.comPort == com) last = line;
+    return last;
+  };
+  for (const SinkLine& line : lines) EXPECT_TRUE(line.comPort != 41 || line.code == 0) << line.text;
+  const SinkLine goneEnd = lastLineOf(42), spentEnd = lastLineOf(43);
+  EXPECT_EQ(goneEnd.code, 4008) << goneEnd.text;
+  EXPECT_NE(goneEnd.text.find("the port went away"), std::string::npos) << goneEnd.text;
+  EXPECT_EQ(spentEnd.code, 3051) << spentEnd.text;
+  EXPECT_NE(spentEnd.text.find("no spare of region"), std::string::npos) << spentEnd.text;
 }
 
 TEST(FlashBadBlocks, FactoryBadAndFailingBlocksGoToSparesOfTheirRegion) {

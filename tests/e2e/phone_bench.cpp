@@ -68,7 +68,7 @@ hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package) {
 }
 
 std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, std::vector<PluggedPhone*> phones,
-                                              double timeScale) {
+                                              double timeScale, ModuleLineFn onModuleLine) {
   // The module reads its package once in its life, and a loaded module stays
   // loaded: each flash loads its own copy of the module file.
   const std::string modulePath = packagePath + ".module-" + std::to_string(++g_moduleCopies) + ".so";
@@ -77,6 +77,7 @@ std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, st
   options.modulePath = modulePath;
   options.packagePath = packagePath;
   options.timeScale = timeScale;
+  options.onModuleLine = std::move(onModuleLine);
   for (PluggedPhone* p : phones) options.comPorts.push_back(p->comPort());
   hxflash::FlashRun run(options);
   auto flashing = std::async(std::launch::async, [&run] { return run.run(); });

@@ -49,9 +49,11 @@ class PluggedPhone {
 hxphone::PhoneOptions phoneFor(const pkgbuild::BuiltPackage& package);
 
 // Flashes one phone per entry of `phones` at once through the module, the
-// phones plugged in shortly after the sessions started waiting.
-std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath,
-                                              std::vector<PluggedPhone*> phones, double timeScale = 0.05);
+// phones plugged in shortly after the sessions started waiting. With
+// `onModuleLine`, the module's lines go to it instead of standard output.
+using ModuleLineFn = std::function<void(unsigned comPort, int code, const std::string& line)>;
+std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, std::vector<PluggedPhone*> phones,
+                                              double timeScale = 0.05, ModuleLineFn onModuleLine = {});
 
 // A package written to a temporary directory, removed with the object.
 class PackageFile {

@@ -87,12 +87,13 @@ TEST(EngineEventProc, ConcurrentDownloadsEachSeeOnlyTheirOwnEvents) {
   hx::setTimeScale(0.0001);
   ConnectedSession a(0), b(1);  // COM40, COM41
   constexpr int kEvents = 300;
-  auto emit = [](const hx::DownloadInputs& inputs) {
-    const std::string text = "COM" + std::to_string(inputs.eventKey);
-    for (int i = 0; i < kEvents; ++i) hx::reportEvent(inputs.eventKey, hx::kEventSubStep, i, text.c_str());
+  auto emit = [](int comPort) {
+    return [text = "COM" + std::to_string(comPort)](hx::SessionReport& report) {
+      for (int i = 0; i < kEvents; ++i) report.subStep(i, text.c_str());
+    };
   };
-  a.steps->onDownload = emit;
-  b.steps->onDownload = emit;
+  a.steps->onDownload = emit(a.session.comPort());
+  b.steps->onDownload = emit(b.session.comPort());
   std::thread ta([&] { EXPECT_EQ(a.session.Download(), 1); });
   std::thread tb([&] { EXPECT_EQ(b.session.Download(), 1); });
   ta.join();

@@ -6,6 +6,8 @@
 #include <future>
 #include <thread>
 
+#include "fake_bootrom.h"
+#include "log_capture.h"
 #include "platform/clock.h"
 #include "plugin/biz_download.h"
 #include "ports_dir.h"
@@ -154,9 +156,11 @@ TEST_F(SessionTest, DownloadClosesThePortWhateverTheOutcome) {
 TEST_F(SessionTest, SuccessfulDownloadCountsDownEightyToOne) {
   hx::setTimeScale(0.0001);
   ASSERT_EQ(session->Init(0), 1);
+  steps->fakePorts = true;
+  ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
   steps->downloadResult = 0;
   // An Abort during the countdown does not shorten it.
-  steps->onDownload = [this](const hx::DownloadInputs&) { session->Abort(); };
+  steps->onDownload = [this](hx::SessionReport&) { session->Abort(); };
   EXPECT_EQ(session->Download(), 1);
   std::vector<Report> expected;
   for (int left = 80; left >= 1; --left)
@@ -167,9 +171,67 @@ TEST_F(SessionTest, SuccessfulDownloadCountsDownEightyToOne) {
 TEST_F(SessionTest, FailedDownloadSendsNoCountdown) {
   hx::setTimeScale(0.0001);
   ASSERT_EQ(session->Init(0), 1);
+  steps->fakePorts = true;
+  ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
   steps->downloadResult = 4004;
   EXPECT_EQ(session->Download(), 0);
   EXPECT_TRUE(host.reports().empty());
+}
+
+// A BootROM whose checksum of the first agent is wrong; it counts every read
+// and write that reaches it.
+class CountingBootRom final : public hx::test::FakeBootRom {
+ public:
+  explicit CountingBootRom(std::atomic<int>& traffic) : m_traffic(traffic) { checksumAdjust = 0x0100; }
+  int write(const uint8_t* bytes, size_t n) override {
+    ++m_traffic;
+    return FakeBootRom::write(bytes, n);
+  }
+  int read(uint8_t* dest, size_t n, size_t* got) override {
+    ++m_traffic;
+    return FakeBootRom::read(dest, n, got);
+  }
+
+ private:
+  std::atomic<int>& m_traffic;
+};
+
+TEST_F(SessionTest, AWrongAgentChecksumFailsTheDownloadAtOnceWithItsCode) {
+  hx::setTimeScale(0.0001);
+  std::atomic<int> traffic{0};
+  steps->makeLink = [&traffic] { return std::make_unique<CountingBootRom>(traffic); };
+  steps->realConnect = true;
+  steps->realDownload = true;
+  ASSERT_EQ(session->Init(0), 1);
+  hxtest::LogCapture log;
+  ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
+  session->controller().Connect();
+  ASSERT_GT(traffic.load(), 0);
+  traffic = 0;
+  EXPECT_EQ(session->Download(), 0);
+  EXPECT_EQ(traffic.load(), 0) << "nothing is sent to or read from a phone that runs no agent";
+  EXPECT_EQ(steps->downloads.load(), 0);
+  EXPECT_TRUE(host.reports().empty()) << "no \"Start DA Connect\"";
+  const auto lines = log.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().comPort, kCom);
+  EXPECT_EQ(lines.back().code, 2004) << lines.back().text;
+  EXPECT_NE(lines.back().text.find("Sending DA1"), std::string::npos) << lines.back().text;
+  EXPECT_NE(lines.back().text.find("checksum"), std::string::npos) << lines.back().text;
+}
+
+TEST_F(SessionTest, AFailedJumpCommandStillGoesOnToTheAgentConnection) {
+  hx::setTimeScale(0.0001);
+  steps->fakePorts = true;
+  steps->connectResult = hx::kBromJumpFailed;  // the agent may be running
+  steps->downloadResult = 4004;
+  ASSERT_EQ(session->Init(0), 1);
+  hxtest::LogCapture log;
+  ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
+  session->controller().Connect();
+  EXPECT_EQ(session->Download(), 0);
+  EXPECT_EQ(steps->downloads.load(), 1);
+  EXPECT_EQ(log.lines().back().code, 4004);
 }
 
 TEST_F(SessionTest, RealDownloadWithoutAConnectedPhoneFails) {

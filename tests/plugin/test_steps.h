@@ -23,24 +23,34 @@ class TestSteps : public hx::EngineSteps {
  public:
   // When set, openLink hands out NullLinks instead of opening a real port.
   bool fakePorts = false;
+  // When set, openLink hands out what it makes instead.
+  std::function<std::unique_ptr<hx::Link>()> makeLink;
+  // Run the module's own BootROM connection and download instead of standing in.
+  bool realConnect = false;
+  bool realDownload = false;
   // The download's result and what it does first.
   int downloadResult = 0;
-  std::function<void(const hx::DownloadInputs&)> onDownload;
+  std::function<void(hx::SessionReport&)> onDownload;
 
   std::atomic<int> connects{0};
   std::atomic<int> downloads{0};
 
   std::unique_ptr<hx::Link> openLink(uint32_t comPort, uint32_t baud, std::string* why) override {
+    if (makeLink) return makeLink();
     if (fakePorts) return std::make_unique<NullLink>();
     return hx::EngineSteps::openLink(comPort, baud, why);
   }
-  int connect(hx::Link&, const hx::SessionImages&) override {
+  // The BootROM connection's result.
+  int connectResult = 0;
+
+  int connect(hx::Link& link, const hx::SessionImages& images, hx::SessionReport& report) override {
     ++connects;
-    return 0;
+    return realConnect ? hx::EngineSteps::connect(link, images, report) : connectResult;
   }
-  int download(hx::Link*, const hx::DownloadInputs& inputs) override {
+  int download(hx::Link& link, const hx::DownloadInputs& inputs, hx::SessionReport& report) override {
     ++downloads;
-    if (onDownload) onDownload(inputs);
+    if (realDownload) return hx::EngineSteps::download(link, inputs, report);
+    if (onDownload) onDownload(report);
     return downloadResult;
   }
 };

@@ -42,17 +42,22 @@ std::vector<uint8_t> configurationBytes(uint32_t acccon) {
   return cat({{0xFF, 0xFE, 0x00, 0x08, 0x00}, be32(acccon), {0x02}, be32(0)});
 }
 
-int connect(ScriptedLink& link) {
+int connect(ScriptedLink& link, SessionReport& report) {
   const agent::AgentBlocks blocks = agent::embeddedAgentBlocks();
-  return connectAgent(link, blocks.norTable, blocks.nandTable, 57);
+  return connectAgent(link, blocks.norTable, blocks.nandTable, report);
+}
+
+int connect(ScriptedLink& link) {
+  EventRecorder quiet(57);
+  return connect(link, quiet);
 }
 
 TEST(ConnectAgent, SkipsBytesBeforeReadyAndSendsBothTablesUntilTheAgentStops) {
   FastClock fast;
-  EventRecorder events;
+  EventRecorder events(57);
   ScriptedLink link;
   scriptAgent(link, {.beforeReady = {0x00, 0x11}});
-  ASSERT_EQ(connect(link), 0);
+  ASSERT_EQ(connect(link, events), 0);
   EXPECT_EQ(link.unread(), 0u);
 
   const agent::AgentBlocks blocks = agent::embeddedAgentBlocks();

@@ -114,7 +114,7 @@ TEST(WriteBlock, InterleavesPagesIntoPacketsOf16896Bytes) {
     link.reply({0x5A});
     for (uint32_t i = 0; i < packets; ++i) link.reply({0x69});
     link.replyU16(0xBEEF);
-    EXPECT_EQ(writeBlock(link, 300, block.pages_, 0xBEEF), 0);
+    EXPECT_EQ(writeBlock(link, 300, block.pages_, 0xBEEF, quiet()), 0);
     const auto header = cat({{0xBD}, be32(300), be32(pageSize), be32(pageSize == 512 ? 16 : 64), be32(pages)});
     ASSERT_EQ(link.writes.size(), 1u + packets);
     EXPECT_EQ(link.writes[0], header);
@@ -147,13 +147,13 @@ TEST(WriteBlock, ResultCodes) {
   for (const Case& c : cases) {
     ScriptedLink link;
     link.replyBytes(c.phone);
-    EXPECT_EQ(writeBlock(link, 7, block.pages_, 0xBEEF), c.expected);
+    EXPECT_EQ(writeBlock(link, 7, block.pages_, 0xBEEF, quiet()), c.expected);
   }
   BlockPages odd = block.pages_;
   odd.pageSize = 1024;
   ScriptedLink link;
   link.reply({0x5A});
-  EXPECT_EQ(writeBlock(link, 7, odd, 0), kBlockCommandFailed);
+  EXPECT_EQ(writeBlock(link, 7, odd, 0, quiet()), kBlockCommandFailed);
   EXPECT_EQ(link.writes.size(), 1u);
 }
 
@@ -166,7 +166,7 @@ TEST(WritePages, SendsEachListedPageWithItsIndex) {
     link.reply({0x69});
     link.replyU16(0x1111);  // the agent's page sum, not compared
   }
-  EXPECT_EQ(writePages(link, 9, indexes, 3, block.pages_), 0);
+  EXPECT_EQ(writePages(link, 9, indexes, 3, block.pages_, quiet()), 0);
   std::vector<uint8_t> expected = cat({{0xC0}, be32(9), be32(3), be32(2048), be32(64), be32(64)});
   for (uint32_t k : indexes) expected = cat({expected, be32(k), {0x5A}, block.raw(k, 1), {0x5A}});
   EXPECT_EQ(link.sent, expected);
@@ -177,20 +177,20 @@ TEST(WritePages, ZeroCountEndsAfterTheHeaderAndBadBlocksAre3041) {
   const TestBlock block(512, 32);
   ScriptedLink empty;
   empty.reply({0x5A});
-  EXPECT_EQ(writePages(empty, 9, nullptr, 0, block.pages_), 0);
+  EXPECT_EQ(writePages(empty, 9, nullptr, 0, block.pages_, quiet()), 0);
   EXPECT_EQ(empty.writes.size(), 1u);
 
   const uint32_t one[] = {2};
   ScriptedLink bad;
   bad.replyBytes(cat({{0x5A, 0xA5}, be32(3041)}));
-  EXPECT_EQ(writePages(bad, 9, one, 1, block.pages_), kBlockBad);
+  EXPECT_EQ(writePages(bad, 9, one, 1, block.pages_, quiet()), kBlockBad);
   ScriptedLink refused;
   refused.replyBytes(cat({{0xA5}, be32(3041)}));
-  EXPECT_EQ(writePages(refused, 9, one, 1, block.pages_), kBlockBad);
+  EXPECT_EQ(writePages(refused, 9, one, 1, block.pages_, quiet()), kBlockBad);
   const uint32_t outside[] = {32};
   ScriptedLink range;
   range.reply({0x5A});
-  EXPECT_EQ(writePages(range, 9, outside, 1, block.pages_), kBlockCommandFailed);
+  EXPECT_EQ(writePages(range, 9, outside, 1, block.pages_, quiet()), kBlockCommandFailed);
 }
 
 TEST(WritePages, PageWhosePacketFailedIsStillClosedWithItsSumAndAcknowledgement) {
@@ -203,12 +203,12 @@ TEST(WritePages, PageWhosePacketFailedIsStillClosedWithItsSumAndAcknowledgement)
   // sends its page sum as after any page.
   ScriptedLink link;
   link.replyBytes(cat({{0x5A, 0xA5}, be32(7), be16(0x1234)}));
-  EXPECT_EQ(writePages(link, 9, pages, 2, block.pages_), kBlockPacketFailed);
+  EXPECT_EQ(writePages(link, 9, pages, 2, block.pages_, quiet()), kBlockPacketFailed);
   EXPECT_EQ(link.sent, cat({header, be32(2), packet, {0x5A}}));
   // A phone that sends no page sum is not waited for without end, and gets no 0x5A.
   ScriptedLink silent;
   silent.replyBytes(cat({{0x5A, 0xA5}, be32(7)}));
-  EXPECT_EQ(writePages(silent, 9, pages, 2, block.pages_), kBlockPacketFailed);
+  EXPECT_EQ(writePages(silent, 9, pages, 2, block.pages_, quiet()), kBlockPacketFailed);
   EXPECT_EQ(silent.sent, cat({header, be32(2), packet}));
 }
 

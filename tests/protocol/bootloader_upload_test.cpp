@@ -40,10 +40,10 @@ TEST(WriteBootloader, HeaderPacketsAndProgress) {
   for (size_t i = 0; i < ext.size(); ++i) ext[i] = static_cast<uint8_t>(i * 3);
   const auto info = infoWith(0x10);
   const ImageBuffer blImage{bl.data(), 8192, 0}, extImage{ext.data(), 5000, 0};
-  EventRecorder events;
+  EventRecorder events(41);
   ScriptedLink link;
   scriptAgent(link, 2, 2);
-  ASSERT_EQ(writeBootloader(link, blImage, extImage, info.data(), 41), 0);
+  ASSERT_EQ(writeBootloader(link, blImage, extImage, info.data(), events), 0);
 
   std::vector<uint8_t> expected =
       cat({{0xDC}, be32(4096), {0xB1, 0xB2, 0xB3, 0xB4}, be32(8192), be32(0x12345678),
@@ -68,19 +68,19 @@ TEST(WriteBootloader, WrongPacketAnswers) {
   {
     ScriptedLink link;  // ext packet answered 0x00: four more bytes read, then 4014
     link.reply({0x5A, 0x5A, 0x00, 1, 2, 3, 4, 0x69});
-    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), 1), kBootloaderUploadFailed);
+    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), quiet()), kBootloaderUploadFailed);
     EXPECT_EQ(link.unread(), 1u);
   }
   {
     ScriptedLink link;  // bootloader packet answered 0x00: nothing more read
     link.reply({0x5A, 0x5A, 0x69, 0x00, 1, 2, 3, 4});
-    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), 1), kBootloaderUploadFailed);
+    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), quiet()), kBootloaderUploadFailed);
     EXPECT_EQ(link.unread(), 4u);
   }
   {
     ScriptedLink link;  // command refused
     link.reply({0x00});
-    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), 1), kBootloaderUploadFailed);
+    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), quiet()), kBootloaderUploadFailed);
   }
 }
 
@@ -98,7 +98,7 @@ TEST(WriteBootloader, SendFailuresBy4008Rule) {
     ScriptedLink link;
     scriptAgent(link, 1, 1);
     link.failWritesFrom(c.failingWrite);
-    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), 1), c.expected) << c.failingWrite;
+    EXPECT_EQ(writeBootloader(link, blImage, extImage, info.data(), quiet()), c.expected) << c.failingWrite;
   }
 }
 

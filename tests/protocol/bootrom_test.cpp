@@ -215,7 +215,7 @@ TEST(ConnectBootRom, LoadsBothAgentsAndJumpsToDa1WithItsLogLines) {
   std::vector<uint8_t> da1(82808, 0x11), da2(7492, 0x22);
   FakeBootRom phone;
   hxtest::LogCapture out;
-  const int rc = connectBootRom(phone, {da1.data(), 82808, 0x40001400}, {da2.data(), 7492, 0x50044000});
+  const int rc = connectBootRom(phone, {da1.data(), 82808, 0x40001400}, {da2.data(), 7492, 0x50044000}, quiet());
   EXPECT_EQ(out.text(),
             "Connecting to BootROM...\nDisabling watchdog..\nLatching powerkey...\nSending DA1...\n"
             "Sending DA2...\nTransferring control to DA...\n");
@@ -233,7 +233,7 @@ TEST(ConnectBootRom, ChecksumMismatchStopsBeforeDa2) {
   FakeBootRom phone;
   phone.checksumAdjust = 0x0100;
   hxtest::LogCapture out;
-  EXPECT_EQ(connectBootRom(phone, {da.data(), 64, 0x40001400}, {da.data(), 64, 0x50044000}), kBromAgentFailed);
+  EXPECT_EQ(connectBootRom(phone, {da.data(), 64, 0x40001400}, {da.data(), 64, 0x50044000}, quiet()), kBromAgentFailed);
   EXPECT_EQ(out.text().find("Sending DA2"), std::string::npos);
   EXPECT_EQ(phone.images.size(), 1u);
 }
@@ -246,7 +246,7 @@ TEST(ConnectBootRom, FailedWatchdogWriteWithFourBytesGoesOn) {
   // The model echoes the wrong value (2 bytes); the host then reads four bytes:
   // the model has nothing queued, so the connection stops with 2008 ...
   hxtest::LogCapture out;
-  EXPECT_EQ(connectBootRom(phone, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000}), kBromWriteFailed);
+  EXPECT_EQ(connectBootRom(phone, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000}, quiet()), kBromWriteFailed);
   EXPECT_EQ(out.text().find("Latching"), std::string::npos);
 
   // ... whereas four readable bytes after the failed write lead to the power key.
@@ -254,7 +254,7 @@ TEST(ConnectBootRom, FailedWatchdogWriteWithFourBytesGoesOn) {
   link.reply({0x5F, 0xF5, 0xAF, 0xFA});
   link.replyBytes(cat({{0xA1}, be32(0x801E0000), be32(1), be16(0x2201), {1, 2, 3, 4}}));
   hxtest::LogCapture out2;
-  connectBootRom(link, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000});
+  connectBootRom(link, {da.data(), 8, 0x40001400}, {da.data(), 8, 0x50044000}, quiet());
   EXPECT_NE(out2.text().find("Latching powerkey...\n"), std::string::npos);
   EXPECT_EQ(link.timeouts, (std::vector<std::pair<uint32_t, uint32_t>>{{500, 5000}}));
 }
@@ -264,7 +264,7 @@ TEST(ConnectBootRom, TimeoutsThatCannotBeSetGive1012) {
   link.reply({0x5F, 0xF5, 0xAF, 0xFA});
   link.failTimeouts();
   hxtest::LogCapture out;
-  EXPECT_EQ(connectBootRom(link, {}, {}), kBromTimeoutsFailed);
+  EXPECT_EQ(connectBootRom(link, {}, {}, quiet()), kBromTimeoutsFailed);
   out.text();
 }
 

@@ -1,11 +1,14 @@
 #pragma once
-// Records the engine events a step sends while it is alive.
-#include <mutex>
+// A session's reporting for tests: records the engine events a step sends and
+// what it gives as its reason; its log lines go to the module's log with the
+// recorder's COM number, as a session's do.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
-#include "protocol/engine_events.h"
+#include "platform/log.h"
+#include "protocol/session_report.h"
 
 namespace hx::test {
 
@@ -17,22 +20,18 @@ struct RecordedEvent {
   bool operator==(const RecordedEvent&) const = default;
 };
 
-class EventRecorder {
+class EventRecorder final : public SessionReport {
  public:
-  EventRecorder() {
-    std::lock_guard lock(mutex());
-    current() = this;
-    setEngineEventCallback(&EventRecorder::record);
+  explicit EventRecorder(unsigned comPort = 0) : m_lines(comPort) {}
+
+  void event(EventKind kind, int value, const char* text) override {
+    events.push_back({m_lines.comPort(), kind, value, text ? text : ""});
   }
-  ~EventRecorder() {
-    std::lock_guard lock(mutex());
-    setEngineEventCallback(nullptr);
-    current() = nullptr;
-  }
-  EventRecorder(const EventRecorder&) = delete;
-  EventRecorder& operator=(const EventRecorder&) = delete;
+  void logText(std::string_view text) override { m_lines.write(text); }
+  void noteWhy(std::string reason) override { why = std::move(reason); }
 
   std::vector<RecordedEvent> events;
+  std::string why;
 
   std::vector<int> progress() const {
     std::vector<int> out;
@@ -48,19 +47,15 @@ class EventRecorder {
   }
 
  private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static EventRecorder*& current() {
-    static EventRecorder* r = nullptr;
-    return r;
-  }
-  static void record(unsigned key, unsigned kind, int value, const char* text) {
-    std::lock_guard lock(mutex());
-    if (current()) current()->events.push_back({key, kind, value, text ? text : ""});
-  }
+  LogLines m_lines;
 };
+
+// A reporting whose events no test looks at; its lines still reach the log.
+inline EventRecorder& quiet() {
+  thread_local EventRecorder recorder;
+  recorder.events.clear();
+  return recorder;
+}
 
 // Runs the clock fast while alive, so bounded waits on a silent script end quickly.
 class FastClock {

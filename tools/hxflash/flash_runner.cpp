@@ -79,9 +79,15 @@ FlashRun::FlashRun(FlashOptions options) : m_options(std::move(options)) {}
 FlashRun::~FlashRun() {
   for (std::thread& t : m_threads) t.join();
   if (!m_module) return;
+  const ModuleExports& dll = m_module->loaded.exports();
   for (auto& port : m_ports) {
-    if (port->session) m_module->loaded.exports().DeleteDll(&port->session);
+    if (port->session) dll.DeleteDll(&port->session);
   }
+  if (m_options.onModuleLine) dll.SetLogSink(nullptr, nullptr);
+}
+
+void FlashRun::moduleLine(void* run, unsigned comPort, int code, const char* line) {
+  static_cast<FlashRun*>(run)->m_options.onModuleLine(comPort, code, line);
 }
 
 void FlashRun::start() {
@@ -95,6 +101,10 @@ void FlashRun::start() {
   if (m_options.timeScale != 1.0) {
     if (!dll.SetTimeScale || !dll.SetTimeScale(m_options.timeScale))
       throw std::runtime_error("the module refused the time scale");
+  }
+  if (m_options.onModuleLine) {
+    if (!dll.SetLogSink || !dll.SetLogSink(&FlashRun::moduleLine, this))
+      throw std::runtime_error("the module cannot hand over its log lines");
   }
   dll.PreviousLoad(m_options.packagePath.c_str());
 

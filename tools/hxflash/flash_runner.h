@@ -82,6 +82,12 @@ struct FlashOptions {
   // Called, under the run's lock, whenever what onlyPortAtWork() answers may
   // change; must not call into the run. May be empty.
   std::function<void()> onStageChange;
+  // Called for every line the module writes, with the COM number of the
+  // session it is about (0: the module as a whole) and its code (nonzero on
+  // the line that ends a failed download), from the thread that writes it;
+  // calls never overlap and must not call into the run or the module. Empty:
+  // the module writes its lines to standard output.
+  std::function<void(unsigned comPort, int code, const std::string& line)> onModuleLine;
 };
 
 class FlashRun {
@@ -130,6 +136,7 @@ class FlashRun {
 
   FlashOptions m_options;
   struct Module;
+  static void moduleLine(void* run, unsigned comPort, int code, const char* line);
   std::unique_ptr<Module> m_module;
   std::vector<std::unique_ptr<Port>> m_ports;
   std::vector<std::thread> m_threads;

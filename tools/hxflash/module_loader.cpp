@@ -32,6 +32,7 @@ LoadedModule::LoadedModule(const std::string& path) : m_path(path) {
     bind(m_handle, "DeleteDll", m_exports.DeleteDll, true);
     bind(m_handle, "PreviousLoad", m_exports.PreviousLoad, true);
     bind(m_handle, "SetTimeScale", m_exports.SetTimeScale, false);
+    bind(m_handle, "SetLogSink", m_exports.SetLogSink, false);
   } catch (...) {
     closeSharedLibrary(m_handle);
     throw;

@@ -15,6 +15,7 @@ struct ModuleExports {
   int (*DeleteDll)(CInterfaceTemplate**) = nullptr;
   int (*PreviousLoad)(const char*) = nullptr;
   int (*SetTimeScale)(double) = nullptr;  // optional: absent from other builds
+  int (*SetLogSink)(HxLogSink, void*) = nullptr;  // optional: absent from other builds
 };
 
 class LoadedModule {
