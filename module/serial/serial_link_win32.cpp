@@ -184,7 +184,7 @@ class SerialLinkWin32 final : public SerialPortLink {
   static std::string deviceError() {
     const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE || error == ERROR_BAD_COMMAND ||
-        error == ERROR_DEVICE_NOT_CONNECTED)
+        error == ERROR_NOT_READY || error == ERROR_DEVICE_NOT_CONNECTED)
       return "the port went away (hang-up)";
     return "the port went away (device error: Windows error " + std::to_string(error) + ")";
   }

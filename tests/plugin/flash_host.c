@@ -35,8 +35,16 @@ static MEMBER int notifyAlt(HostCallback* self, int code, int value, const char*
   return 1;
 }
 
+/* The module's log sink: a plain cdecl function, called for one whole line at a time. */
+static void moduleLine(void* context, unsigned comPort, int code, const char* line) {
+  fprintf((FILE*)context, "%u %d %s\n", comPort, code, line);
+  fflush((FILE*)context);
+}
+
 static const void* const kCallbackTable[3] = {(const void*)unusedSlot, (const void*)notify, (const void*)notifyAlt};
 
+typedef void (*LogSinkFn)(void* context, unsigned comPort, int code, const char* line);
+typedef int (*SetLogSinkFn)(LogSinkFn sink, void* context);
 typedef void*(MEMBER* DeletingDestructorFn)(void* self, unsigned flags);
 typedef int(MEMBER* InitFn)(void* self, int reserved);
 typedef int(MEMBER* VoidFn)(void* self);
@@ -44,8 +52,8 @@ typedef int(MEMBER* VoidFn)(void* self);
 static void* slot(void* session, int index) { return (*(void***)session)[index]; }
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    fprintf(stderr, "usage: %s MODULE PACKAGE PORT_INDEX TIME_SCALE EVENTS_FILE\n", argv[0]);
+  if (argc != 6 && argc != 7) {
+    fprintf(stderr, "usage: %s MODULE PACKAGE PORT_INDEX TIME_SCALE EVENTS_FILE [LINES_FILE]\n", argv[0]);
     return 2;
   }
   Module module = openModule(argv[1]);
@@ -66,6 +74,15 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot write %s\n", argv[5]);
     return 2;
   }
+  FILE* lines = NULL;
+  SetLogSinkFn SetLogSink = (SetLogSinkFn)symbol(module, "SetLogSink");
+  if (argc == 7) {
+    lines = fopen(argv[6], "wb");
+    if (!SetLogSink || !lines || SetLogSink(moduleLine, lines) != 1) {
+      fprintf(stderr, "the module's lines cannot go to %s\n", argv[6]);
+      return 2;
+    }
+  }
   void* session = NULL;
   if (SetTimeScale(atof(argv[4])) != 1 || PreviousLoad(argv[2]) != 1 || NewDll(&host, &session, atoi(argv[3])) != 1 ||
       !session) {
@@ -79,6 +96,10 @@ int main(int argc, char** argv) {
   ok = ok && ((VoidFn)slot(session, 2))(session) == 1 && ((VoidFn)slot(session, 4))(session) == 1;
   DeleteDll(&session);
   fclose(host.events);
+  if (lines) {
+    SetLogSink(NULL, NULL);
+    fclose(lines);
+  }
   printf("flash_host: download %s\n", ok ? "succeeded" : "failed");
   return ok ? 0 : 1;
 }

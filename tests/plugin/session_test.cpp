@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -218,6 +219,42 @@ TEST_F(SessionTest, AWrongAgentChecksumFailsTheDownloadAtOnceWithItsCode) {
   EXPECT_EQ(lines.back().code, 2004) << lines.back().text;
   EXPECT_NE(lines.back().text.find("Sending DA1"), std::string::npos) << lines.back().text;
   EXPECT_NE(lines.back().text.find("checksum"), std::string::npos) << lines.back().text;
+}
+
+// A port that answers every handshake byte wrongly, at once and for ever;
+// it calls `onRead` before each read.
+class BabblingLink final : public hx::Link {
+ public:
+  std::function<void()> onRead;
+  int write(const uint8_t*, size_t) override { return 0; }
+  int read(uint8_t* dest, size_t n, size_t* got) override {
+    if (onRead) onRead();
+    std::fill(dest, dest + n, 0x00);
+    *got = n;
+    return 0;
+  }
+  int setTimeouts(uint32_t, uint32_t) override { return 0; }
+};
+
+TEST_F(SessionTest, AbortDuringAHandshakeOfWrongAnswersEndsItPromptlyAndIsLoggedAsStopped) {
+  int reads = 0, readsAfterAbort = 0;
+  steps->makeLink = [&] {
+    auto link = std::make_unique<BabblingLink>();
+    link->onRead = [&] {
+      if (++reads == 1000) session->Abort();
+      if (reads > 1000) ++readsAfterAbort;
+    };
+    return link;
+  };
+  steps->realConnect = true;
+  ASSERT_EQ(session->Init(0), 1);
+  hxtest::LogCapture log;
+  ASSERT_EQ(session->controller().openPort(19200, kCom), 0);
+  session->controller().Connect();
+  EXPECT_LE(readsAfterAbort, 10) << "the late answers are dropped until the bound, not until Abort";
+  const std::string text = log.text();
+  EXPECT_NE(text.find("COM42: BootROM handshake stopped"), std::string::npos) << text;
+  EXPECT_EQ(text.find("BootROM connection failed"), std::string::npos) << text;
 }
 
 TEST_F(SessionTest, AFailedJumpCommandStillGoesOnToTheAgentConnection) {

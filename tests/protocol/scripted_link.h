@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "serial/link.h"
@@ -65,6 +66,9 @@ class ScriptedLink : public Link {
     if (front.pos == front.bytes.size()) m_script.pop_front();
     return *got == n ? kLinkOk : kLinkFailed;
   }
+
+  // A scripted read error is the phone going away.
+  std::string failureDetail() const override { return "the port went away (hang-up)"; }
 
   int setTimeouts(uint32_t readMs, uint32_t writeMs) override {
     timeouts.push_back({readMs, writeMs});

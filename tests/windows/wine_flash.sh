@@ -4,7 +4,8 @@
 #   wine_flash.sh ARCH NATIVE_BUILD FLASH_HOST_EXE DLL WORK same|unplug|hxflash
 # ARCH is win64 or win32; NATIVE_BUILD is a Linux build tree of the default
 # preset (hxphone, hxflash, the module and the native flash host).
-#   same:   the phone is flashed and verified, and the host's events and the
+#   same:   the phone is flashed and verified, and the host's events, the
+#           module's lines (through its log sink, each with COM41) and the
 #           phone's record equal those of the Linux module flashing the same
 #           package;
 #   hxflash: as same, with hxflash.exe (FLASH_HOST_EXE; it loads the DLL
@@ -12,7 +13,8 @@
 #           a second run for the same port is refused, and its make-package
 #           and inspect must agree with the Linux ones;
 #   unplug: the phone is unplugged in the middle of the FS image transfer and
-#           the download fails, long before any bound on a silent phone.
+#           the download fails, long before any bound on a silent phone; the
+#           module's last line for COM41 carries the failure's code.
 set -euo pipefail
 arch=$1 native=$2 host_exe=$3 dll=$4 work=$5 mode=$6
 run_dir=$(cd "$(dirname "$0")/../.." && pwd)/scripts
@@ -90,7 +92,7 @@ flash() {
 
 mkdir -m 0700 "$work/linux-ports"
 flash linux "$work/linux-ports" env HXFLASH_PORTS_DIR="$work/linux-ports" \
-  "$native_host" "$native_module" "$work/package.bin" 1 "$scale" "$work/linux-events.txt"
+  "$native_host" "$native_module" "$work/package.bin" 1 "$scale" "$work/linux-events.txt" "$work/linux-lines.txt"
 
 rm -f "$WINEPREFIX/dosdevices/com41"
 if [[ $mode == hxflash ]]; then
@@ -98,10 +100,20 @@ if [[ $mode == hxflash ]]; then
     "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale"
 else
   flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
-    "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")"
+    "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")" \
+    "$(windows_path "$work/wine-lines.txt")"
 fi
 
 fail() { echo "FAIL: $*" >&2; tail -n 20 "$work/wine-host.log" "$work/wine-phone.log" >&2; exit 1; }
+
+# The module's lines through its sink: each about COM41 or the module as a
+# whole (0), and the session's own among them.
+check_lines() {
+  local file=$1
+  [[ -s $file ]] || fail "no line reached the sink ($file)"
+  if grep -qvE '^(41|0) -?[0-9]+ ' "$file"; then fail "a line of another port or without one: $(grep -vE '^(41|0) ' "$file" | head -1)"; fi
+  grep -q '^41 0 Connecting to BootROM...$' "$file" || fail "the session's lines lack COM41 ($file)"
+}
 if [[ $mode == hxflash ]]; then
   # make-package and inspect of hxflash.exe agree with the Linux hxflash
   # (apart from the package's name and the line ends).
@@ -117,6 +129,10 @@ if [[ $mode != unplug ]]; then
   [[ $(cat "$work/wine-status") == 0 ]] || fail "the download through the DLL failed"
   if [[ $mode == same ]]; then
     diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+    check_lines "$work/linux-lines.txt"
+    check_lines "$work/wine-lines.txt"
+    if grep -qE '^41 [1-9]' "$work/wine-lines.txt"; then fail "a line of a successful flash carries a code"; fi
+    diff "$work/linux-lines.txt" <(tr -d '\r' <"$work/wine-lines.txt") || fail "the module's lines differ"
   else
     grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
   fi
@@ -127,5 +143,9 @@ else
   [[ $(cat "$work/wine-status") == 1 ]] || fail "the DLL did not fail on the unplugged phone"
   (($(cat "$work/wine-seconds") < ceiling_s)) || fail "the DLL took $(cat "$work/wine-seconds") s to fail"
   diff "$work/linux-events.txt" "$work/wine-events.txt" || fail "the events differ"
+  check_lines "$work/wine-lines.txt"
+  last=$(tr -d '\r' <"$work/wine-lines.txt" | grep '^41 ' | tail -n 1)
+  [[ $last =~ ^41\ [1-9][0-9]*\ COM41:\ download\ failed ]] || fail "the last COM41 line is no failure with its code: $last"
+  echo "wine: $last"
 fi
 echo "PASS"

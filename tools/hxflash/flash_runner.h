@@ -12,13 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "plugin/interface_template.h"
+
 namespace hxflash {
 
-// The codes a session reports to its host through Notify.
-inline constexpr int kNotifyProgress = 1;    // value: percentage
-inline constexpr int kNotifyStatus = 2;      // value: percentage of the step, text: the step
-inline constexpr int kNotifyError = 3;       // text: "Error"
-inline constexpr int kNotifyConnected = 16;  // WaitAndConnect has ended
+// The codes a session reports to its host through Notify, as the module names them.
+using ::kNotifyConnected;
+using ::kNotifyError;
+using ::kNotifyProgress;
+using ::kNotifyStatus;
 // The status text of the reset countdown that follows a successful write.
 inline constexpr const char* kCountdownPrefix = "Waiting for Reset";
 
