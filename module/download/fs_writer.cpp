@@ -98,16 +98,20 @@ void skipImage(const FsWrite& w) {
 }
 
 // An image that is written must be whole: mapping words, data blocks, erase
-// range and region counters inside it.
+// range and region counters inside it, each data block named once, and an
+// info area that read-back can address.
 FsOutcome checkImageIsWhole(FsWrite& w) {
   std::string problem;
   if (!parseFsImageHeader(w.image, w.header, &problem)) return refuse(kFsNoHeader, problem);
+  if (problem = fsMappingTableProblem(w.header); !problem.empty()) return refuse(kFsNoHeader, problem);
+  if (problem = fsInfoAreaProblem(w.imageFsHeader); !problem.empty()) return refuse(kFsNoHeader, problem);
   return kGoOn;
 }
 
 // Steps 5 and 6: the phone's RomInfo, and the image against its FS area:
 // volumes inside it, mapped and reserved blocks above its first block, every
-// region tag one with a counter, and every spare nameable by a remap entry.
+// region tag one with a counter, and every spare nameable by a remap entry
+// whose region counter, one past it, still fits 16 bits.
 FsOutcome checkPhoneFsArea(FsWrite& w) {
   if (!readPhoneRomInfo(w.agent, w.geometry.blockDataSize, w.phoneRomInfo))
     return refuse(kFsNoPhoneRomInfo, "the phone's ROM information was not found");
@@ -117,55 +121,59 @@ FsOutcome checkPhoneFsArea(FsWrite& w) {
   if (std::string problem = fsImageProblemForBase(w.header, w.base); !problem.empty())
     return refuse(kFsDoesNotFit, problem);
   for (const BlockMapEntry& spare : w.header.table.reservedBlocks())
-    if (spare.block - w.base > kRemapEntryMax)
+    if (spare.block - w.base >= kRemapEntryMax)
       return refuse(kFsDoesNotFit, "reserved block " + std::to_string(spare.block) + " too far from the FS area start");
   return kGoOn;
 }
 
 // Step 7: reads the info area from its last block towards its first and
 // takes the first good block marked as an info block that holds an FsHeader.
-// A read error ends the search.
-std::optional<PhoneInfoBlock> findPhoneInfoBlock(const FsWrite& w) {
+// A read-back that fails ends the search as a failure: taken for "not
+// found", it would erase the phone's info block and its bad-block history.
+FsOutcome findPhoneInfoBlock(const FsWrite& w, std::optional<PhoneInfoBlock>* found) {
   const NandGeometry& g = w.geometry;
   std::vector<uint8_t> raw(g.rawBlockSize);
   const uint64_t start = w.imageFsHeader.infoAreaStart();
   for (uint64_t end = start + w.imageFsHeader.infoAreaLength(); end >= start + g.blockDataSize;
        end -= g.blockDataSize) {
     const uint64_t addr = end - g.blockDataSize;
-    if (addr > UINT32_MAX) continue;
+    const uint64_t block = addr / g.blockDataSize;
     if (w.agent.readBack(static_cast<uint32_t>(addr), g.blockDataSize, kReadBackPagesWithSpare, raw.data(),
                          raw.size()) != 0)
-      return std::nullopt;
+      return fail(kFsWriteFailed, "the read-back of info area block " + std::to_string(block) + " failed");
     if (isBadBlockMarked(raw, g.pageSize, g.spareSize) || !isInfoBlockMarked(raw, g.pageSize)) continue;
     std::optional<PageSplit> split = splitRawBlock(raw, g);
     if (!split) continue;
-    if (std::optional<FsHeader> header = findFsHeader(*split, g))
-      return PhoneInfoBlock{std::move(*split), *header, static_cast<uint32_t>(addr / g.blockDataSize)};
+    if (std::optional<FsHeader> header = findFsHeader(*split, g)) {
+      *found = PhoneInfoBlock{std::move(*split), *header, static_cast<uint32_t>(block)};
+      return kGoOn;
+    }
   }
-  return std::nullopt;
-}
-
-// Step 8: the phone holds an info block. Of the image's version and layout it
-// is carried forward; of another version the whole FS area is formatted and
-// the image's info block is used. Either way the old block is remembered.
-FsOutcome takeOverPhoneInfoBlock(FsWrite& w, const PhoneInfoBlock& phone) {
-  w.oldInfoBlock = phone.block;
-  if (sameFsVersion(phone.header, w.imageFsHeader)) {
-    if (!sameFsLayout(phone.header, w.imageFsHeader))
-      return refuse(kFsDoesNotFit, "the phone's info block has this version but another layout");
-    w.chosenInfo = phone.split;
-    return kGoOn;
-  }
-  w.chosenInfo = w.imageInfo;
-  if (w.agent.formatRange(1, 0, 1, w.fsAreaStart, w.fsAreaLength) != 0)
-    return fail(kFsWriteFailed, "the format of the FS area failed");
   return kGoOn;
 }
 
-// Step 9: a phone without an info block gets the blocks its FS keeps as
-// spares formatted, merged into ranges of consecutive blocks.
-FsOutcome eraseReservedBlocks(FsWrite& w) {
+// Step 8's choice: the phone's info block, when it has the image's version
+// and layout, is carried forward; of another version, or when the phone holds
+// none, the image's own is used. Either way the old block is remembered.
+FsOutcome chooseInfoBlock(FsWrite& w, const std::optional<PhoneInfoBlock>& phone) {
   w.chosenInfo = w.imageInfo;
+  if (!phone) return kGoOn;
+  w.oldInfoBlock = phone->block;
+  if (!sameFsVersion(phone->header, w.imageFsHeader)) return kGoOn;
+  if (!sameFsLayout(phone->header, w.imageFsHeader))
+    return refuse(kFsDoesNotFit, "the phone's info block has this version but another layout");
+  w.chosenInfo = phone->split;
+  return kGoOn;
+}
+
+// The blocks the FS keeps as spares, merged into ranges of consecutive
+// blocks, each addressed before any is formatted.
+struct BlockRange {
+  uint32_t start;
+  uint32_t length;
+};
+
+FsOutcome reservedRanges(const FsWrite& w, std::vector<BlockRange>* ranges) {
   std::set<uint32_t> blocks;
   for (uint32_t i = 0; i < w.header.reservedCount; ++i)
     blocks.insert(w.header.table.blockAt(w.header.eraseStartIndex + i));
@@ -175,10 +183,27 @@ FsOutcome eraseReservedBlocks(FsWrite& w) {
     while (++it != blocks.end() && *it == last + 1) ++last;
     const uint64_t count = uint64_t{last} - first + 1;
     const std::optional<uint32_t> start = blockAddress(first, count, w.geometry);
-    if (!start) return fail(kFsWriteFailed, "reserved block " + std::to_string(last) + " lies past 4 GiB");
-    if (w.agent.formatRange(1, 1, 0, *start, static_cast<uint32_t>(count * w.geometry.blockDataSize)) != 0)
-      return fail(kFsWriteFailed, "the format of the reserved blocks failed");
+    if (!start) return refuse(kFsDoesNotFit, "reserved block " + std::to_string(last) + " lies past 4 GiB");
+    ranges->push_back({*start, static_cast<uint32_t>(count * w.geometry.blockDataSize)});
   }
+  return kGoOn;
+}
+
+// Steps 8 and 9, once every decision is made: a phone whose info block is of
+// another version gets its whole FS area formatted; a phone without one gets
+// the blocks its FS keeps as spares formatted.
+FsOutcome clearForTheImage(FsWrite& w, const std::optional<PhoneInfoBlock>& phone) {
+  if (phone && !sameFsVersion(phone->header, w.imageFsHeader)) {
+    if (w.agent.formatRange(1, 0, 1, w.fsAreaStart, w.fsAreaLength) != 0)
+      return fail(kFsWriteFailed, "the format of the FS area failed");
+    return kGoOn;
+  }
+  if (phone) return kGoOn;
+  std::vector<BlockRange> ranges;
+  if (FsOutcome o = reservedRanges(w, &ranges); stops(o)) return o;
+  for (const BlockRange& range : ranges)
+    if (w.agent.formatRange(1, 1, 0, range.start, range.length) != 0)
+      return fail(kFsWriteFailed, "the format of the reserved blocks failed");
   return kGoOn;
 }
 
@@ -309,12 +334,14 @@ FsOutcome runFsImageWrite(FsWrite& w, const ImageBuffer& image) {
   }
   if (FsOutcome o = checkImageIsWhole(w); stops(o)) return o;
   if (FsOutcome o = checkPhoneFsArea(w); stops(o)) return o;
-  const std::optional<PhoneInfoBlock> phone = findPhoneInfoBlock(w);
-  if (FsOutcome o = phone ? takeOverPhoneInfoBlock(w, *phone) : eraseReservedBlocks(w); stops(o)) return o;
+  std::optional<PhoneInfoBlock> phone;
+  if (FsOutcome o = findPhoneInfoBlock(w, &phone); stops(o)) return o;
+  if (FsOutcome o = chooseInfoBlock(w, phone); stops(o)) return o;
   prepareWorkingTable(w);
   if (FsOutcome o = applyRemaps(w); stops(o)) return o;
   if (FsOutcome o = skipUsedSpares(w); stops(o)) return o;
   if (FsOutcome o = protectPhoneInfoBlock(w); stops(o)) return o;
+  if (FsOutcome o = clearForTheImage(w, phone); stops(o)) return o;
   if (FsOutcome o = writeFsDataBlocks(w); stops(o)) return o;
   return writeInfoBlock(w);
 }

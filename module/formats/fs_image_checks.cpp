@@ -1,6 +1,13 @@
 #include "formats/fs_image_checks.h"
 
+#include <set>
+
 namespace hx {
+namespace {
+
+constexpr uint32_t kReadBackBoundary = 0x800;
+
+}  // namespace
 
 std::string fsImageProblemForBase(const FsImageHeader& header, uint32_t base) {
   const auto& mapped = header.table.mappedBlocks();
@@ -26,6 +33,26 @@ std::string fsImageProblemForBase(const FsImageHeader& header, uint32_t base) {
   if (mapped.empty()) return "no data blocks";
   const uint64_t remapEnd = (uint64_t{mapped.front().block} - base + mapped.size()) * 2;
   if (remapEnd > header.geometry.blockDataSize) return "remap entries reach past the info block's page data";
+  return {};
+}
+
+std::string fsMappingTableProblem(const FsImageHeader& header) {
+  std::set<uint32_t> dataBlocks;
+  for (const BlockMapEntry& entry : header.table.mappedBlocks())
+    if (!dataBlocks.insert(entry.block).second)
+      return "data block " + std::to_string(entry.block) + " is named twice in the mapping table";
+  for (const BlockMapEntry& entry : header.table.reservedBlocks())
+    if (dataBlocks.count(entry.block) != 0)
+      return "block " + std::to_string(entry.block) + " is named both as a data block and as a spare";
+  return {};
+}
+
+std::string fsInfoAreaProblem(const FsHeader& fsHeader) {
+  const uint64_t start = fsHeader.infoAreaStart(), length = fsHeader.infoAreaLength();
+  if (start % kReadBackBoundary != 0 || length % kReadBackBoundary != 0)
+    return "its info area (" + std::to_string(start) + " + " + std::to_string(length) +
+           ") is not on 2 KiB boundaries";
+  if (start + length > uint64_t{UINT32_MAX} + 1) return "its info area reaches past 4 GiB";
   return {};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Checks of a parsed FS image against the first FS block of the NAND it goes
-// to (FS area start / blockDataSize): made before anything of it is written.
+// Checks of a parsed FS image, on its own and against the first FS block of
+// the NAND it goes to (FS area start / blockDataSize): made before anything of
+// it is written.
 #include <cstdint>
 #include <string>
 
@@ -13,5 +14,14 @@ namespace hx {
 // 0, "no replacement"), remap entries outside the info block's page data, or
 // a region tag of 8 or more (the info block holds eight region counters).
 std::string fsImageProblemForBase(const FsImageHeader& header, uint32_t base);
+
+// Empty when the mapping table names every data block once and no data block
+// also as a spare; otherwise which block is named twice (one write would go
+// over the other). A spare named twice is taken once, and is no problem.
+std::string fsMappingTableProblem(const FsImageHeader& header);
+
+// Empty when read-back can address the info area the FsHeader names: its start
+// and length on 2 KiB boundaries and its end within 4 GiB.
+std::string fsInfoAreaProblem(const FsHeader& fsHeader);
 
 }  // namespace hx

@@ -51,6 +51,8 @@ std::string checkFsImage(const ImageBuffer& record, uint32_t fsAreaStart) {
   if (!fsHeader) return "its info block holds no FsHeader";
   if (!isFsVersion520(*fsHeader)) return {};
   if (!parseFsImageHeader(image, header, &problem)) return problem;
+  if (problem = fsMappingTableProblem(header); !problem.empty()) return problem;
+  if (problem = fsInfoAreaProblem(*fsHeader); !problem.empty()) return problem;
   return fsImageProblemForBase(header, fsAreaStart / header.geometry.blockDataSize);
 }
 

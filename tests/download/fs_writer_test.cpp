@@ -307,6 +307,12 @@ TEST(WriteFsImage, ImagesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
   FsImagePlan farSpare = defaultPlan();
   farSpare.reserved[1].block = kBase + 0x10000;  // a remap entry holds 16 bits
   cases.push_back({"spare beyond a 16-bit remap entry", farSpare, false, kFsDoesNotFit});
+  FsImagePlan wrappingSpare = defaultPlan();
+  wrappingSpare.reserved[1].block = kBase + 0xFFFF;  // its counter, one past it, would wrap to 0
+  cases.push_back({"spare whose counter would wrap", wrappingSpare, false, kFsDoesNotFit});
+  FsImagePlan twice = defaultPlan();
+  twice.mapped[3].block = 101;  // data blocks 0 and 3 in one block
+  cases.push_back({"data block named twice", twice, false, kFsNoHeader});
   for (const Case& c : cases) {
     Phone phone;
     auto image = buildFsImage(c.plan);
@@ -318,6 +324,63 @@ TEST(WriteFsImage, ImagesThatDoNotFitAreRefusedBeforeAnythingIsWritten) {
       EXPECT_TRUE(phone.nand.logOf("pages").empty()) << c.what;
     }
   }
+}
+
+// Nothing is formatted for an image that will be refused: on the paths that
+// use the image's own info block (the phone holds another version, or none),
+// the spares it needs are counted before the format or the erase.
+TEST(WriteFsImage, AnImageRefusedForItsSparesHasNothingFormatted) {
+  FsImagePlan spent = defaultPlan();
+  spent.counters[1] = 62;  // every region-1 spare used
+  FsImagePlan otherVersion = defaultPlan();
+  otherVersion.layout.version[1] = 1;
+  struct Case {
+    const char* what;
+    bool phoneHoldsOtherVersion;
+  };
+  for (const Case& c : {Case{"the phone holds another version", true}, Case{"the phone holds none", false}}) {
+    Phone phone;
+    if (c.phoneHoldsOtherVersion) phone.holdInfoBlock(199, otherVersion);
+    const auto before = phone.nand.rawOf(199);
+    EXPECT_EQ(write(phone, buildFsImage(spent)).result, kFsSparesExhausted) << c.what;
+    for (const std::string& command : phone.nand.log) EXPECT_EQ(command.rfind("read", 0), 0u) << c.what << ": " << command;
+    EXPECT_EQ(phone.nand.rawOf(199), before) << c.what;
+  }
+}
+
+// A read-back that fails while the phone's info block is searched for fails
+// the image before anything is formatted: the phone keeps its info block.
+TEST(WriteFsImage, AReadBackFailureInTheInfoAreaKeepsThePhonesInfoBlock) {
+  FsImagePlan phoneInfo = defaultPlan();
+  phoneInfo.remaps = {{1, 70}};
+  Phone phone;
+  phone.holdInfoBlock(195, phoneInfo);
+  phone.nand.readFailures = 3;  // the ROM information, block 199, then block 198 fails
+  const auto before = phone.nand.rawOf(195);
+  EventRecorder events(43);
+  hxtest::LogCapture capture;
+  const auto image = buildFsImage(defaultPlan());
+  EXPECT_EQ(writeFsImage({image.data(), static_cast<uint32_t>(image.size()), 0}, phone.nand, kFsStart, kFsLength,
+                         events),
+            kFsWriteFailed);
+  EXPECT_EQ(phone.nand.log, (std::vector<std::string>{"read1 2", "read0 199", "read0 198"}));
+  EXPECT_EQ(phone.nand.rawOf(195), before);
+  EXPECT_EQ(events.why, "the read-back of info area block 198 failed");
+}
+
+// Every range of spares is addressed before the first is formatted: a range
+// past 4 GiB refuses the image with nothing formatted.
+TEST(WriteFsImage, ASpareRangePast4GiBRefusesTheImageBeforeAnyFormat) {
+  constexpr uint32_t base = 262100;  // 16 KiB blocks: block 262144 begins at 4 GiB
+  FsImagePlan plan;
+  plan.mapped = {{0, base + 1}, {0, base + 2}};
+  plan.reserved = {{0, base + 5}, {0, base + 6}, {0, base + 38}, {0, base + 39}, {0, base + 44}};
+  plan.eraseStartIndex = 2;
+  plan.layout = {(base + 40) * kB, 4 * kB, (base + 1) * kB, 2 * kB, {5, 2, 0}};
+  Phone phone(base * kB, 44 * kB);
+  EXPECT_EQ(write(phone, buildFsImage(plan)).result, kFsDoesNotFit);
+  EXPECT_TRUE(phone.nand.logOf("format").empty());
+  EXPECT_TRUE(phone.nand.logOf("block").empty());
 }
 
 TEST(WriteFsImage, FailedWritesAndFormatsAre4008) {

@@ -133,6 +133,18 @@ TEST_F(FlashFailure, SpareExhaustionFailsTheDownload) {
   EXPECT_EQ(phone.phone().record()["blockWrites"].size(), 1 + sparesOfRegion);
 }
 
+TEST_F(FlashFailure, APageStoredWronglyIsConfirmedThenFailsTheDownload) {
+  options.faults.pageStatusAt = 1;
+  PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));
+  flashFailing(phone);
+  // The phone recorded the page only once the host had confirmed its sum.
+  const auto record = phone.phone().record();
+  size_t failedPages = 0;
+  for (const auto& write : record["blockWrites"]) failedPages += write["result"] == "failed-status" ? 1 : 0;
+  EXPECT_EQ(failedPages, 1u) << record["blockWrites"].dump();
+  EXPECT_EQ(phone.phone().outcome(), hxphone::Outcome::HostGone) << phone.phone().failure();
+}
+
 TEST_F(FlashFailure, PhoneUnpluggedMidTransferFailsPromptly) {
   options.faults.unplugAtStep = "nfb";
   PluggedPhone phone(ports, 41, options, hxphone::freshNand(options));

@@ -46,6 +46,8 @@ struct VerdictFixture {
     const NandGeometry g = fsImageGeometry(2048, 128);
     uint8_t* info = image.data() + g.rawBlockSize;
     test::markInfoPage(info, g, 0);
+    storeLe32(info + 2048 - 512 + 388, 160 * 131072);  // the info area: blocks 160..163
+    storeLe32(info + 2048 - 512 + 392, 4 * 131072);
     info[2048 - 512 + 460] = 5;
     info[2048 - 512 + 461] = 2;
     info[2048 - 512 + 462] = versionLast;
@@ -70,6 +72,10 @@ TEST(PackageVerdict, AcceptsAWellFormedPackage) {
   const auto verdict = judgePackage(f.finish());
   EXPECT_TRUE(verdict.downloadable) << verdict.reason;
   EXPECT_EQ(verdict.reason, "");
+  // A spare named twice is taken once.
+  VerdictFixture twice;
+  twice.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100), mappingWord(1, 101)}, {mappingWord(0, 150), mappingWord(0, 150)});
+  EXPECT_TRUE(judgePackage(twice.finish()).downloadable);
 }
 
 TEST(PackageVerdict, RefusesWithAReason) {
@@ -102,11 +108,27 @@ TEST(PackageVerdict, RefusesWithAReason) {
       {"mapped block below the FS area",
        [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 99)}, {mappingWord(0, 150)}); }, "below"},
       {"reserved block at the FS area start",
-       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100)}, {mappingWord(0, 100)}); }, "at or below"},
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 101)}, {mappingWord(0, 100)}); }, "at or below"},
       {"region tag 8",
        [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(8, 100)}, {mappingWord(0, 150)}); }, "region tag 8"},
       {"FsHeader not found",
        [](auto& f) { f.fs[0][fsImageGeometry(2048, 128).rawBlockSize + 2048 + 2] = 0xFF; }, "no FsHeader"},
+      {"data block named twice",
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100), mappingWord(1, 100)}, {mappingWord(0, 150)}); },
+       "data block 100 is named twice"},
+      {"data block named as a spare too",
+       [](auto& f) { f.fs[0] = VerdictFixture::fsImage({mappingWord(0, 100), mappingWord(1, 101)}, {mappingWord(0, 101)}); },
+       "block 101 is named both as a data block and as a spare"},
+      {"info area off the 2 KiB read-back boundary",
+       [](auto& f) { storeLe32(f.fs[0].data() + fsImageGeometry(2048, 128).rawBlockSize + 2048 - 512 + 388, 0x100); },
+       "2 KiB"},
+      {"info area past 4 GiB",
+       [](auto& f) {
+         uint8_t* header = f.fs[0].data() + fsImageGeometry(2048, 128).rawBlockSize + 2048 - 512;
+         storeLe32(header + 388, 0xFFFFF800);
+         storeLe32(header + 392, 0x1000);
+       },
+       "past 4 GiB"},
       {"second FS image malformed",
        [](auto& f) { f.fs.push_back(f.fs[0]); storeLe32(f.fs[1].data() + kFsMappedCountOffset, 0); }, "FS image 1"},
   };

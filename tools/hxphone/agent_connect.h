@@ -13,8 +13,10 @@ namespace hxphone {
 inline constexpr uint8_t kAck = 0x5A;
 inline constexpr uint8_t kContinue = 0x69;
 inline constexpr uint8_t kRefuse = 0xA5;
+inline constexpr uint8_t kStoreFailed = 0x96;
 inline constexpr uint8_t kReady = 0xC0;
 inline constexpr uint32_t kBadBlockStatus = 3041;
+inline constexpr uint32_t kPageFailedStatus = 3042;  // a page the agent could not store, for another reason than a bad block
 
 inline constexpr size_t kFlashReportFirstPart = 28;
 inline constexpr size_t kFlashReportSecondPart = 53;

@@ -114,6 +114,7 @@ std::string applyFault(FaultPlan& plan, std::string_view text) {
   if (name == "resend-packet") return count(plan.resendPackets);
   if (name == "format-fails") return count(plan.formatFailsAt);
   if (name == "bad-readback-sum") return count(plan.badReadBackSums);
+  if (name == "page-status") return count(plan.pageStatusAt);
   if (name == "unplug-after-bytes") {
     uint64_t n = 0;
     if (!hasValue || !parseU64(value, n)) return "unplug-after-bytes: needs a byte count";
@@ -157,6 +158,8 @@ std::vector<std::pair<std::string, std::string>> faultDescriptions() {
       {"format-fails[=K]", "the K-th format command (default 1st) ends with an error status"},
       {"bad-readback-sum[=N]", "the first N read-back chunks are sent with a wrong sum"},
       {"spare-exhaustion", "every write-block and write-pages is refused as a bad block (0xA5, 3041)"},
+      {"page-status[=K]", "the K-th write-pages page (default 1st) is answered 0x96 and status 3042, then its sum, "
+                          "which the host must confirm with 0x5A; the command ends there"},
       {"slow-link=BPS[:LATENCY_MS]", "limits the link to BPS bytes per second each way, with a latency per turnaround"},
   };
 }

@@ -54,6 +54,7 @@ struct FaultPlan {
   uint32_t formatFailsAt = 0;           // format-fails[=K]: the K-th format command fails
   uint32_t badReadBackSums = 0;         // bad-readback-sum[=N]: first N read-back chunks carry a wrong sum
   bool spareExhaustion = false;         // spare-exhaustion: every block write is refused as a bad block
+  uint32_t pageStatusAt = 0;            // page-status[=K]: the K-th write-pages page is answered 0x96 and a status other than 3041
   uint32_t linkBytesPerSecond = 0;      // slow-link=BPS[:LATENCY_MS]; 0 = as fast as the pty goes
   double turnaroundLatencyMs = 0;       // per change of direction (host to phone to host)
 };

@@ -21,6 +21,8 @@
 //     u32 pages per block     phone: 5A, or A5 + u32 3041. The block is erased;
 //     per page: host u32 page index, 5A, page data + spare bytes; phone 69
 //     (or A5 + u32 3041), then u16 XOR of the page's data words; host 5A.
+//     A page stored wrongly for another reason: 96 + u32 status, the u16,
+//     host 5A, and the command ends.
 #include <algorithm>
 #include <vector>
 
@@ -298,6 +300,17 @@ void serveWritePages(SessionContext& ctx) {
     previous = page;
     entry["pages"].push_back(page);
     receiveDataPacket(ctx, raw.data(), raw.size());
+    if (++ctx.writePagesPagesSeen == ctx.options.faults.pageStatusAt) {
+      // A page the agent could not store, though the block is good: the
+      // page's sum still follows, and the host confirms it before the
+      // command ends.
+      port.writeByteAndU32(kStoreFailed, kPageFailedStatus);
+      port.writeU16(pageDataChecksum(g, raw, 1));
+      port.expectU8(kAck, "0x5A after a failed page's checksum");
+      entry["result"] = "failed-status";
+      ctx.record.blockWrite(entry);
+      return;
+    }
     if (!programPages(ctx, block, raw.data(), {page})) {
       entry["result"] = "failed-program";
       ctx.record.blockWrite(entry);

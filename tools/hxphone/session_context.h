@@ -36,6 +36,7 @@ struct SessionContext {
   std::map<std::string, uint32_t> stepCounts;
   uint32_t badReadBackSumsSent = 0;   // bad-readback-sum fault: chunks sent with a wrong sum
   uint32_t resendRequestsSent = 0;    // resend-packet fault: packets answered with a resend request
+  uint32_t writePagesPagesSeen = 0;   // page-status fault: write-pages pages received so far
   uint32_t primaryRomBlock = 2;  // where the primary ROM image goes (after the bootloaders)
   std::optional<std::chrono::steady_clock::time_point> faultStruck;  // when a step fault of the plan struck
 
