@@ -1,0 +1,110 @@
+#pragma once
+// What the protocol link on Windows asks of the system: the communications
+// calls on one handle, and the cancelling of a thread's pending I/O that bounds
+// a flush. The Win32 calls stand behind it on Windows (serial_system_win32.cpp);
+// tests script it, so the link's algorithm runs on every platform. Every
+// failing call leaves its error code for lastError().
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace hx {
+
+// An open handle of the system; kNoHandle is none.
+using SerialHandle = std::uintptr_t;
+inline constexpr SerialHandle kNoHandle = 0;
+
+// The system's error codes the link tells apart.
+inline constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kErrorNotReady = 21;            // ERROR_NOT_READY
+inline constexpr uint32_t kErrorBadCommand = 22;          // ERROR_BAD_COMMAND
+inline constexpr uint32_t kErrorGenFailure = 31;          // ERROR_GEN_FAILURE
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+
+// The line as the system describes it (the fields of its DCB). What the link
+// does not set is written back as the system reported it.
+struct LineState {
+  uint32_t baudRate = 0;
+  bool binary = false;
+  bool parityCheck = false;
+  bool outxCtsFlow = false;
+  bool outxDsrFlow = false;
+  uint8_t dtrControl = 0;  // 0 disable, 1 enable, 2 handshake
+  bool dsrSensitivity = false;
+  bool txContinueOnXoff = false;
+  bool outX = false;
+  bool inX = false;
+  bool errorCharOn = false;
+  bool nullStripping = false;
+  uint8_t rtsControl = 0;  // 0 disable, 1 enable, 2 handshake, 3 toggle
+  bool abortOnError = false;
+  uint16_t xonLimit = 0;
+  uint16_t xoffLimit = 0;
+  uint8_t byteSize = 0;
+  uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  char xonChar = 0;
+  char xoffChar = 0;
+  char errorChar = 0;
+  char eofChar = 0;
+  char eventChar = 0;
+  bool operator==(const LineState&) const = default;
+};
+inline constexpr uint8_t kDtrControlEnable = 1;
+inline constexpr uint8_t kRtsControlEnable = 1;
+
+struct CommTimeouts {
+  uint32_t readInterval = 0;
+  uint32_t readTotalMultiplier = 0;
+  uint32_t readTotalConstant = 0;
+  uint32_t writeTotalMultiplier = 0;
+  uint32_t writeTotalConstant = 0;
+  bool operator==(const CommTimeouts&) const = default;
+};
+
+// PurgeComm's flags.
+inline constexpr uint32_t kPurgeTxAbort = 0x1;
+inline constexpr uint32_t kPurgeRxAbort = 0x2;
+inline constexpr uint32_t kPurgeTxClear = 0x4;
+inline constexpr uint32_t kPurgeRxClear = 0x8;
+
+class SerialSystem {
+ public:
+  virtual ~SerialSystem() = default;
+
+  // The error code of the last call that failed.
+  virtual uint32_t lastError() = 0;
+
+  // Opens `deviceName` for reading and writing, without sharing, for
+  // synchronous I/O. kNoHandle when it fails.
+  virtual SerialHandle openPort(const std::string& deviceName) = 0;
+  virtual void closeHandle(SerialHandle handle) = 0;
+
+  virtual bool clearCommError(SerialHandle port) = 0;
+  virtual bool setupComm(SerialHandle port, uint32_t inputBytes, uint32_t outputBytes) = 0;
+  virtual bool getCommState(SerialHandle port, LineState* line) = 0;
+  virtual bool setCommState(SerialHandle port, const LineState& line) = 0;
+  virtual bool clearCommBreak(SerialHandle port) = 0;
+  virtual bool purgeComm(SerialHandle port, uint32_t flags) = 0;
+  virtual bool setCommTimeouts(SerialHandle port, const CommTimeouts& timeouts) = 0;
+  virtual bool writeFile(SerialHandle port, const uint8_t* bytes, uint32_t count, uint32_t* written) = 0;
+  virtual bool readFile(SerialHandle port, uint8_t* dest, uint32_t count, uint32_t* got) = 0;
+  // Returns when the driver has sent every byte written, or when the calling
+  // thread's I/O is cancelled.
+  virtual bool flushFileBuffers(SerialHandle port) = 0;
+
+  // The calling thread, as cancelThreadIo names it (kNoHandle when it cannot
+  // be opened); closed with closeHandle.
+  virtual SerialHandle openCurrentThread() = 0;
+  // Whether `thread` is the calling thread.
+  virtual bool isCurrentThread(SerialHandle thread) = 0;
+  // Cancels the synchronous I/O `thread` is waiting in.
+  virtual void cancelThreadIo(SerialHandle thread) = 0;
+};
+
+#if defined(_WIN32)
+// The Win32 system: CreateFileA and the communications API.
+std::unique_ptr<SerialSystem> makeWin32SerialSystem();
+#endif
+
+}  // namespace hx
