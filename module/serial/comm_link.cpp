@@ -138,7 +138,7 @@ class CommLink final : public SerialPortLink {
     // Nothing came: silence, or a device that has gone. Some drivers end the
     // read of a vanished device as a plain time-out (Wine's, for a pty whose
     // other side hung up); its state can no longer be read then.
-    return m_system->clearCommError(m_handle) ? kLinkNothingReceived : failed(deviceError());
+    return m_system->clearCommError(m_handle, nullptr, nullptr) ? kLinkNothingReceived : failed(deviceError());
   }
 
   std::string failureDetail() const override { return m_failure; }
@@ -203,7 +203,7 @@ std::string callFailed(SerialSystem& system, const char* call) {
 // The line as the protocol needs it: 8N1 at `baud`, DTR and RTS raised, no
 // flow control, no abort on errors; every other field as the driver reported.
 bool configure(SerialSystem& system, SerialHandle port, uint32_t baud, std::string* why) {
-  if (!system.clearCommError(port)) return *why = callFailed(system, "ClearCommError"), false;
+  if (!system.clearCommError(port, nullptr, nullptr)) return *why = callFailed(system, "ClearCommError"), false;
   if (!system.setupComm(port, kQueueBytes, kQueueBytes)) return *why = callFailed(system, "SetupComm"), false;
   LineState line;
   if (!system.getCommState(port, &line)) return *why = callFailed(system, "GetCommState"), false;
@@ -234,7 +234,7 @@ std::unique_ptr<SerialPortLink> openCommLink(std::shared_ptr<SerialSystem> syste
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(comPort));
   const std::string portName = name + 4;
-  const SerialHandle handle = system->openPort(name);
+  const SerialHandle handle = system->openPort(name, false);
   if (handle == kNoHandle) {
     if (why) *why = portName + ": " + callFailed(*system, "CreateFileA");
     return nullptr;

@@ -1,9 +1,10 @@
 #pragma once
-// What the protocol link on Windows asks of the system: the communications
-// calls on one handle, and the cancelling of a thread's pending I/O that bounds
-// a flush. The Win32 calls stand behind it on Windows (serial_system_win32.cpp);
-// tests script it, so the link's algorithm runs on every platform. Every
-// failing call leaves its error code for lastError().
+// What the protocol link and the port manager on Windows ask of the system:
+// the communications calls on one handle, synchronous or overlapped I/O with
+// its request records, and the cancelling of a thread's pending I/O that
+// bounds a flush. The Win32 calls stand behind it on Windows
+// (serial_system_win32.cpp); tests script it, so the algorithms above it run
+// on every platform. Every failing call leaves its error code for lastError().
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,6 +21,8 @@ inline constexpr uint32_t kErrorNotReady = 21;            // ERROR_NOT_READY
 inline constexpr uint32_t kErrorBadCommand = 22;          // ERROR_BAD_COMMAND
 inline constexpr uint32_t kErrorGenFailure = 31;          // ERROR_GEN_FAILURE
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+inline constexpr uint32_t kErrorIoIncomplete = 996;       // ERROR_IO_INCOMPLETE
+inline constexpr uint32_t kErrorIoPending = 997;          // ERROR_IO_PENDING
 
 // The line as the system describes it (the fields of its DCB). What the link
 // does not set is written back as the system reported it.
@@ -68,6 +71,13 @@ inline constexpr uint32_t kPurgeRxAbort = 0x2;
 inline constexpr uint32_t kPurgeTxClear = 0x4;
 inline constexpr uint32_t kPurgeRxClear = 0x8;
 
+// SetCommMask's event of a received event character, and EscapeCommFunction's
+// functions on DTR.
+inline constexpr uint32_t kEventRxFlag = 0x2;
+inline constexpr uint32_t kSetDtr = 5;
+inline constexpr uint32_t kClearDtr = 6;
+inline constexpr uint8_t kDtrControlHandshake = 2;
+
 class SerialSystem {
  public:
   virtual ~SerialSystem() = default;
@@ -76,11 +86,13 @@ class SerialSystem {
   virtual uint32_t lastError() = 0;
 
   // Opens `deviceName` for reading and writing, without sharing, for
-  // synchronous I/O. kNoHandle when it fails.
-  virtual SerialHandle openPort(const std::string& deviceName) = 0;
+  // synchronous or for overlapped I/O. kNoHandle when it fails.
+  virtual SerialHandle openPort(const std::string& deviceName, bool overlapped) = 0;
   virtual void closeHandle(SerialHandle handle) = 0;
 
-  virtual bool clearCommError(SerialHandle port) = 0;
+  // Clears the port's error state; `errors` (the error flags it held) and
+  // `queuedInput` (bytes received and not read) may be null.
+  virtual bool clearCommError(SerialHandle port, uint32_t* errors, uint32_t* queuedInput) = 0;
   virtual bool setupComm(SerialHandle port, uint32_t inputBytes, uint32_t outputBytes) = 0;
   virtual bool getCommState(SerialHandle port, LineState* line) = 0;
   virtual bool setCommState(SerialHandle port, const LineState& line) = 0;
@@ -92,6 +104,24 @@ class SerialSystem {
   // Returns when the driver has sent every byte written, or when the calling
   // thread's I/O is cancelled.
   virtual bool flushFileBuffers(SerialHandle port) = 0;
+  virtual bool setCommMask(SerialHandle port, uint32_t events) = 0;
+  virtual bool escapeCommFunction(SerialHandle port, uint32_t function) = 0;
+
+  // Overlapped I/O on a port opened for it. A request record carries its own
+  // manual-reset event; createRequest gives kNoHandle when the event cannot be
+  // made. A read or write that does not finish at once fails with
+  // kErrorIoPending and goes on in the background until its result is taken.
+  virtual SerialHandle createRequest() = 0;
+  virtual void closeRequest(SerialHandle request) = 0;
+  virtual bool writeFileOverlapped(SerialHandle port, const void* data, uint32_t count, uint32_t* written,
+                                   SerialHandle request) = 0;
+  virtual bool readFileOverlapped(SerialHandle port, void* dest, uint32_t count, uint32_t* got,
+                                  SerialHandle request) = 0;
+  // The request's outcome; with `wait`, waits until it is done.
+  virtual bool getOverlappedResult(SerialHandle port, SerialHandle request, uint32_t* transferred, bool wait) = 0;
+  // Whether the request's event is signalled within `ms`.
+  virtual bool waitForRequest(SerialHandle request, uint32_t ms) = 0;
+  virtual bool cancelIoEx(SerialHandle port, SerialHandle request) = 0;
 
   // The calling thread, as cancelThreadIo names it (kNoHandle when it cannot
   // be opened); closed with closeHandle.

@@ -1,5 +1,6 @@
-// The protocol link's system on Windows: CreateFileA, the communications API,
-// and CancelSynchronousIo for the flush watchdog.
+// The protocol link's and the port manager's system on Windows: CreateFileA,
+// the communications API, overlapped I/O with its events, and
+// CancelSynchronousIo for the flush watchdog.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -16,7 +17,17 @@ static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorNotReady == ERR
               kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED);
 static_assert(kPurgeTxAbort == PURGE_TXABORT && kPurgeRxAbort == PURGE_RXABORT && kPurgeTxClear == PURGE_TXCLEAR &&
               kPurgeRxClear == PURGE_RXCLEAR);
-static_assert(kDtrControlEnable == DTR_CONTROL_ENABLE && kRtsControlEnable == RTS_CONTROL_ENABLE);
+static_assert(kDtrControlEnable == DTR_CONTROL_ENABLE && kRtsControlEnable == RTS_CONTROL_ENABLE &&
+              kDtrControlHandshake == DTR_CONTROL_HANDSHAKE);
+static_assert(kErrorIoPending == ERROR_IO_PENDING && kErrorIoIncomplete == ERROR_IO_INCOMPLETE);
+static_assert(kEventRxFlag == EV_RXFLAG && kSetDtr == SETDTR && kClearDtr == CLRDTR);
+
+// An overlapped request record and the manual-reset event it signals.
+struct Request {
+  OVERLAPPED overlapped{};
+};
+
+OVERLAPPED* overlappedOf(SerialHandle request) { return &reinterpret_cast<Request*>(request)->overlapped; }
 
 HANDLE handleOf(SerialHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 SerialHandle serialHandle(HANDLE handle) { return reinterpret_cast<SerialHandle>(handle); }
@@ -82,13 +93,21 @@ class Win32SerialSystem final : public SerialSystem {
  public:
   uint32_t lastError() override { return GetLastError(); }
 
-  SerialHandle openPort(const std::string& deviceName) override {
-    HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SerialHandle openPort(const std::string& deviceName, bool overlapped) override {
+    const DWORD flags = overlapped ? FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL : 0;
+    HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
     return handle == INVALID_HANDLE_VALUE ? kNoHandle : serialHandle(handle);
   }
   void closeHandle(SerialHandle handle) override { CloseHandle(handleOf(handle)); }
 
-  bool clearCommError(SerialHandle port) override { return ClearCommError(handleOf(port), nullptr, nullptr); }
+  bool clearCommError(SerialHandle port, uint32_t* errors, uint32_t* queuedInput) override {
+    DWORD flags = 0;
+    COMSTAT status{};
+    const BOOL ok = ClearCommError(handleOf(port), &flags, &status);
+    if (errors) *errors = flags;
+    if (queuedInput) *queuedInput = status.cbInQue;
+    return ok;
+  }
   bool setupComm(SerialHandle port, uint32_t inputBytes, uint32_t outputBytes) override {
     return SetupComm(handleOf(port), inputBytes, outputBytes);
   }
@@ -123,6 +142,49 @@ class Win32SerialSystem final : public SerialSystem {
     return ok;
   }
   bool flushFileBuffers(SerialHandle port) override { return FlushFileBuffers(handleOf(port)); }
+
+  bool setCommMask(SerialHandle port, uint32_t events) override { return SetCommMask(handleOf(port), events); }
+  bool escapeCommFunction(SerialHandle port, uint32_t function) override {
+    return EscapeCommFunction(handleOf(port), function);
+  }
+
+  SerialHandle createRequest() override {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) return kNoHandle;
+    auto* request = new Request;
+    request->overlapped.hEvent = event;
+    return reinterpret_cast<SerialHandle>(request);
+  }
+  void closeRequest(SerialHandle request) override {
+    auto* record = reinterpret_cast<Request*>(request);
+    CloseHandle(record->overlapped.hEvent);
+    delete record;
+  }
+  bool writeFileOverlapped(SerialHandle port, const void* data, uint32_t count, uint32_t* written,
+                           SerialHandle request) override {
+    DWORD n = 0;
+    const BOOL ok = WriteFile(handleOf(port), data, count, &n, overlappedOf(request));
+    *written = n;
+    return ok;
+  }
+  bool readFileOverlapped(SerialHandle port, void* dest, uint32_t count, uint32_t* got, SerialHandle request) override {
+    DWORD n = 0;
+    const BOOL ok = ReadFile(handleOf(port), dest, count, &n, overlappedOf(request));
+    *got = n;
+    return ok;
+  }
+  bool getOverlappedResult(SerialHandle port, SerialHandle request, uint32_t* transferred, bool wait) override {
+    DWORD n = 0;
+    const BOOL ok = GetOverlappedResult(handleOf(port), overlappedOf(request), &n, wait);
+    *transferred = n;
+    return ok;
+  }
+  bool waitForRequest(SerialHandle request, uint32_t ms) override {
+    return WaitForSingleObject(overlappedOf(request)->hEvent, ms) == WAIT_OBJECT_0;
+  }
+  bool cancelIoEx(SerialHandle port, SerialHandle request) override {
+    return CancelIoEx(handleOf(port), overlappedOf(request));
+  }
 
   SerialHandle openCurrentThread() override {
     HANDLE thread = OpenThread(THREAD_TERMINATE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentThreadId());

@@ -1,9 +1,11 @@
 #pragma once
-// A scripted system for the protocol link on Windows: calls that fail with a
-// given error code, a line state to report, how much a write takes, what each
-// read gives, and a flush that hangs until the thread's I/O is cancelled (or
-// the test lets it go). It records every call in order and counts the handles
-// opened and not yet closed. Safe for the link's watchdog thread.
+// A scripted system for the protocol link and the port manager on Windows:
+// calls that fail with a given error code, a line state to report, how much a
+// write takes, what each read gives, overlapped requests that stay pending, a
+// flush that hangs until the thread's I/O is cancelled (or the test lets it
+// go), and error flags the port holds. It records every call in order and
+// counts the handles opened and not yet closed. Safe for the link's watchdog
+// thread.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,12 +40,26 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   std::deque<std::vector<uint8_t>> reads;
   // The flush waits until the thread's I/O is cancelled or release() is called.
   bool flushHangs = false;
+  // Overlapped calls by name ("WriteFile", "ReadFile") that do not finish at
+  // once: they fail with kErrorIoPending, and GetOverlappedResult gives their
+  // outcome (fails as `failing` says for it).
+  std::set<std::string> pending;
+  // Whether a pending read's event is signalled within the wait.
+  bool requestSignalled = true;
+  // The error flags ClearCommError reports (the next of `commErrorsInTurn`
+  // while any is left), and the error it leaves after flags.
+  uint32_t commErrors = 0;
+  std::deque<uint32_t> commErrorsInTurn;
+  uint32_t errorAfterFlags = 0;
 
   // Recorded.
   std::vector<hx::LineState> linesSet;
   std::vector<hx::CommTimeouts> timeoutsSet;
   std::vector<uint32_t> purges;
+  std::vector<uint32_t> masks;
+  std::vector<uint32_t> escapes;
   std::vector<uint8_t> sent;
+  bool openedOverlapped = false;
 
   std::vector<std::string> calls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -65,10 +82,11 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
 
   uint32_t lastError() override { return m_lastError; }
 
-  hx::SerialHandle openPort(const std::string& deviceName) override {
+  hx::SerialHandle openPort(const std::string& deviceName, bool overlapped) override {
     if (!call("CreateFileA")) return hx::kNoHandle;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_deviceName = deviceName;
+    openedOverlapped = overlapped;
     ++m_openHandles;
     return kPort;
   }
@@ -77,7 +95,18 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
     m_calls.push_back("CloseHandle");
     --m_openHandles;
   }
-  bool clearCommError(hx::SerialHandle) override { return call("ClearCommError"); }
+  bool clearCommError(hx::SerialHandle, uint32_t* errors, uint32_t* queuedInput) override {
+    uint32_t flags = commErrors;
+    if (!commErrorsInTurn.empty()) {
+      flags = commErrorsInTurn.front();
+      commErrorsInTurn.pop_front();
+    }
+    if (errors) *errors = flags;
+    if (queuedInput) *queuedInput = reads.empty() ? 0 : static_cast<uint32_t>(reads.front().size());
+    if (!call("ClearCommError")) return false;
+    if (flags != 0) m_lastError = errorAfterFlags;
+    return true;
+  }
   bool setupComm(hx::SerialHandle, uint32_t inputBytes, uint32_t outputBytes) override {
     queueBytes = {inputBytes, outputBytes};
     return call("SetupComm");
@@ -129,6 +158,46 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
     if (m_cancelled) m_lastError = 995;  // ERROR_OPERATION_ABORTED
     return !m_cancelled;
   }
+  bool setCommMask(hx::SerialHandle, uint32_t events) override {
+    masks.push_back(events);
+    return call("SetCommMask");
+  }
+  bool escapeCommFunction(hx::SerialHandle, uint32_t function) override {
+    escapes.push_back(function);
+    return call("EscapeCommFunction");
+  }
+  hx::SerialHandle createRequest() override {
+    if (!call("CreateEventA")) return hx::kNoHandle;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_openHandles;
+    return kFirstRequest + m_requests++;
+  }
+  void closeRequest(hx::SerialHandle) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.push_back("CloseEvent");
+    --m_openHandles;
+  }
+  bool writeFileOverlapped(hx::SerialHandle port, const void* data, uint32_t count, uint32_t* written,
+                           hx::SerialHandle) override {
+    if (pending.count("WriteFile") != 0) return startPending("WriteFile", count);
+    return writeFile(port, static_cast<const uint8_t*>(data), count, written);
+  }
+  bool readFileOverlapped(hx::SerialHandle port, void* dest, uint32_t count, uint32_t* got, hx::SerialHandle) override {
+    if (pending.count("ReadFile") != 0) return startPending("ReadFile", count);
+    return readFile(port, static_cast<uint8_t*>(dest), count, got);
+  }
+  bool getOverlappedResult(hx::SerialHandle, hx::SerialHandle, uint32_t* transferred, bool) override {
+    *transferred = 0;
+    if (!call("GetOverlappedResult")) return false;
+    *transferred = m_pendingCount;
+    return true;
+  }
+  bool waitForRequest(hx::SerialHandle, uint32_t) override {
+    call("WaitForSingleObject");
+    return requestSignalled;
+  }
+  bool cancelIoEx(hx::SerialHandle, hx::SerialHandle) override { return call("CancelIoEx"); }
+
   hx::SerialHandle openCurrentThread() override {
     if (!call("OpenThread")) return hx::kNoHandle;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -158,6 +227,15 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
  private:
   static constexpr hx::SerialHandle kPort = 0x100;
   static constexpr hx::SerialHandle kFirstThread = 0x200;
+  static constexpr hx::SerialHandle kFirstRequest = 0x300;
+
+  // An overlapped call that goes on in the background.
+  bool startPending(const std::string& name, uint32_t count) {
+    if (!call(name)) return false;
+    m_pendingCount = count;
+    m_lastError = hx::kErrorIoPending;
+    return false;
+  }
 
   // Records the call; false, with its error left, when the script fails it.
   bool call(const std::string& name) {
@@ -177,6 +255,8 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   uint32_t m_lastError = 0;
   int m_openHandles = 0;
   int m_cancels = 0;
+  int m_requests = 0;
+  uint32_t m_pendingCount = 0;
   bool m_cancelled = false;
   bool m_released = false;
 };
