@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/clock.h"
 #include "serial/port_open_observer.h"
 
 namespace hx {
@@ -157,7 +156,7 @@ int OverlappedPort::read(void* buffer, unsigned count) {
   if (clearErrors(&queued) != 0) {
     if (deviceGone(m_system->lastError())) {
       close();
-      sleepMs(kGoneAfterErrorFlagsPauseMs);
+      m_system->pause(kGoneAfterErrorFlagsPauseMs);
     }
     return 0;
   }
@@ -180,7 +179,7 @@ int OverlappedPort::read(void* buffer, unsigned count) {
     return 0;
   }
   if (clearErrors() != 0 && deviceGone(error)) {
-    sleepMs(kGoneAfterReadPauseMs);
+    m_system->pause(kGoneAfterReadPauseMs);
     close();
   }
   return 0;

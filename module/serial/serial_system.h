@@ -122,6 +122,8 @@ class SerialSystem {
   // Whether the request's event is signalled within `ms`.
   virtual bool waitForRequest(SerialHandle request, uint32_t ms) = 0;
   virtual bool cancelIoEx(SerialHandle port, SerialHandle request) = 0;
+  // A pause of `ms` on the module's clock (the port manager's after a port has gone).
+  virtual void pause(uint32_t ms) = 0;
 
   // The calling thread, as cancelThreadIo names it (kNoHandle when it cannot
   // be opened); closed with closeHandle.

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "platform/clock.h"
 #include "serial/serial_system.h"
 
 namespace hx {
@@ -185,6 +186,8 @@ class Win32SerialSystem final : public SerialSystem {
   bool cancelIoEx(SerialHandle port, SerialHandle request) override {
     return CancelIoEx(handleOf(port), overlappedOf(request));
   }
+
+  void pause(uint32_t ms) override { sleepMs(ms); }
 
   SerialHandle openCurrentThread() override {
     HANDLE thread = OpenThread(THREAD_TERMINATE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentThreadId());

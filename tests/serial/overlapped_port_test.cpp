@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "scripted_serial_system.h"
 
 namespace {
@@ -28,14 +27,8 @@ Calls cat(Calls a, const Calls& b) {
   return a;
 }
 
-// The waits after a port that has gone (1 s and 2 s) pass at once.
-class OverlappedPortTest : public ::testing::Test {
- protected:
-  void SetUp() override { hx::setTimeScale(0.001); }
-  void TearDown() override { hx::setTimeScale(1.0); }
-};
 
-TEST_F(OverlappedPortTest, OpensForOverlappedIoWithTheLineItNeedsAndClosesEverything) {
+TEST(OverlappedPort, OpensForOverlappedIoWithTheLineItNeedsAndClosesEverything) {
   auto system = std::make_shared<ScriptedSerialSystem>();
   {
     hx::OverlappedPort port(system);
@@ -68,7 +61,7 @@ TEST_F(OverlappedPortTest, OpensForOverlappedIoWithTheLineItNeedsAndClosesEveryt
   EXPECT_EQ(system->openHandles(), 0);
 }
 
-TEST_F(OverlappedPortTest, EachOpenThatFailsHoldsNothing) {
+TEST(OverlappedPort, EachOpenThatFailsHoldsNothing) {
   struct Case {
     std::string failing;
     Calls calls;
@@ -109,7 +102,7 @@ struct Opened {
   }
 };
 
-TEST_F(OverlappedPortTest, WriteBranches) {
+TEST(OverlappedPort, WriteBranches) {
   struct Case {
     const char* what;
     std::function<void(ScriptedSerialSystem&)> script;
@@ -148,13 +141,14 @@ TEST_F(OverlappedPortTest, WriteBranches) {
   }
 }
 
-TEST_F(OverlappedPortTest, ReadBranches) {
+TEST(OverlappedPort, ReadBranches) {
   struct Case {
     const char* what;
     std::function<void(ScriptedSerialSystem&)> script;
     int result;
     Calls calls;
     bool staysOpen;
+    std::vector<uint32_t> pauses = {};
   } cases[] = {
       {"nothing queued", [](ScriptedSerialSystem&) {}, 0, {"ClearCommError"}, true},
       {"what is queued, at once", [](ScriptedSerialSystem& s) { s.reads = {{7, 8}}; }, 2,
@@ -170,7 +164,7 @@ TEST_F(OverlappedPortTest, ReadBranches) {
          s.commErrors = 0x10;
          s.errorAfterFlags = hx::kErrorGenFailure;
        },
-       0, cat({"ClearCommError"}, kCloseCalls), false},
+       0, cat({"ClearCommError"}, kCloseCalls), false, {1000}},
       {"pending, signalled, done",
        [](ScriptedSerialSystem& s) {
          s.reads = {{7, 8}};
@@ -205,7 +199,7 @@ TEST_F(OverlappedPortTest, ReadBranches) {
          s.failing["ReadFile"] = hx::kErrorAccessDenied;
          s.commErrorsInTurn = {0, 0x10};
        },
-       0, cat({"ClearCommError", "ReadFile", "ClearCommError"}, kCloseCalls), false},
+       0, cat({"ClearCommError", "ReadFile", "ClearCommError"}, kCloseCalls), false, {2000}},
       {"failed with error flags otherwise",
        [](ScriptedSerialSystem& s) {
          s.reads = {{7, 8}};
@@ -221,10 +215,12 @@ TEST_F(OverlappedPortTest, ReadBranches) {
     EXPECT_EQ(o.port.read(dest, sizeof dest), c.result) << c.what;
     EXPECT_EQ(o.callsSinceOpen(), c.calls) << c.what;
     EXPECT_EQ(o.port.isOpen(), c.staysOpen) << c.what;
+    EXPECT_EQ(o.system->pauses, c.pauses) << c.what;
+    for (uint32_t wait : o.system->waits) EXPECT_EQ(wait, 3000u) << c.what;
   }
 }
 
-TEST_F(OverlappedPortTest, DtrAndLineSpeed) {
+TEST(OverlappedPort, DtrAndLineSpeed) {
   Opened o;
   EXPECT_EQ(o.port.setDtr(0), 0);
   EXPECT_EQ(o.system->escapes.back(), hx::kClearDtr);

@@ -58,6 +58,8 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   std::vector<uint32_t> purges;
   std::vector<uint32_t> masks;
   std::vector<uint32_t> escapes;
+  std::vector<uint32_t> waits;   // WaitForSingleObject's bounds, in ms
+  std::vector<uint32_t> pauses;  // the pauses taken, in ms (none is slept)
   std::vector<uint8_t> sent;
   bool openedOverlapped = false;
 
@@ -192,10 +194,12 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
     *transferred = m_pendingCount;
     return true;
   }
-  bool waitForRequest(hx::SerialHandle, uint32_t) override {
+  bool waitForRequest(hx::SerialHandle, uint32_t ms) override {
     call("WaitForSingleObject");
+    waits.push_back(ms);
     return requestSignalled;
   }
+  void pause(uint32_t ms) override { pauses.push_back(ms); }
   bool cancelIoEx(hx::SerialHandle, hx::SerialHandle) override { return call("CancelIoEx"); }
 
   hx::SerialHandle openCurrentThread() override {
