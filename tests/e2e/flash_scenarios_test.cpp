@@ -330,6 +330,35 @@ TEST_F(FlashOverOldFirmware, OtherVersionFormatsTheFsArea) {
   EXPECT_EQ(record["formats"][0]["length"].get<uint64_t>(), layout.fsFormatAreaLength);
 }
 
+// A read-back that fails while the phone's info block is searched for fails
+// the image before anything is formatted: the phone keeps its info block and
+// with it its bad-block history.
+TEST_F(FlashOverOldFirmware, AReadBackThatFailsInTheInfoAreaKeepsThePhonesInfoBlock) {
+  hxphone::PreloadedState state;
+  hxphone::NandModel nand = hxphone::preloadOlderFirmware(options, recipe, {true, {}}, &state);
+  ASSERT_FALSE(state.oldInfoBlocks.empty());
+  const std::vector<uint8_t> infoBefore = nand.rawBlock(state.oldInfoBlocks[0]);
+  options.faults.silentAtStep = "read-back";
+  options.faults.silentAtOccurrence = 2;  // after the ROM information, the info area's first block
+  PluggedPhone phone(ports, 41, options, std::move(nand));
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> lines;
+  auto sink = [&](unsigned com, int code, const std::string& text) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (com == 41) lines.emplace_back(code, text);
+  };
+  const auto results = hxtest::flashPhones(package->path(), {&phone}, 0.05, sink);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_FALSE(results[0].succeeded);
+  const auto record = phone.phone().record();
+  EXPECT_TRUE(record["formats"].empty()) << record["formats"].dump();
+  EXPECT_TRUE(record["blockWrites"].empty()) << record["blockWrites"].dump();
+  EXPECT_EQ(phone.phone().nand().rawBlock(state.oldInfoBlocks[0]), infoBefore);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().first, 4008) << lines.back().second;
+  EXPECT_NE(lines.back().second.find("the read-back of info area block"), std::string::npos) << lines.back().second;
+}
+
 // A worn phone: its info block's counter says the spares the image needs are
 // used. The image is refused before anything is written: after the phone's
 // read-backs, no format and no block write.
