@@ -118,6 +118,47 @@ TEST(StationView, WithoutATerminalOneLinePerEventAndAFailedPhoneShowsItsStepAndL
   EXPECT_EQ(good->finish(), 0);
 }
 
+// The summary row of `port` and the lines under it: its last reports and its
+// own module lines.
+std::string excerptOf(const std::vector<std::string>& out, const std::string& port) {
+  const auto row = std::find_if(out.begin(), out.end(), [&](const std::string& l) { return l.starts_with(port + " "); });
+  std::string text;
+  if (row == out.end()) return text;
+  for (auto it = row + 1; it != out.end() && it->starts_with(" "); ++it) text += *it + "\n";
+  return text;
+}
+
+// Three phones at once, one unplugged, one out of spares: every line of
+// module.log names the port it is about, and each failed port's excerpt holds
+// its own lines and no other port's.
+TEST(StationLogs, EachPortsModuleLinesAreItsOwnInTheLogAndInItsExcerpt) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  auto run = station.hxflash(flashArgs(station, logs, {"-p", "41", "-p", "42", "-p", "43"}));
+  ASSERT_TRUE(run->waitForOut("COM43   waiting for the phone to be plugged in")) << run->err();
+  auto good = station.phone(41);
+  auto gone = station.phone(42, {"--fault", "unplug-at=write-block"});
+  auto spent = station.phone(43, {"--fault", "spare-exhaustion"});
+  EXPECT_EQ(run->finish(), 1) << run->out() << run->err();
+  gone->unplug();
+  spent->unplug();
+
+  const std::vector<std::string> moduleLog = fileLines(logs + "/module.log");
+  ASSERT_FALSE(moduleLog.empty());
+  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM4[123] "), moduleLog.size()) << "every line names its port";
+  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM42 +COM42: download failed .*the port went away"), 1u);
+  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM43 +COM43: download failed .*no spare of region"), 1u);
+  EXPECT_EQ(countMatching(moduleLog, "COM41: download failed"), 0u);
+
+  const std::vector<std::string> out = linesOf(run->out());
+  const std::string excerpt42 = excerptOf(out, "COM42"), excerpt43 = excerptOf(out, "COM43");
+  EXPECT_THAT(excerpt42, HasSubstr("COM42: download failed")) << run->out();
+  EXPECT_THAT(excerpt43, HasSubstr("COM43: download failed")) << run->out();
+  for (const char* other : {"COM41", "COM43"}) EXPECT_THAT(excerpt42, testing::Not(HasSubstr(other))) << excerpt42;
+  for (const char* other : {"COM41", "COM42"}) EXPECT_THAT(excerpt43, testing::Not(HasSubstr(other))) << excerpt43;
+  EXPECT_EQ(good->finish(), 0);
+}
+
 TEST(StationMode, APortFlashesEachPhoneThatComesUntilCtrlCThenCountsThem) {
   Station station;
   const std::string logs = station.dir() + "/logs";

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "module_loader.h"
 #include "commands.h"
 #include "exit_status.h"
 #include "flash_report.h"
@@ -118,8 +119,11 @@ int runDemo(const DemoOptions& o) {
   options.timeScale = o.module.timeScale;
   // Shown as `hxflash flash` shows a run: a live view on a terminal, lines
   // otherwise; the module's log in the run's log folder.
+  const bool moduleHandsOver = moduleHandsOverLines(options.modulePath);
   RunLogs logs(dir + "/logs");
   std::unique_ptr<StationOutput> output;
+  if (moduleHandsOver)
+    options.onModuleLine = [&output](unsigned com, int, const std::string& line) { output->moduleLine(com, line); };
   options.onEvent = [&logs, &output](uint32_t com, int phone, const HostEvent& e) {
     logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
     output->report().event(com, phone, e);
@@ -130,7 +134,8 @@ int runDemo(const DemoOptions& o) {
     output->report().phoneEnded(result);
   };
   FlashRun run(options);
-  output = openStationOutput(OutputChoice{false, o.module.verbose, false}, logs, planTransfer(package), ports, {});
+  output = openStationOutput(OutputChoice{false, o.module.verbose, false}, logs, planTransfer(package), ports,
+                             moduleHandsOver);
   const auto start = std::chrono::steady_clock::now();
   const std::vector<PhoneResult> results = run.run();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -19,7 +19,6 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +31,7 @@
 #include "flash_report.h"
 #include "flash_runner.h"
 #include "interrupt_watch.h"
+#include "module_loader.h"
 #include "module_options.h"
 #include "run_logs.h"
 #include "station_output.h"
@@ -114,10 +114,12 @@ int flash(const FlashCli& cli) {
     if (Refusal r = checkPackage(package, records)) return refuse(*r);
     plan = planTransfer(records);
   }
+  // A module that cannot be loaded is refused before anything is made.
+  const bool moduleHandsOver = moduleHandsOverLines(cli.module.module);
   station.attachDevices();
 
   RunLogs logs(cli.logDir);
-  std::unique_ptr<StationOutput> output;  // opened once the run exists: it tells the module's lines apart
+  std::unique_ptr<StationOutput> output;
   FlashReport* report = nullptr;
   FlashOptions options;
   options.modulePath = cli.module.module;
@@ -130,10 +132,8 @@ int flash(const FlashCli& cli) {
     logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
     report->event(com, phone, e);
   };
-  // How far the module's log had come when a port last began or ended a
-  // phone's wait, transfer or countdown.
-  std::atomic<uint64_t> stageChangedAt{0};
-  options.onStageChange = [&output, &stageChangedAt] { stageChangedAt.store(output->logPosition()); };
+  if (moduleHandsOver)
+    options.onModuleLine = [&output](unsigned com, int, const std::string& line) { output->moduleLine(com, line); };
   options.onPhoneEnd = [&report, &logs, &output](const PhoneResult& result) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       logs.phoneFailed(result.comPort, result.phone, output->logPosition());
@@ -152,17 +152,10 @@ int flash(const FlashCli& cli) {
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
   FlashRun run(options);
   const OutputChoice choice{cli.json, cli.module.verbose, cli.loop};
-  output = openStationOutput(choice, logs, std::move(plan), options.comPorts, [&](uint64_t lineEnd) {
-    // A line the module wrote before the ports last changed what they do
-    // cannot be told by what they do now.
-    const uint64_t changed = stageChangedAt.load();
-    if (lineEnd <= changed) return std::optional<uint32_t>();
-    const std::optional<uint32_t> port = run.onlyPortAtWork();
-    return stageChangedAt.load() == changed ? port : std::nullopt;
-  });
+  output = openStationOutput(choice, logs, std::move(plan), options.comPorts, moduleHandsOver);
   report = &output->report();
   // The module's log is read to its end before the run goes, whichever way
-  // this function ends: the log's reader asks the run what the ports do.
+  // this function ends.
   struct LogReadFirst {
     StationOutput& output;
     ~LogReadFirst() { output.finishLog(); }

@@ -147,7 +147,6 @@ void FlashRun::flashPort(Port& port) {
       result.connected = download;
       result.stage = download ? PhoneStage::Transferring : PhoneStage::Done;
       port.transferStart = std::chrono::steady_clock::now();
-      stageChanged();
     }
     if (!download) {
       endPhone(port, false);
@@ -159,7 +158,6 @@ void FlashRun::flashPort(Port& port) {
     std::lock_guard<std::mutex> lock(m_mutex);
     port.ended = true;
     --m_portsRunning;
-    stageChanged();
   }
   m_portEnded.notify_all();
 }
@@ -174,15 +172,10 @@ void FlashRun::endPhone(Port& port, bool succeeded) {
       result.seconds = secondsSince(port.transferStart);
     }
     result.stage = PhoneStage::Done;
-    stageChanged();
     if (m_options.onPhoneEnd) ended = result;
     if (!m_options.keepEndedPhonesEvents) result.events = failedStepEvents(result.events);
   }
   if (m_options.onPhoneEnd) m_options.onPhoneEnd(ended);
-}
-
-void FlashRun::stageChanged() {
-  if (m_options.onStageChange) m_options.onStageChange();
 }
 
 bool FlashRun::beginPhone(Port& port, int phone) {
@@ -192,7 +185,6 @@ bool FlashRun::beginPhone(Port& port, int phone) {
     result.comPort = port.comPort;
     result.phone = phone;
     port.results.push_back(std::move(result));
-    stageChanged();
   }
   if (!m_aborted) return true;
   // Stopped before this session waited (Init clears a stop): the first phone's
@@ -210,7 +202,6 @@ void FlashRun::noteEvent(Port& port, const HostEvent& event) {
       result.events.push_back(event);
       if (isCountdown(event) && result.stage == PhoneStage::Transferring) {
         result.stage = PhoneStage::Resetting;
-        stageChanged();
       }
       phone = result.phone;
     }
@@ -242,18 +233,6 @@ std::vector<PhoneResult> FlashRun::results() const {
     }
   }
   return all;
-}
-
-std::optional<uint32_t> FlashRun::onlyPortAtWork() const {
-  std::optional<uint32_t> atWork;
-  std::lock_guard<std::mutex> lock(m_mutex);
-  for (const auto& port : m_ports) {
-    if (port->ended || port->results.empty() || port->results.back().stage == PhoneStage::Resetting) continue;
-    if (port->results.back().stage == PhoneStage::Done) continue;  // between two phones
-    if (atWork) return std::nullopt;
-    atWork = port->comPort;
-  }
-  return atWork;
 }
 
 bool FlashRun::onlyResetsLeft() const {

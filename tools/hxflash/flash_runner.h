@@ -81,9 +81,6 @@ struct FlashOptions {
   // Called from the port's thread when a phone's turn has ended (Download
   // returned, or the wait ended without a phone), with its result. May be empty.
   std::function<void(const PhoneResult&)> onPhoneEnd;
-  // Called, under the run's lock, whenever what onlyPortAtWork() answers may
-  // change; must not call into the run. May be empty.
-  std::function<void()> onStageChange;
   // Called for every line the module writes, with the COM number of the
   // session it is about (0: the module as a whole) and its code (nonzero on
   // the line that ends a failed download), from the thread that writes it;
@@ -115,10 +112,6 @@ class FlashRun {
   // Every port that still runs is counting down the reset of a phone it has
   // written: none waits for a phone or transfers to one.
   bool onlyResetsLeft() const;
-  // The one port whose session may be talking to a phone now (waiting for
-  // one, or transferring): every other port has ended or counts down a reset.
-  // Nothing when there are several, or none.
-  std::optional<uint32_t> onlyPortAtWork() const;
 
   // Ends every session's wait for its phone and starts no further phone;
   // downloads that have started run to their end. From any thread.
@@ -134,7 +127,6 @@ class FlashRun {
   void noteEvent(Port& port, const HostEvent& event);
   // Ends the turn of the port's current phone: `succeeded` is Download's result.
   void endPhone(Port& port, bool succeeded);
-  void stageChanged();  // under the lock
 
   FlashOptions m_options;
   struct Module;

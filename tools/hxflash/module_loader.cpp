@@ -43,6 +43,8 @@ LoadedModule::~LoadedModule() {
   if (m_handle) closeSharedLibrary(m_handle);
 }
 
+bool moduleHandsOverLines(const std::string& path) { return LoadedModule(path).exports().SetLogSink != nullptr; }
+
 std::string defaultModulePath() {
   if (const char* env = std::getenv("HXFLASH_MODULE"); env && *env) return env;
 #if defined(_WIN32)

@@ -37,6 +37,10 @@ class LoadedModule {
   ModuleExports m_exports;
 };
 
+// Whether the module file `path` hands its log lines to a host (SetLogSink).
+// Throws std::runtime_error, as LoadedModule does, when it cannot be loaded.
+bool moduleHandsOverLines(const std::string& path);
+
 // $HXFLASH_MODULE; else the module beside this program or in its
 // installation's module folder (lib/hxflash); else the one of the build tree
 // this program was built in.

@@ -89,7 +89,7 @@ void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uin
     return;  // the steps tell more
   }
   p.file << line << '\n' << std::flush;
-  p.recent.push_back({line, logPosition});
+  p.recent.push_back({line, logPosition, std::nullopt});
   if (p.recent.size() > kRecentEvents) p.recent.pop_front();
 }
 
@@ -102,11 +102,11 @@ void RunLogs::moduleLine(std::optional<uint32_t> comPort, std::string_view text,
   if (isProgressDots(text)) return;  // nothing that explains a failure
   // A failure reported before the reader reached its lines takes them now.
   for (auto& [com, p] : m_ports) {
-    if (p.failure && endPosition > p.failureFrom && endPosition <= p.failureTo &&
+    if (p.failure && comPort == com && endPosition > p.failureFrom && endPosition <= p.failureTo &&
         p.failure->moduleLines.size() < kMostTailLines)
       p.failure->moduleLines.push_back(line);
   }
-  m_moduleLines.push_back({std::move(line), endPosition});
+  m_moduleLines.push_back({std::move(line), endPosition, comPort});
   if (m_moduleLines.size() > kRecentModuleLines) m_moduleLines.pop_front();
 }
 
@@ -123,7 +123,8 @@ void RunLogs::phoneFailed(uint32_t comPort, int phone, uint64_t logPosition) {
     p.failureFrom = p.failureTo = 0;
   }
   for (const Logged& l : m_moduleLines) {
-    if (l.position > p.failureFrom && l.position <= p.failureTo && tail.moduleLines.size() < kMostTailLines)
+    if (l.comPort == comPort && l.position > p.failureFrom && l.position <= p.failureTo &&
+        tail.moduleLines.size() < kMostTailLines)
       tail.moduleLines.push_back(l.line);
   }
   p.failure = std::move(tail);

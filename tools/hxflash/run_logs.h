@@ -1,9 +1,10 @@
 #pragma once
 // The run's log folder: `module.log` holds the module's own log lines, each
-// with a time stamp and the port it came from when that can be told;
-// `com<n>.log` holds every report of port n's sessions. It also keeps, for a
-// port whose phone failed, what explains the failure: the phone's last
-// reports and the module lines logged between the last two of them.
+// with a time stamp and the port it is about (`module` for the module as a
+// whole, or a module that cannot say); `com<n>.log` holds every report of
+// port n's sessions. It also keeps, for a port whose phone failed, what
+// explains the failure: the phone's last reports and the port's own module
+// lines logged from the last but one of them on.
 #include <cstdint>
 #include <deque>
 #include <fstream>
@@ -18,8 +19,8 @@
 
 namespace hxflash {
 
-// What a failed phone left: its last reports (but progress) and the module
-// lines logged from the last-but-one of them to the end of its turn.
+// What a failed phone left: its last reports (but progress) and the port's
+// own module lines logged from the last-but-one of them to the end of its turn.
 struct FailureTail {
   int phone = 0;
   std::vector<std::string> events;
@@ -49,7 +50,7 @@ class RunLogs {
   // Whether portEvent uses the log position of `event`.
   static bool needsLogPosition(const HostEvent& event);
   // A line of the module's log that ends at `endPosition` of its stream;
-  // `comPort`: the port it came from, when that can be told.
+  // `comPort`: the port it is about, none for the module as a whole.
   void moduleLine(std::optional<uint32_t> comPort, std::string_view text, uint64_t endPosition);
   // Phone `phone` of the port failed; the module's log had come to
   // `logPosition` when its turn ended. Keeps its tail: its last reports and
@@ -62,6 +63,7 @@ class RunLogs {
   struct Logged {
     std::string line;
     uint64_t position;
+    std::optional<uint32_t> comPort;  // module lines: the port they are about
   };
   struct Port {
     std::ofstream file;

@@ -1,23 +1,30 @@
 #include "station_output.h"
 
-#include <algorithm>
-#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "run_logs.h"
 
 namespace hxflash {
 
-std::optional<uint32_t> portOfModuleLine(std::string_view line, uint64_t lineEnd,
-                                         const std::vector<uint32_t>& comPorts, const PortAtWork& portAtWork) {
-  constexpr std::string_view kPrefix = "COM";
-  if (line.starts_with(kPrefix)) {
-    uint32_t com = 0;
-    const char* first = line.data() + kPrefix.size();
-    const char* last = line.data() + line.size();
-    const auto [end, error] = std::from_chars(first, last, com);
-    const bool named = error == std::errc() && end != first && end != last && *end == ':';
-    if (named && std::find(comPorts.begin(), comPorts.end(), com) != comPorts.end()) return com;
-  }
-  if (comPorts.size() == 1) return comPorts.front();
-  return portAtWork ? portAtWork(lineEnd) : std::nullopt;
+void StationOutput::moduleLine(unsigned comPort, std::string_view line) {
+  const std::optional<uint32_t> port = comPort == 0 ? std::nullopt : std::optional<uint32_t>(comPort);
+  m_logs.moduleLine(port, line, ++m_moduleLines);
+  echo(line);
+}
+
+void StationOutput::unattributedModuleLine(std::string_view line, uint64_t endPosition) {
+  m_logs.moduleLine(std::nullopt, line, endPosition);
+  echo(line);
+}
+
+// With JSON on standard output, the module's lines are also shown on standard
+// error, one write each.
+void StationOutput::echo(std::string_view line) {
+  if (!m_echoModuleLines) return;
+  const std::string text = std::string(line) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 }  // namespace hxflash

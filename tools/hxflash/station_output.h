@@ -1,12 +1,13 @@
 #pragma once
 // Where a flash run's output goes: the report the user sees (the live view
 // on a terminal, time-stamped lines otherwise, or JSON lines), and the
-// module's own log, kept apart from it in the run's log folder where the
-// platform lets the run take it (station_output_posix.cpp).
+// module's own log, kept apart from it in the run's log folder. A module
+// that hands its lines over (SetLogSink) gives each its port; the log of one
+// that does not is taken from standard output where the platform lets the
+// run take it (station_output_posix.cpp), every line the module's.
+#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -24,33 +25,40 @@ struct OutputChoice {
 
 class StationOutput {
  public:
+  StationOutput(RunLogs& logs, bool echoModuleLines) : m_logs(logs), m_echoModuleLines(echoModuleLines) {}
   virtual ~StationOutput() = default;
 
   FlashReport& report() { return *m_report; }
-  // How far the module's log has come (0 when it is not kept apart).
-  virtual uint64_t logPosition() const { return 0; }
+  // How far the module's log has come: the lines taken so far.
+  virtual uint64_t logPosition() const { return m_moduleLines.load(); }
   // The module's log is read to its end and no longer kept apart.
   virtual void finishLog() {}
 
+  // A line the module handed over: `comPort` is the session's COM number, 0
+  // for a line about the module as a whole. Kept in module.log (and, with
+  // JSON on standard output, shown on standard error).
+  void moduleLine(unsigned comPort, std::string_view line);
+
  protected:
+  // A line of the module's log that ends at `endPosition` of its stream,
+  // from a module that cannot say whose it is.
+  void unattributedModuleLine(std::string_view line, uint64_t endPosition);
+
   std::unique_ptr<FlashReport> m_report;
+
+ private:
+  void echo(std::string_view line);
+
+  RunLogs& m_logs;
+  bool m_echoModuleLines;
+  std::atomic<uint64_t> m_moduleLines{0};
 };
 
-// The one port that may have written the line of the module's log that ends
-// at `lineEnd` of its stream: only that port was talking to a phone since
-// then. Nothing when that cannot be told.
-using PortAtWork = std::function<std::optional<uint32_t>(uint64_t lineEnd)>;
-
-// The port a line of the module's log came from, when that can be told: the
-// line names it ("COM41: download failed ..."), the run serves one port, or
-// `portAtWork` tells it.
-std::optional<uint32_t> portOfModuleLine(std::string_view line, uint64_t lineEnd,
-                                         const std::vector<uint32_t>& comPorts, const PortAtWork& portAtWork);
-
 // Opens the output of a run on `comPorts`; `plan`: the bytes of a download,
-// for the figures; `portAtWork`: as for portOfModuleLine.
+// for the figures. With `moduleHandsOverLines`, the module's lines come
+// through moduleLine; otherwise the run takes them from standard output
+// where it can.
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
-                                                 const std::vector<uint32_t>& comPorts,
-                                                 PortAtWork portAtWork);
+                                                 const std::vector<uint32_t>& comPorts, bool moduleHandsOverLines);
 
 }  // namespace hxflash

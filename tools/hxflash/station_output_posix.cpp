@@ -1,6 +1,7 @@
-// On POSIX the run takes descriptor 1 from the module (module_log_capture.h):
-// the module's log goes to module.log, and the run's own output to what
-// standard output was, a live view when that is a terminal.
+// On POSIX the run's own output goes to standard output, a live view when
+// that is a terminal. A module that hands its lines over writes nothing
+// there; the log of one that does not is taken from descriptor 1
+// (module_log_capture.h), so that it never mixes with the view.
 #include <fmt/core.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,29 +17,24 @@
 namespace hxflash {
 namespace {
 
-class CapturedOutput final : public StationOutput {
+class PosixOutput final : public StationOutput {
  public:
-  CapturedOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan, const std::vector<uint32_t>& comPorts,
-                 PortAtWork portAtWork)
-      : m_logs(logs), m_comPorts(comPorts), m_portAtWork(std::move(portAtWork)) {
+  PosixOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan, const std::vector<uint32_t>& comPorts,
+              bool moduleHandsOverLines)
+      : StationOutput(logs, choice.json) {
     const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1;
     // The JSON report takes standard output first: what is printed there
-    // afterwards, the module's log, then goes to standard error, and here
-    // also to module.log.
-    if (choice.json) {
-      m_report = makeJsonReport();
-      // Where the module's lines are echoed: standard output as the JSON
-      // report left it. Taken before the log thread starts, which uses it.
-      m_echo = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-      if (m_echo < 0) throw std::runtime_error("cannot keep standard error for the module's log");
+    // afterwards goes to standard error.
+    if (choice.json) m_report = makeJsonReport();
+    if (!moduleHandsOverLines) {
+      m_capture = std::make_unique<ModuleLogCapture>(
+          [this](std::string_view line, uint64_t end) { unattributedModuleLine(line, end); });
     }
-    m_capture = std::make_unique<ModuleLogCapture>(
-        [this](std::string_view line, uint64_t end) { takeLine(line, end); });
     if (choice.json) {
       fmt::print(stderr, "hxflash flash: logs in {}\n", logs.dir());
       return;
     }
-    const int fd = ::fcntl(m_capture->keptOutput(), F_DUPFD_CLOEXEC, 3);
+    const int fd = ::fcntl(m_capture ? m_capture->keptOutput() : STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     m_out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
     if (!m_out) throw std::runtime_error("cannot keep standard output for the run's report");
     StationSetup setup;
@@ -50,32 +46,20 @@ class CapturedOutput final : public StationOutput {
     m_report = terminal ? makeTerminalView(std::move(setup), comPorts) : makeLineReport(std::move(setup));
   }
 
-  ~CapturedOutput() override {
+  ~PosixOutput() override {
     m_capture.reset();
     m_report.reset();
     if (m_out) std::fclose(m_out);
-    if (m_echo >= 0) ::close(m_echo);
   }
 
-  uint64_t logPosition() const override { return m_capture->position(); }
-  void finishLog() override { m_capture->stop(); }
+  uint64_t logPosition() const override {
+    return m_capture ? m_capture->position() : StationOutput::logPosition();
+  }
+  void finishLog() override {
+    if (m_capture) m_capture->stop();
+  }
 
  private:
-  void takeLine(std::string_view line, uint64_t end) {
-    m_logs.moduleLine(portOfModuleLine(line, end, m_comPorts, m_portAtWork), line, end);
-    if (m_echo < 0) return;
-    const std::string text = std::string(line) + "\n";
-    ssize_t written = 0;
-    for (size_t done = 0; done < text.size(); done += static_cast<size_t>(written)) {
-      written = ::write(m_echo, text.data() + done, text.size() - done);
-      if (written <= 0) break;
-    }
-  }
-
-  RunLogs& m_logs;
-  std::vector<uint32_t> m_comPorts;
-  PortAtWork m_portAtWork;
-  int m_echo = -1;  // the module's lines are echoed here too (--json), when set
   std::FILE* m_out = nullptr;
   std::unique_ptr<ModuleLogCapture> m_capture;
 };
@@ -83,9 +67,8 @@ class CapturedOutput final : public StationOutput {
 }  // namespace
 
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
-                                                 const std::vector<uint32_t>& comPorts,
-                                                 PortAtWork portAtWork) {
-  return std::make_unique<CapturedOutput>(choice, logs, std::move(plan), comPorts, std::move(portAtWork));
+                                                 const std::vector<uint32_t>& comPorts, bool moduleHandsOverLines) {
+  return std::make_unique<PosixOutput>(choice, logs, std::move(plan), comPorts, moduleHandsOverLines);
 }
 
 }  // namespace hxflash

@@ -1,5 +1,6 @@
-// On Windows the module's log stays on standard output: the run shows
-// time-stamped lines (or JSON lines), and module.log stays empty.
+// On Windows the run shows time-stamped lines (or JSON lines). A module that
+// hands its lines over gets them into module.log; the log of one that does
+// not stays on standard output.
 #include <fmt/core.h>
 
 #include "run_logs.h"
@@ -10,7 +11,7 @@ namespace {
 
 class PlainOutput final : public StationOutput {
  public:
-  PlainOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan) {
+  PlainOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan) : StationOutput(logs, choice.json) {
     if (choice.json) {
       m_report = makeJsonReport();
       fmt::print(stderr, "hxflash flash: logs in {}\n", logs.dir());
@@ -28,8 +29,7 @@ class PlainOutput final : public StationOutput {
 }  // namespace
 
 std::unique_ptr<StationOutput> openStationOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan,
-                                                 const std::vector<uint32_t>&,
-                                                 PortAtWork) {
+                                                 const std::vector<uint32_t>&, bool) {
   return std::make_unique<PlainOutput>(choice, logs, std::move(plan));
 }
 
