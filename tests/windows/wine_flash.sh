@@ -10,6 +10,7 @@
 #           package;
 #   hxflash: as same, with hxflash.exe (FLASH_HOST_EXE; it loads the DLL
 #           beside it) as the host: the phone's record and NAND are checked,
+#           module.log holds the module's lines with COM41,
 #           a second run for the same port is refused, and its make-package
 #           and inspect must agree with the Linux ones;
 #   unplug: the phone is unplugged in the middle of the FS image transfer and
@@ -97,7 +98,7 @@ flash linux "$work/linux-ports" env HXFLASH_PORTS_DIR="$work/linux-ports" \
 rm -f "$WINEPREFIX/dosdevices/com41"
 if [[ $mode == hxflash ]]; then
   flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" flash \
-    "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale"
+    "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale" --log-dir "$(windows_path "$work/wine-logs")"
 else
   flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
     "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")" \
@@ -135,6 +136,10 @@ if [[ $mode != unplug ]]; then
     diff "$work/linux-lines.txt" <(tr -d '\r' <"$work/wine-lines.txt") || fail "the module's lines differ"
   else
     grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
+    # hxflash.exe keeps the module's lines in module.log, each with its port.
+    module_log=$(tr -d '\r' <"$work/wine-logs/module.log")
+    grep -q 'COM41 *Connecting to BootROM' <<<"$module_log" || fail "module.log lacks COM41's lines"
+    if grep -qvE '^[0-9:.]+ (COM41|module) ' <<<"$module_log"; then fail "a line of module.log names no port"; fi
   fi
   cmp "$work/linux-record.json" "$work/wine-record.json" || fail "the phone's records differ"
   "$hxphone" verify --package "$work/package.bin" --dump "$work/wine-nand.bin" || fail "the phone's NAND is wrong"
