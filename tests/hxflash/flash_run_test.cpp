@@ -2,6 +2,8 @@
 // per COM port, Ctrl-C, and its JSON lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <regex>
 #include <signal.h>
 
 #include <filesystem>
@@ -42,12 +44,17 @@ struct JsonRun {
   json summary;
 };
 
+// ISO 8601 with milliseconds and the UTC offset.
+const std::regex kIsoTime("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2}$");
+
 JsonRun sortOut(const std::string& out) {
   JsonRun run;
   const std::vector<json> lines = hxtest::jsonLines(out);
   for (size_t i = 0; i < lines.size(); ++i) {
     const json& line = lines[i];
     const std::string type = line.value("type", "");
+    EXPECT_TRUE(std::regex_match(line.value("time", ""), kIsoTime)) << "every line has its time: " << line.dump();
+    if (type == "notice") continue;
     if (type == "event") {
       EXPECT_EQ(line["phone"], 1) << line.dump();
       run.events[line["port"].get<uint32_t>()].push_back(
@@ -124,14 +131,14 @@ class FlashInterruptedTransfer : public testing::Test {
  protected:
   void startTransfer(const char* bytesPerSecond) {
     run = station.hxflash(flashArgs(station, {"-p", "41", "--json"}));
-    ASSERT_TRUE(run->waitForErr("waiting for the phone to be plugged in")) << run->err();
+    ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
     phone = station.phone(41, {"--fault", std::string("slow-link=") + bytesPerSecond});
     ASSERT_TRUE(run->waitForOut("\"Start Write NFB Image\"")) << run->err();
   }
-  json result() {
+  json result(int exitStatus) {
     const JsonRun lines = sortOut(run->out());
     EXPECT_EQ(lines.summary["interrupted"], true);
-    EXPECT_EQ(lines.summary["exitStatus"], 130);
+    EXPECT_EQ(lines.summary["exitStatus"], exitStatus);
     return lines.results.count(41) ? lines.results.at(41) : json();
   }
 
@@ -140,12 +147,13 @@ class FlashInterruptedTransfer : public testing::Test {
   std::unique_ptr<hxtest::ProgramRun> run;
 };
 
-TEST_F(FlashInterruptedTransfer, CtrlCLetsTheTransferFinishThenEndsWith130) {
+// The phone in its reset countdown is flashed: nothing was left unflashed.
+TEST_F(FlashInterruptedTransfer, CtrlCLetsTheTransferFinishThenEndsWith0) {
   ASSERT_NO_FATAL_FAILURE(startTransfer("1000000"));
   run->signal(SIGINT);
-  EXPECT_EQ(run->finish(), 130);
-  EXPECT_THAT(run->err(), HasSubstr("transfers under way will finish"));
-  const json r = result();
+  EXPECT_EQ(run->finish(), 0);
+  EXPECT_THAT(run->out(), HasSubstr("transfers under way will finish"));
+  const json r = result(0);
   EXPECT_EQ(r["ok"], true) << r.dump();
   EXPECT_EQ(r["outcome"], "flashed-reset-not-awaited") << r.dump();
   EXPECT_EQ(phone->finish(), 0) << "the phone took the whole download and reset";
@@ -155,11 +163,11 @@ TEST_F(FlashInterruptedTransfer, CtrlCLetsTheTransferFinishThenEndsWith130) {
 TEST_F(FlashInterruptedTransfer, ASecondCtrlCQuitsAtOnceAndSaysToFlashThePhoneAgain) {
   ASSERT_NO_FATAL_FAILURE(startTransfer("200000"));
   run->signal(SIGINT);
-  ASSERT_TRUE(run->waitForErr("Ctrl-C again quits at once"));
+  ASSERT_TRUE(run->waitForOut("Ctrl-C again quits at once"));
   run->signal(SIGINT);
-  EXPECT_EQ(run->finish(), 130);
-  EXPECT_THAT(run->err(), HasSubstr("phones still transferring must be flashed again"));
-  const json r = result();
+  EXPECT_EQ(run->finish(), 1) << "a phone cut short";
+  EXPECT_THAT(run->out(), HasSubstr("phones still transferring must be flashed again"));
+  const json r = result(1);
   EXPECT_EQ(r["ok"], false) << r.dump();
   EXPECT_EQ(r["outcome"], "interrupted") << r.dump();
   EXPECT_THAT(r["step"].get<std::string>(), HasSubstr("ROM Image"));
@@ -170,11 +178,12 @@ TEST_F(FlashInterruptedTransfer, ASecondCtrlCQuitsAtOnceAndSaysToFlashThePhoneAg
 TEST(FlashJson, TwoPhonesAtOnceEachPortWithItsOwnEventsAndResult) {
   Station station;
   auto run = station.hxflash(flashArgs(station, {"-p", "41", "-p", "42", "--json"}));
-  ASSERT_TRUE(run->waitForErr("waiting for the phone to be plugged in")) << run->err();
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
   auto a = station.phone(41);
   auto b = station.phone(42);
   EXPECT_EQ(run->finish(), 0) << run->err();
-  EXPECT_THAT(run->err(), HasSubstr("Connecting to BootROM")) << "the module's log lines go to standard error";
+  EXPECT_THAT(run->err() + run->out(), testing::Not(HasSubstr("Connecting to BootROM")))
+      << "the module's lines stay in module.log";
 
   const JsonRun lines = sortOut(run->out());
   const auto expected = hxtest::expectedSuccessEvents(station.package());
@@ -194,10 +203,21 @@ TEST(FlashJson, TwoPhonesAtOnceEachPortWithItsOwnEventsAndResult) {
   EXPECT_EQ(b->finish(), 0);
 }
 
+TEST(FlashJson, ARefusalIsOneRefusalLine) {
+  Station station;
+  auto run = station.hxflash(flashArgs(station, {"-p", "41", "-p", "41", "--json"}));
+  EXPECT_EQ(run->finish(), 2);
+  const std::vector<json> lines = hxtest::jsonLines(run->out());
+  ASSERT_EQ(lines.size(), 1u) << run->out();
+  EXPECT_EQ(lines[0]["type"], "refusal");
+  EXPECT_TRUE(std::regex_match(lines[0].value("time", ""), kIsoTime)) << lines[0].dump();
+  EXPECT_THAT(lines[0]["reason"].get<std::string>(), HasSubstr("COM41")) << lines[0].dump();
+}
+
 TEST(FlashJson, OneFailingPhoneAmongGoodOnesEndsWith1AndNamesItsStep) {
   Station station;
   auto run = station.hxflash(flashArgs(station, {"-p", "41", "-p", "42", "--json"}));
-  ASSERT_TRUE(run->waitForErr("waiting for the phone to be plugged in")) << run->err();
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
   auto good = station.phone(41);
   auto failing = station.phone(42, {"--fault", "no-rom-info"});  // fails where the FS images begin
   EXPECT_EQ(run->finish(), 1) << run->err();
@@ -208,6 +228,9 @@ TEST(FlashJson, OneFailingPhoneAmongGoodOnesEndsWith1AndNamesItsStep) {
   EXPECT_EQ(bad["ok"], false) << bad.dump();
   EXPECT_EQ(bad["outcome"], "failed");
   EXPECT_EQ(bad["step"], "Start Write FS Image");
+  EXPECT_EQ(bad["code"], 1024) << bad.dump();
+  EXPECT_THAT(bad["reason"].get<std::string>(), HasSubstr("the phone's ROM information was not found")) << bad.dump();
+  EXPECT_FALSE(lines.results.at(41).contains("code"));
   EXPECT_EQ(lines.summary["flashed"], 1);
   EXPECT_EQ(lines.summary["failed"], 1);
   EXPECT_EQ(lines.summary["exitStatus"], 1);

@@ -54,8 +54,11 @@ struct FlashCli {
   std::string logDir;
 };
 
-int refuse(const std::string& sentence) {
+// A run refused before it waits: one sentence on standard error, and with
+// --json one refusal line on standard output.
+int refuse(const std::string& sentence, bool json) {
   fmt::print(stderr, "hxflash flash: {}\n", sentence);
+  if (json) fmt::print("{}\n", jsonRefusal(sentence));
   return kExitRefused;
 }
 
@@ -67,29 +70,18 @@ std::vector<PhoneResult> phonesOf(const FlashRun& run, bool loop) {
   return phones;
 }
 
-// Station mode ends with Ctrl-C: 1 when a phone failed, 130 when a transfer
-// was cut short by the second Ctrl-C, 0 otherwise.
-int loopExitStatus(const std::vector<PhoneResult>& phones) {
-  int status = kExitOk;
-  for (const PhoneResult& r : phones) {
-    const PhoneOutcome outcome = outcomeOf(r);
-    if (outcome == PhoneOutcome::Failed) return kExitPhoneFailed;
-    if (outcome == PhoneOutcome::Interrupted) status = kExitInterrupted;
-  }
-  return status;
-}
-
 // The phones still transferring cannot be waited for: the run ends now,
 // without returning through the sessions that are still busy.
 [[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station,
                             std::chrono::steady_clock::time_point start, bool loop) {
+  const std::vector<PhoneResult> phones = phonesOf(run, loop);
   RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-             kExitInterrupted};
-  report.end(phonesOf(run, loop), end);
+             exitStatusFor(phones, true, loop)};
+  report.end(phones, end);
   station.release();
   std::fflush(stdout);
   std::fflush(stderr);
-  std::_Exit(kExitInterrupted);
+  std::_Exit(end.exitStatus);
 }
 
 int flash(const FlashCli& cli) {
@@ -98,12 +90,12 @@ int flash(const FlashCli& cli) {
     try {
       ports.push_back(parsePortAssignment(text));
     } catch (const std::invalid_argument& e) {
-      return refuse(e.what());
+      return refuse(e.what(), cli.json);
     }
   }
-  if (Refusal r = duplicatePort(ports)) return refuse(*r);
+  if (Refusal r = duplicatePort(ports)) return refuse(*r, cli.json);
   StationPorts station;
-  if (Refusal r = station.claim(ports)) return refuse(*r);
+  if (Refusal r = station.claim(ports)) return refuse(*r, cli.json);
   const std::string package = std::filesystem::absolute(cli.package).string();
   TransferPlan plan;
   {
@@ -111,7 +103,7 @@ int flash(const FlashCli& cli) {
     // bytes are let go before the module reads the package for itself.
     hx::PackageRecords records;
     hx::readPackageFileInto(package, records);
-    if (Refusal r = checkPackage(package, records)) return refuse(*r);
+    if (Refusal r = checkPackage(package, records)) return refuse(*r, cli.json);
     plan = planTransfer(records);
   }
   // A module that cannot be loaded is refused before anything is made.
@@ -188,7 +180,7 @@ int flash(const FlashCli& cli) {
   output->finishLog();
   const std::vector<PhoneResult> results = phonesOf(run, cli.loop);
   RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-             cli.loop ? loopExitStatus(results) : exitStatusFor(results, stopping)};
+             exitStatusFor(results, stopping, cli.loop)};
   report->end(results, end);
   return end.exitStatus;
 }
@@ -224,8 +216,7 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
     try {
       exitCode = flash(*cli);
     } catch (const std::exception& e) {
-      fmt::print(stderr, "hxflash flash: {}\n", e.what());
-      exitCode = kExitRefused;
+      exitCode = refuse(e.what(), cli->json);
     }
   });
 }

@@ -9,6 +9,7 @@
 
 #include "exit_status.h"
 #include "station_summary.h"
+#include "time_stamp.h"
 
 namespace hxflash {
 namespace {
@@ -26,9 +27,12 @@ const char* outcomeName(PhoneOutcome outcome) {
   return "";
 }
 
+// A line of the JSON report: its type and time first.
+Json jsonLine(const char* type) { return Json{{"type", type}, {"time", isoTimeStamp()}}; }
+
 class JsonReport final : public FlashReport {
  public:
-  JsonReport() {
+  explicit JsonReport(bool verbose) : m_verbose(verbose) {
     std::fflush(stdout);
     const int fd = ::dup(STDOUT_FILENO);
     m_out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
@@ -38,14 +42,31 @@ class JsonReport final : public FlashReport {
   ~JsonReport() override { std::fclose(m_out); }
 
   void portNotice(uint32_t comPort, const std::string& text) override {
-    fmt::print(stderr, "COM{:<3}  {}\n", comPort, text);
+    Json line = jsonLine("notice");
+    line["port"] = comPort;
+    line["text"] = text;
+    write(line);
   }
 
-  void stopping(const std::string& text) override { fmt::print(stderr, "hxflash flash: {}\n", text); }
+  void stopping(const std::string& text) override {
+    Json line = jsonLine("notice");
+    line["text"] = text;
+    write(line);
+  }
 
   void event(uint32_t comPort, int phone, const HostEvent& event) override {
-    write(Json{{"type", "event"}, {"port", comPort}, {"phone", phone}, {"code", event.code},
-               {"value", event.value}, {"text", event.text}});
+    Json line = jsonLine("event");
+    line.update(Json{{"port", comPort}, {"phone", phone}, {"code", event.code}, {"value", event.value},
+                     {"text", event.text}});
+    write(line);
+  }
+
+  void moduleLine(unsigned comPort, std::string_view text) override {
+    if (!m_verbose) return;
+    Json line = jsonLine("log");
+    line["port"] = comPort;
+    line["text"] = std::string(text);
+    write(line);
   }
 
   // The summary is the last line, though a session that the run did not wait
@@ -55,13 +76,21 @@ class JsonReport final : public FlashReport {
     for (const PhoneResult& r : results) {
       const PhoneOutcome outcome = outcomeOf(r);
       const bool ok = outcome == PhoneOutcome::Flashed || outcome == PhoneOutcome::FlashedResetNotAwaited;
-      writeLine(Json{{"type", "result"}, {"port", r.comPort}, {"phone", r.phone}, {"ok", ok},
-                 {"seconds", r.seconds}, {"step", ok ? "" : lastStep(r.events)}, {"outcome", outcomeName(outcome)}});
+      Json line = jsonLine("result");
+      line.update(Json{{"port", r.comPort}, {"phone", r.phone}, {"ok", ok}, {"seconds", r.seconds},
+                       {"step", ok ? "" : lastStep(r.events)}, {"outcome", outcomeName(outcome)}});
+      if (outcome == PhoneOutcome::Failed && r.code != 0) {
+        line["code"] = r.code;
+        line["reason"] = r.reason;
+      }
+      writeLine(line);
     }
     const Tally t = tally(results);
-    writeLine(Json{{"type", "summary"}, {"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
-               {"notFlashed", t.notFlashed}, {"interrupted", end.interrupted}, {"seconds", end.seconds},
-               {"exitStatus", end.exitStatus}});
+    Json summary = jsonLine("summary");
+    summary.update(Json{{"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
+                        {"notFlashed", t.notFlashed}, {"interrupted", end.interrupted}, {"seconds", end.seconds},
+                        {"exitStatus", end.exitStatus}});
+    writeLine(summary);
     m_ended = true;
   }
 
@@ -79,6 +108,7 @@ class JsonReport final : public FlashReport {
     std::fflush(m_out);
   }
 
+  bool m_verbose;
   FILE* m_out = nullptr;
   std::mutex m_mutex;
   bool m_ended = false;
@@ -97,15 +127,28 @@ PhoneOutcome outcomeOf(const PhoneResult& result) {
   return result.connected ? PhoneOutcome::Failed : PhoneOutcome::NotFlashed;
 }
 
-int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted) {
-  if (interrupted) return kExitInterrupted;
-  if (results.empty()) return kExitPhoneFailed;
+int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted, bool loop) {
+  bool unflashed = !loop && results.empty();
   for (const PhoneResult& r : results) {
-    if (outcomeOf(r) != PhoneOutcome::Flashed) return kExitPhoneFailed;
+    switch (outcomeOf(r)) {
+      case PhoneOutcome::Failed:
+      case PhoneOutcome::Interrupted: return kExitPhoneFailed;
+      case PhoneOutcome::NotFlashed: unflashed = true; break;
+      case PhoneOutcome::Flashed:
+      case PhoneOutcome::FlashedResetNotAwaited: break;
+    }
   }
-  return kExitOk;
+  // Station mode ends with Ctrl-C: a phone that never came is no failure.
+  if (!unflashed || loop) return kExitOk;
+  return interrupted ? kExitInterrupted : kExitPhoneFailed;
 }
 
-std::unique_ptr<FlashReport> makeJsonReport() { return std::make_unique<JsonReport>(); }
+std::unique_ptr<FlashReport> makeJsonReport(bool verbose) { return std::make_unique<JsonReport>(verbose); }
+
+std::string jsonRefusal(const std::string& reason) {
+  Json line = jsonLine("refusal");
+  line["reason"] = reason;
+  return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 }  // namespace hxflash

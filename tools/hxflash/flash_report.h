@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "flash_runner.h"
@@ -32,8 +33,11 @@ struct RunEnd {
   int exitStatus = 0;
 };
 
-// The exit status of a run with these results.
-int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted);
+// The exit status of a run with these results: 1 when a phone failed or was
+// cut short by a second Ctrl-C; otherwise, unless in station mode (`loop`),
+// whose normal end is Ctrl-C, 130 when Ctrl-C left a phone unflashed (1
+// without Ctrl-C); otherwise 0. A phone in its reset countdown is flashed.
+int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted, bool loop = false);
 
 class FlashReport {
  public:
@@ -46,6 +50,8 @@ class FlashReport {
   virtual void event(uint32_t comPort, int phone, const HostEvent& event) = 0;
   // A phone's turn has ended (from the port's thread).
   virtual void phoneEnded(const PhoneResult&) {}
+  // A line of the module (0: about the module as a whole), for a report that shows them.
+  virtual void moduleLine(unsigned, std::string_view) {}
   // Every phone's result, then the summary.
   virtual void end(const std::vector<PhoneResult>& results, const RunEnd& end) = 0;
 };
@@ -67,8 +73,12 @@ struct StationSetup {
 // sessions when verbose.
 std::unique_ptr<FlashReport> makeLineReport(StationSetup setup);
 
-// JSON lines. It takes standard output for itself: whatever else is printed
-// there from then on (the module's log lines) goes to standard error.
-std::unique_ptr<FlashReport> makeJsonReport();
+// JSON lines, each with its time: events, notices, results and the summary;
+// with `verbose` the module's lines too. It takes standard output for itself:
+// whatever else is printed there from then on goes to standard error.
+std::unique_ptr<FlashReport> makeJsonReport(bool verbose);
+
+// The line a refused run writes with --json.
+std::string jsonRefusal(const std::string& reason);
 
 }  // namespace hxflash

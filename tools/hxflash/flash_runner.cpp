@@ -87,7 +87,33 @@ FlashRun::~FlashRun() {
 }
 
 void FlashRun::moduleLine(void* run, unsigned comPort, int code, const char* line) {
-  static_cast<FlashRun*>(run)->m_options.onModuleLine(comPort, code, line);
+  auto* self = static_cast<FlashRun*>(run);
+  if (code != 0) self->noteFailureLine(comPort, code, line);
+  self->m_options.onModuleLine(comPort, code, line);
+}
+
+void FlashRun::noteFailureLine(unsigned comPort, int code, const char* line) {
+  // The line begins with the port's name: "COM41: download failed ...".
+  std::string_view reason(line);
+  if (const size_t colon = reason.find(": "); colon != std::string_view::npos && reason.starts_with("COM"))
+    reason.remove_prefix(colon + 2);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto& port : m_ports) {
+    if (port->comPort != comPort || port->results.empty()) continue;
+    port->results.back().code = code;
+    port->results.back().reason = std::string(reason);
+  }
+}
+
+void FlashRun::noteConnected(Port& port) {
+  const HostEvent connected{kNotifyConnected, 0, ""};
+  int phone = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    port.results.back().events.push_back(connected);
+    phone = port.results.back().phone;
+  }
+  if (m_options.onEvent) m_options.onEvent(port.comPort, phone, connected);
 }
 
 void FlashRun::start() {
@@ -152,6 +178,7 @@ void FlashRun::flashPort(Port& port) {
       endPhone(port, false);
       break;
     }
+    noteConnected(port);
     endPhone(port, session->Download() == 1);
   }
   {
@@ -194,6 +221,8 @@ bool FlashRun::beginPhone(Port& port, int phone) {
 }
 
 void FlashRun::noteEvent(Port& port, const HostEvent& event) {
+  // The end of a wait: reported once the run knows it was a connection.
+  if (event.code == kNotifyConnected) return;
   int phone = 0;
   {
     std::lock_guard<std::mutex> lock(m_mutex);

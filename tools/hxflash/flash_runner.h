@@ -47,6 +47,10 @@ struct PhoneResult {
   bool connected = false;  // WaitAndConnect ended by connecting, not by Abort
   bool succeeded = false;  // Download returned 1
   double seconds = 0;      // from the connection to the end of Download (or to now)
+  // A failed download's result code and the module's sentence with its cause,
+  // from the line that ended it (a module that hands its lines over).
+  int code = 0;
+  std::string reason;
   std::vector<HostEvent> events;  // everything reported during this phone's turn
 
   // The phone holds the package: Download succeeded, or it has begun the
@@ -131,6 +135,11 @@ class FlashRun {
   FlashOptions m_options;
   struct Module;
   static void moduleLine(void* run, unsigned comPort, int code, const char* line);
+  // A line that ends a failed download: its code and sentence go to the port's phone.
+  void noteFailureLine(unsigned comPort, int code, const char* line);
+  // WaitAndConnect ended by connecting, and the phone will be flashed: its
+  // connection is reported. A wait ended by abort() is never a connection.
+  void noteConnected(Port& port);
   std::unique_ptr<Module> m_module;
   std::vector<std::unique_ptr<Port>> m_ports;
   std::vector<std::thread> m_threads;

@@ -25,7 +25,7 @@ struct OutputChoice {
 
 class StationOutput {
  public:
-  StationOutput(RunLogs& logs, bool echoModuleLines) : m_logs(logs), m_echoModuleLines(echoModuleLines) {}
+  explicit StationOutput(RunLogs& logs) : m_logs(logs) {}
   virtual ~StationOutput() = default;
 
   FlashReport& report() { return *m_report; }
@@ -36,7 +36,7 @@ class StationOutput {
 
   // A line the module handed over: `comPort` is the session's COM number, 0
   // for a line about the module as a whole. Kept in module.log (and, with
-  // JSON on standard output, shown on standard error).
+  // JSON and -v, sent as a JSON line).
   void moduleLine(unsigned comPort, std::string_view line);
 
  protected:
@@ -47,10 +47,7 @@ class StationOutput {
   std::unique_ptr<FlashReport> m_report;
 
  private:
-  void echo(std::string_view line);
-
   RunLogs& m_logs;
-  bool m_echoModuleLines;
   std::atomic<uint64_t> m_moduleLines{0};
 };
 

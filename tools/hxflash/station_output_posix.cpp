@@ -21,11 +21,11 @@ class PosixOutput final : public StationOutput {
  public:
   PosixOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan, const std::vector<uint32_t>& comPorts,
               bool moduleHandsOverLines)
-      : StationOutput(logs, choice.json) {
+      : StationOutput(logs) {
     const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1;
     // The JSON report takes standard output first: what is printed there
     // afterwards goes to standard error.
-    if (choice.json) m_report = makeJsonReport();
+    if (choice.json) m_report = makeJsonReport(choice.verbose);
     if (!moduleHandsOverLines) {
       m_capture = std::make_unique<ModuleLogCapture>(
           [this](std::string_view line, uint64_t end) { unattributedModuleLine(line, end); });

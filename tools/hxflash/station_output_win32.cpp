@@ -11,9 +11,9 @@ namespace {
 
 class PlainOutput final : public StationOutput {
  public:
-  PlainOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan) : StationOutput(logs, choice.json) {
+  PlainOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan) : StationOutput(logs) {
     if (choice.json) {
-      m_report = makeJsonReport();
+      m_report = makeJsonReport(choice.verbose);
       fmt::print(stderr, "hxflash flash: logs in {}\n", logs.dir());
       return;
     }
