@@ -10,6 +10,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
 #include "station.h"
@@ -50,6 +51,14 @@ size_t countMatching(const std::vector<std::string>& lines, const std::string& p
 }
 
 const std::string kTimeStamp = "^[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} ";
+// The time of a log file's line: ISO 8601 with milliseconds and the UTC offset.
+const std::string kLogTime = "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}[+-][0-9]{2}:[0-9]{2} ";
+
+// The lines of a log file but its run headers ("# ...").
+std::vector<std::string> withoutHeaders(std::vector<std::string> lines) {
+  std::erase_if(lines, [](const std::string& l) { return l.starts_with("# "); });
+  return lines;
+}
 
 TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLogOnTheScreen) {
   Station station;
@@ -76,9 +85,9 @@ TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLo
   for (const std::string& r : rows) EXPECT_TRUE(std::regex_match(r, known)) << "on the screen: " << r << "\n" << shown;
   EXPECT_THAT(screen.written(), testing::Not(HasSubstr("BootROM")));
 
-  const std::vector<std::string> moduleLog = fileLines(logs + "/module.log");
-  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + ".*Connecting to BootROM"), 2u);
-  EXPECT_EQ(countMatching(moduleLog, kTimeStamp), moduleLog.size()) << "every line time-stamped";
+  const std::vector<std::string> moduleLog = withoutHeaders(fileLines(logs + "/module.log"));
+  EXPECT_EQ(countMatching(moduleLog, kLogTime + ".*Connecting to BootROM"), 2u);
+  EXPECT_EQ(countMatching(moduleLog, kLogTime), moduleLog.size()) << "every line time-stamped";
   EXPECT_EQ(a->finish(), 0);
   EXPECT_EQ(b->finish(), 0);
 }
@@ -143,12 +152,23 @@ TEST(StationLogs, EachPortsModuleLinesAreItsOwnInTheLogAndInItsExcerpt) {
   gone->unplug();
   spent->unplug();
 
-  const std::vector<std::string> moduleLog = fileLines(logs + "/module.log");
+  const std::vector<std::string> moduleLog = withoutHeaders(fileLines(logs + "/module.log"));
   ASSERT_FALSE(moduleLog.empty());
-  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM4[123] "), moduleLog.size()) << "every line names its port";
-  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM42 +COM42: download failed .*the port went away"), 1u);
-  EXPECT_EQ(countMatching(moduleLog, kTimeStamp + "COM43 +COM43: download failed .*no spare of region"), 1u);
+  EXPECT_EQ(countMatching(moduleLog, kLogTime + "COM4[123] "), moduleLog.size()) << "every line names its port";
+  EXPECT_EQ(countMatching(moduleLog, kLogTime + "COM42 +COM42: download failed .*the port went away"), 1u);
+  EXPECT_EQ(countMatching(moduleLog, kLogTime + "COM43 +COM43: download failed .*no spare of region"), 1u);
   EXPECT_EQ(countMatching(moduleLog, "COM41: download failed"), 0u);
+
+  // Each log begins with the run's header, and each phone's end is a line
+  // with its result, time, code and reason.
+  const std::string header = "^# " + kLogTime.substr(1) + "hxflash [0-9.]+: package .*Firmware.* \\([0-9]+ bytes, CRC-32 [0-9A-F]{8}\\), module .+$";
+  for (const char* log : {"/module.log", "/com41.log", "/com42.log", "/com43.log"})
+    EXPECT_EQ(countMatching(fileLines(logs + log), header), 1u) << log;
+  EXPECT_EQ(countMatching(fileLines(logs + "/com41.log"), kLogTime + "phone 1 result flashed [0-9.]+ s$"), 1u);
+  EXPECT_EQ(countMatching(fileLines(logs + "/com42.log"),
+                          kLogTime + "phone 1 result failed [0-9.]+ s code 4008 download failed .*the port went away"),
+            1u);
+  EXPECT_EQ(countMatching(fileLines(logs + "/com43.log"), kLogTime + "phone 1 result failed [0-9.]+ s code 3051 "), 1u);
 
   const std::vector<std::string> out = linesOf(run->out());
   const std::string excerpt42 = excerptOf(out, "COM42"), excerpt43 = excerptOf(out, "COM43");
@@ -157,6 +177,27 @@ TEST(StationLogs, EachPortsModuleLinesAreItsOwnInTheLogAndInItsExcerpt) {
   for (const char* other : {"COM41", "COM43"}) EXPECT_THAT(excerpt42, testing::Not(HasSubstr(other))) << excerpt42;
   for (const char* other : {"COM41", "COM42"}) EXPECT_THAT(excerpt43, testing::Not(HasSubstr(other))) << excerpt43;
   EXPECT_EQ(good->finish(), 0);
+}
+
+// A phone swapped in during the reset countdown is there when the session
+// begins to wait for its next phone: it is named at once, and the notice
+// goes when the phone does.
+TEST(StationView, APhoneSwappedInDuringTheCountdownIsNamedAtOnce) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  auto run = station.hxflash(flashArgs(station, logs, {"-p", "41", "-n", "2"}));
+  ASSERT_TRUE(run->waitForOut("COM41   waiting for the phone to be plugged in")) << run->err();
+  // The second phone comes a second after the first one's reset, within the
+  // module's countdown (4 s at this time scale).
+  auto phones = station.phone(41, {"--after-reset", "fresh", "--phones", "2", "--replug-delay-ms", "1000"});
+  ASSERT_TRUE(run->waitForOut("COM41   a phone is plugged in already")) << run->out() << run->err();
+  phones->unplug();
+  ASSERT_TRUE(run->waitForOut("phone is flashed when its port appears")) << run->out();
+  const auto notices = [&] { return countMatching(linesOf(run->out()), "COM41 +waiting for the phone to be plugged in"); };
+  for (int i = 0; i < 200 && notices() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(notices(), 2u) << "the notice goes with the phone:\n" << run->out();
+  run->signal(SIGINT);
+  EXPECT_EQ(run->finish(), 130) << "Ctrl-C left phone 2 unflashed:\n" << run->out();
 }
 
 TEST(StationMode, APortFlashesEachPhoneThatComesUntilCtrlCThenCountsThem) {

@@ -121,6 +121,7 @@ int runDemo(const DemoOptions& o) {
   // otherwise; the module's log in the run's log folder.
   const bool moduleHandsOver = moduleHandsOverLines(options.modulePath);
   RunLogs logs(dir + "/logs");
+  logs.beginRun(runHeader(package, options.modulePath));
   std::unique_ptr<StationOutput> output;
   if (moduleHandsOver)
     options.onModuleLine = [&output](unsigned com, int, const std::string& line) { output->moduleLine(com, line); };
@@ -131,6 +132,7 @@ int runDemo(const DemoOptions& o) {
   options.onPhoneEnd = [&logs, &output](const PhoneResult& result) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       logs.phoneFailed(result.comPort, result.phone, output->logPosition());
+    logs.phoneEnded(result);
     output->report().phoneEnded(result);
   };
   FlashRun run(options);

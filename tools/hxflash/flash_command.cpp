@@ -24,6 +24,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
 
 #include "commands.h"
 #include "exit_status.h"
@@ -43,6 +46,36 @@ namespace {
 
 constexpr int kMostPhonesPerPort = 100000;
 constexpr auto kWatchStep = std::chrono::milliseconds(50);
+constexpr auto kPresentLookStep = std::chrono::milliseconds(500);
+constexpr const char* kWaitingNotice = "waiting for the phone to be plugged in";
+
+// The ports whose session waits while a phone is plugged in already.
+class PresentPhones {
+ public:
+  void add(uint32_t com) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ports.insert(com);
+  }
+  void remove(uint32_t com) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ports.erase(com);
+  }
+  // Those whose phone has gone since: no longer present.
+  std::vector<uint32_t> gone(const StationPorts& station) {
+    std::vector<uint32_t> ports;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ports.assign(m_ports.begin(), m_ports.end());
+    }
+    std::erase_if(ports, [&](uint32_t com) { return station.plugged(com); });
+    for (uint32_t com : ports) remove(com);
+    return ports;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::set<uint32_t> m_ports;
+};
 
 struct FlashCli {
   std::string package;
@@ -111,8 +144,10 @@ int flash(const FlashCli& cli) {
   station.attachDevices();
 
   RunLogs logs(cli.logDir);
+  logs.beginRun(runHeader(package, cli.module.module));
   std::unique_ptr<StationOutput> output;
   FlashReport* report = nullptr;
+  PresentPhones present;
   FlashOptions options;
   options.modulePath = cli.module.module;
   options.packagePath = package;
@@ -120,7 +155,8 @@ int flash(const FlashCli& cli) {
   options.keepEndedPhonesEvents = !cli.loop;
   options.timeScale = cli.module.timeScale;
   for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
-  options.onEvent = [&report, &logs, &output](uint32_t com, int phone, const HostEvent& e) {
+  options.onEvent = [&report, &logs, &output, &present](uint32_t com, int phone, const HostEvent& e) {
+    if (e.code == kNotifyConnected) present.remove(com);
     logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
     report->event(com, phone, e);
   };
@@ -129,16 +165,21 @@ int flash(const FlashCli& cli) {
   options.onPhoneEnd = [&report, &logs, &output](const PhoneResult& result) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       logs.phoneFailed(result.comPort, result.phone, output->logPosition());
+    logs.phoneEnded(result);
     report->phoneEnded(result);
   };
-  // Said when the session is ready: a phone plugged in while it was not (the
-  // module loads the package first) is one already present.
-  options.onWaiting = [&report, &station](uint32_t com, int phone) {
-    if (phone != 1) return;  // the last phone goes once it has reset
-    report->portNotice(com, station.plugged(com)
-                                ? "a phone is plugged in already: unplug it, then plug it in again: "
-                                  "a phone is flashed when its port appears"
-                                : "waiting for the phone to be plugged in");
+  // Said when a session begins to wait for its next phone: a phone plugged in
+  // while it was not waiting (the module loads the package first, a phone
+  // swapped in during the reset countdown) is one already present, and is not
+  // flashed until it comes anew. That notice stands until the port goes.
+  options.onWaiting = [&report, &station, &present](uint32_t com, int) {
+    if (!station.plugged(com)) {
+      report->portNotice(com, kWaitingNotice);
+      return;
+    }
+    present.add(com);
+    report->portNotice(com, "a phone is plugged in already: unplug it, then plug it in again: "
+                            "a phone is flashed when its port appears");
   };
 
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
@@ -162,7 +203,12 @@ int flash(const FlashCli& cli) {
   }
 
   bool stopping = false;
+  auto presentLookedAt = std::chrono::steady_clock::now();
   while (!run.waitFor(std::chrono::milliseconds(0))) {
+    if (std::chrono::steady_clock::now() - presentLookedAt >= kPresentLookStep && !stopping) {
+      presentLookedAt = std::chrono::steady_clock::now();
+      for (uint32_t com : present.gone(station)) report->portNotice(com, kWaitingNotice);
+    }
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {
         report->stopping("quitting now: phones still transferring must be flashed again");

@@ -16,17 +16,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* outcomeName(PhoneOutcome outcome) {
-  switch (outcome) {
-    case PhoneOutcome::Flashed: return "flashed";
-    case PhoneOutcome::FlashedResetNotAwaited: return "flashed-reset-not-awaited";
-    case PhoneOutcome::Failed: return "failed";
-    case PhoneOutcome::Interrupted: return "interrupted";
-    case PhoneOutcome::NotFlashed: return "not-flashed";
-  }
-  return "";
-}
-
 // A line of the JSON report: its type and time first.
 Json jsonLine(const char* type) { return Json{{"type", type}, {"time", isoTimeStamp()}}; }
 
@@ -115,6 +104,17 @@ class JsonReport final : public FlashReport {
 };
 
 }  // namespace
+
+const char* outcomeName(PhoneOutcome outcome) {
+  switch (outcome) {
+    case PhoneOutcome::Flashed: return "flashed";
+    case PhoneOutcome::FlashedResetNotAwaited: return "flashed-reset-not-awaited";
+    case PhoneOutcome::Failed: return "failed";
+    case PhoneOutcome::Interrupted: return "interrupted";
+    case PhoneOutcome::NotFlashed: return "not-flashed";
+  }
+  return "";
+}
 
 PhoneOutcome outcomeOf(const PhoneResult& result) {
   switch (result.stage) {

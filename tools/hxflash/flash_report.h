@@ -26,6 +26,8 @@ enum class PhoneOutcome {
 };
 
 PhoneOutcome outcomeOf(const PhoneResult& result);
+// The outcome's name in JSON and the logs: "flashed", "failed", ...
+const char* outcomeName(PhoneOutcome outcome);
 
 struct RunEnd {
   bool interrupted = false;  // by Ctrl-C

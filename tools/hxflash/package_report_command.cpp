@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "crc32.h"
 #include "formats/fs_header.h"
 #include "formats/fs_image_header.h"
 #include "formats/little_endian.h"
@@ -122,21 +123,6 @@ struct PackageReport {
   hx::PackageVerdict verdict;
 };
 
-// CRC-32 (IEEE 802.3), as `crc32` and zlib compute it.
-uint32_t crc32(std::span<const uint8_t> bytes) {
-  static const auto table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
 
 std::string entryRole(size_t index, uint8_t type) {
   switch (index) {

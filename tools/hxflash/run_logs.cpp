@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "crc32.h"
 #include "event_printer.h"
+#include "flash_report.h"
 #include "time_stamp.h"
 
 namespace hxflash {
@@ -65,8 +67,40 @@ std::string RunLogs::portLogName(uint32_t comPort) { return fmt::format("com{}.l
 
 RunLogs::Port& RunLogs::port(uint32_t comPort) {
   auto [it, added] = m_ports.try_emplace(comPort);
-  if (added) it->second.file.open(fs::path(m_dir) / portLogName(comPort), std::ios::out | std::ios::app);
+  if (added) {
+    it->second.file.open(fs::path(m_dir) / portLogName(comPort), std::ios::out | std::ios::app);
+    if (!m_header.empty()) it->second.file << m_header << '\n';
+  }
   return it->second;
+}
+
+RunHeader runHeader(const std::string& package, const std::string& module) {
+  RunHeader header{.version = HXFLASH_VERSION, .package = package, .module = module};
+  if (const std::optional<FileCrc> file = fileCrc32(package)) {
+    header.packageSize = file->size;
+    header.packageCrc32 = file->crc32;
+  }
+  return header;
+}
+
+void RunLogs::beginRun(const RunHeader& header) {
+  std::string package = header.package;
+  if (header.packageSize && header.packageCrc32)
+    package += fmt::format(" ({} bytes, CRC-32 {:08X})", *header.packageSize, *header.packageCrc32);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_header = fmt::format("# {} hxflash {}: package {}, module {}", isoTimeStamp(), header.version, package,
+                         header.module);
+  m_moduleLog << m_header << '\n' << std::flush;
+}
+
+void RunLogs::phoneEnded(const PhoneResult& result) {
+  const PhoneOutcome outcome = outcomeOf(result);
+  std::string line = fmt::format("{} phone {} result {} {:.1f} s", isoTimeStamp(), result.phone, outcomeName(outcome),
+                                 result.seconds);
+  if (outcome == PhoneOutcome::Failed && result.code != 0) line += fmt::format(" code {} {}", result.code, result.reason);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  port(result.comPort).file << line << '\n' << std::flush;
+  m_used = true;
 }
 
 bool RunLogs::needsLogPosition(const HostEvent& event) { return event.code != kNotifyProgress; }
@@ -82,7 +116,7 @@ void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uin
   m_used = true;
   const bool progress = event.code == kNotifyProgress;
   if (progress && event.value == p.lastProgress) return;
-  const std::string line = fmt::format("{} phone {} {}", timeStamp(), phone, eventText(event));
+  const std::string line = fmt::format("{} phone {} {}", isoTimeStamp(), phone, eventText(event));
   if (progress) {
     p.lastProgress = event.value;
     p.file << line << '\n';
@@ -95,7 +129,7 @@ void RunLogs::portEvent(uint32_t comPort, int phone, const HostEvent& event, uin
 
 void RunLogs::moduleLine(std::optional<uint32_t> comPort, std::string_view text, uint64_t endPosition) {
   const std::string tag = comPort ? fmt::format("COM{}", *comPort) : "module";
-  std::string line = fmt::format("{} {:<6} {}", timeStamp(), tag, text);
+  std::string line = fmt::format("{} {:<6} {}", isoTimeStamp(), tag, text);
   std::lock_guard<std::mutex> lock(m_mutex);
   m_moduleLog << line << '\n' << std::flush;
   m_used = true;

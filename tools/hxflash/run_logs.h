@@ -21,6 +21,19 @@ namespace hxflash {
 
 // What a failed phone left: its last reports (but progress) and the port's
 // own module lines logged from the last-but-one of them to the end of its turn.
+// What a run's logs begin with.
+struct RunHeader {
+  std::string version;  // hxflash's
+  std::string package;  // its path
+  std::optional<uint64_t> packageSize;
+  std::optional<uint32_t> packageCrc32;
+  std::string module;   // its path
+};
+
+// The header of a run flashing `package` through `module`: hxflash's
+// version, and the package's size and CRC-32 (read here).
+RunHeader runHeader(const std::string& package, const std::string& module);
+
 struct FailureTail {
   int phone = 0;
   std::vector<std::string> events;
@@ -39,6 +52,12 @@ class RunLogs {
   // Removes a fresh folder that nothing was written to (the run could not
   // start); a folder named by the user stays.
   void removeIfUnused();
+  // Begins this run's part of every log (a folder may hold several runs'):
+  // a header line in module.log now, and in each port's log when it opens.
+  void beginRun(const RunHeader& header);
+  // A phone's turn has ended: its result, its time and, when it failed, the
+  // code and the module's reason, as one line of its port's log.
+  void phoneEnded(const PhoneResult& result);
   static std::string portLogName(uint32_t comPort);
 
   // A report of a session. `logPosition`: how far the module's log had come
@@ -77,6 +96,7 @@ class RunLogs {
   Port& port(uint32_t comPort);
 
   std::string m_dir;
+  std::string m_header;  // the header line of this run's part of each log
   bool m_fresh = false;  // made for this run
   bool m_used = false;   // a line was written
   mutable std::mutex m_mutex;
