@@ -96,6 +96,15 @@ const RefusalCase kRefusals[] = {
     {"DeviceThatIsADirectory",
      [](Station& s) { return std::vector<std::string>{s.packagePath(), "-p", "41", "-p", "42=" + s.dir()}; },
      "is a directory, not a serial port's character device"},
+    {"CharacterDeviceThatIsNoTerminal",
+     [](Station& s) { return std::vector<std::string>{s.packagePath(), "-p", "41", "-p", "42=/dev/null"}; },
+     "COM42: /dev/null is a character device but no serial port"},
+    {"DeviceOverAnEntryThatNamesAnother",
+     [](Station& s) {
+       s.ports().plug(42, "/dev/tty");
+       return std::vector<std::string>{s.packagePath(), "-p", "41", "-p", "42=/dev/zero"};
+     },
+     "names /dev/tty, not /dev/zero"},
     {"PortGivenTwice",
      [](Station& s) { return std::vector<std::string>{s.packagePath(), "-p", "41", "-p", "42", "-p", "41"}; },
      "COM41 is given more than once"},

@@ -7,6 +7,7 @@
 #include "expected_events.h"
 #include "pkgbuild/package_builder.h"
 #include "port_row.h"
+#include "tty_drivers_linux.h"
 
 namespace {
 
@@ -112,6 +113,25 @@ TEST(TransferTracker, AWholeDownloadOfARealPackageGoesOnlyForwardTo100) {
   }
   EXPECT_EQ(beforeCountdown, plan.total()) << "the last FS image's data ends the download";
   EXPECT_EQ(tracker.percent(), 100);
+}
+
+// A device is a terminal when a tty driver of the kernel serves its number.
+TEST(TtyDrivers, TellATerminalByItsDeviceNumber) {
+  constexpr std::string_view kDrivers =
+      "/dev/tty             /dev/tty        5       0 system:/dev/tty\n"
+      "/dev/ptmx            /dev/ptmx       5       2 system\n"
+      "usbserial            /dev/ttyUSB   188 0-511 serial\n"
+      "acm                  /dev/ttyACM   166 0-255 serial\n"
+      "serial               /dev/ttyS       4 64-111 serial\n"
+      "pty_slave            /dev/pts      136 0-1048575 pty:slave\n";
+  struct Case {
+    uint32_t major, minor;
+    bool terminal;
+  } cases[] = {{166, 0, true}, {166, 255, true}, {166, 256, false}, {136, 7, true}, {4, 64, true},
+               {4, 63, false}, {1, 3, false} /* /dev/null */, {5, 2, true}, {5, 1, false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(hxflash::isTerminalDevice(c.major, c.minor, kDrivers), c.terminal) << c.major << ":" << c.minor;
+  EXPECT_EQ(hxflash::isTerminalDevice(1, 3, ""), std::nullopt) << "nothing listed: cannot tell";
 }
 
 }  // namespace

@@ -47,7 +47,11 @@ namespace {
 constexpr int kMostPhonesPerPort = 100000;
 constexpr auto kWatchStep = std::chrono::milliseconds(50);
 constexpr auto kPresentLookStep = std::chrono::milliseconds(500);
-constexpr const char* kWaitingNotice = "waiting for the phone to be plugged in";
+// The notice of a port whose session waits for its phone; it names where the
+// phone appears, so that a mistyped entry or device shows.
+std::string waitingNotice(const StationPorts& station, uint32_t com) {
+  return "waiting for the phone to be plugged in (as " + station.whereItAppears(com) + ")";
+}
 
 // The ports whose session waits while a phone is plugged in already.
 class PresentPhones {
@@ -174,7 +178,7 @@ int flash(const FlashCli& cli) {
   // flashed until it comes anew. That notice stands until the port goes.
   options.onWaiting = [&report, &station, &present](uint32_t com, int) {
     if (!station.plugged(com)) {
-      report->portNotice(com, kWaitingNotice);
+      report->portNotice(com, waitingNotice(station, com));
       return;
     }
     present.add(com);
@@ -207,7 +211,7 @@ int flash(const FlashCli& cli) {
   while (!run.waitFor(std::chrono::milliseconds(0))) {
     if (std::chrono::steady_clock::now() - presentLookedAt >= kPresentLookStep && !stopping) {
       presentLookedAt = std::chrono::steady_clock::now();
-      for (uint32_t com : present.gone(station)) report->portNotice(com, kWaitingNotice);
+      for (uint32_t com : present.gone(station)) report->portNotice(com, waitingNotice(station, com));
     }
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {

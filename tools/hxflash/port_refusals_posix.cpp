@@ -2,6 +2,7 @@
 // and the device each COM port's entry names.
 #include <fmt/format.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <filesystem>
 
 #include "flash_refusals.h"
+#include "tty_drivers_linux.h"
 #include "serial/port_names.h"
 #include "user_names.h"
 
@@ -63,6 +65,16 @@ PortCheck checkPort(uint32_t comPort, const std::string& path) {
     const std::string target = S_ISLNK(link.st_mode) ? std::filesystem::read_symlink(path, ec).string() : path;
     check.refusal = fmt::format("COM{}: {} is {}, not a serial port's character device", comPort, target,
                                 kindOf(st.st_mode));
+    return check;
+  }
+  // A character device that no tty driver of the kernel serves is no serial
+  // port (/dev/null, say): waiting for it would wait for ever.
+  if (isTerminalDevice(major(st.st_rdev), minor(st.st_rdev)) == false) {
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(path, ec);
+    check.refusal = fmt::format("COM{}: {} is a character device but no serial port (device {}:{} is served by "
+                                "none of the kernel's tty drivers)",
+                                comPort, ec ? path : device.string(), major(st.st_rdev), minor(st.st_rdev));
     return check;
   }
   // Asked without opening it: opening a real tty raises its modem lines.

@@ -8,6 +8,7 @@
 //   mutex of this run.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "flash_refusals.h"
@@ -30,6 +31,9 @@ class StationPorts {
   // A phone's port is there already: one plugged in before its session was
   // ready, which must go and come back to be flashed.
   bool plugged(uint32_t comPort) const;
+  // Where the port's phone appears, for notices: its entry and what the entry
+  // names ("/run/.../com41 -> /dev/ttyACM0"), or the system's name of the port.
+  std::string whereItAppears(uint32_t comPort) const;
   // Gives up every port; also when the run must end at once.
   void release();
 

@@ -39,6 +39,20 @@ Refusal StationPorts::claim(const std::vector<PortAssignment>& ports) {
     m_held->locks.push_back(std::move(lock));
   }
   for (const PortAssignment& port : m_held->ports) {
+    // A device given with its port never replaces an entry that names another.
+    const std::string entry = dir + "/com" + std::to_string(port.comPort);
+    std::error_code ec;
+    if (!port.device.empty() && std::filesystem::is_symlink(entry, ec)) {
+      const std::string named = std::filesystem::read_symlink(entry, ec).string();
+      if (!ec && named != port.device)
+        return fmt::format("COM{}: its entry {} names {}, not {}: remove the entry first, or serve COM{} as it is "
+                           "with -p {}",
+                           port.comPort, entry, named, port.device, port.comPort, port.comPort);
+    } else if (!port.device.empty() && std::filesystem::exists(entry, ec)) {
+      return fmt::format("COM{}: {} exists and is no link to a device: remove it first", port.comPort, entry);
+    }
+  }
+  for (const PortAssignment& port : m_held->ports) {
     const std::string path = port.device.empty() ? dir + "/com" + std::to_string(port.comPort) : port.device;
     const PortCheck check = checkPort(port.comPort, path);
     if (check.refusal) return check.refusal;
@@ -56,6 +70,13 @@ void StationPorts::attachDevices() {
 bool StationPorts::plugged(uint32_t comPort) const {
   const auto path = m_held->paths.find(comPort);
   return path != m_held->paths.end() && checkPort(comPort, path->second).plugged;
+}
+
+std::string StationPorts::whereItAppears(uint32_t comPort) const {
+  const std::string entry = hx::portsDirectory() + "/com" + std::to_string(comPort);
+  const auto path = m_held->paths.find(comPort);
+  if (path == m_held->paths.end() || path->second == entry) return entry;
+  return entry + " -> " + path->second;
 }
 
 void StationPorts::release() {

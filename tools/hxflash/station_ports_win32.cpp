@@ -51,6 +51,8 @@ bool StationPorts::plugged(uint32_t comPort) const {
   }
 }
 
+std::string StationPorts::whereItAppears(uint32_t comPort) const { return "\\\\.\\COM" + std::to_string(comPort); }
+
 void StationPorts::release() {
   for (HANDLE mutex : m_held->mutexes) CloseHandle(mutex);
   m_held->mutexes.clear();
