@@ -187,7 +187,9 @@ const ArgumentCase kArguments[] = {
     {"ComPortOutOfRange", {"flash", "PKG", "-p", "300"}, 2, "expected a COM number 40..255"},
     {"TimeScaleOutOfRange", {"flash", "PKG", "-p", "41", "--time-scale", "2"}, 2, "not in range"},
     {"MissingPackage", {"flash", "/nonexistent/package.bin", "-p", "41"}, 2, "/nonexistent/package.bin"},
-    {"NoPort", {"flash", "PKG"}, 2, "--port is required"},
+    {"NoPort", {"flash", "PKG"}, 2, "hxflash flash: --port is required"},
+    {"MistypedOptionIsNamed", {"flash", "PKG", "--prot", "41"}, 2, "hxflash flash: unknown option --prot"},
+    {"PhonesThatAreNoNumber", {"flash", "PKG", "-p", "41", "-n", "abc"}, 2, "hxflash flash: --phones: abc is not a number"},
 };
 
 void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }

@@ -92,6 +92,22 @@ TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLo
   EXPECT_EQ(b->finish(), 0);
 }
 
+// A terminal that cannot move its cursor gets the plain lines.
+TEST(StationView, ATerminalWithTermDumbGetsPlainLines) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  hxtest::TerminalScreen screen(80, 24);
+  std::vector<std::string> argv = {"/usr/bin/env", "TERM=dumb", HXFLASH_PATH};
+  for (const std::string& a : flashArgs(station, logs, {"-p", "41"})) argv.push_back(a);
+  hxflash::ChildProcess run(argv, screen.slavePath(), screen.slavePath());
+  ASSERT_TRUE(screen.waitFor("waiting for the phone to be plugged in", hxtest::kPatience)) << screen.written();
+  auto phone = station.phone(41);
+  EXPECT_EQ(run.waitFor(hxtest::kPatience), 0) << screen.written();
+  EXPECT_THAT(screen.written(), HasSubstr("COM41   phone 1 flashed"));
+  EXPECT_THAT(screen.written(), testing::Not(HasSubstr("\x1b["))) << "no cursor movement";
+  EXPECT_EQ(phone->finish(), 0);
+}
+
 TEST(StationView, WithoutATerminalOneLinePerEventAndAFailedPhoneShowsItsStepAndLogTail) {
   Station station;
   const std::string logs = station.dir() + "/logs";

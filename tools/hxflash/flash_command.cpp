@@ -251,6 +251,13 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
       ->required()
       ->default_str("");
   CLI::Option* phones = cmd->add_option("-n,--phones", cli->phones, "Phones to flash on each port, one after another")
+                             ->check(CLI::Validator(
+                                 [](std::string& text) {
+                                   const bool digits = !text.empty() && text.find_first_not_of("0123456789") ==
+                                                                            std::string::npos;
+                                   return digits ? std::string() : text + " is not a number";
+                                 },
+                                 "NUMBER"))
                              ->check(CLI::Range(1, kMostPhonesPerPort));
   cmd->add_flag("--loop", cli->loop,
                 "Station mode: each port flashes the next phone whenever one is plugged in, until Ctrl-C")

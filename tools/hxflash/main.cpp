@@ -2,6 +2,7 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <string>
 
 #include "commands.h"
@@ -20,6 +21,31 @@ bool isUnknownCommand(CLI::App& app, const std::string& word) {
   for (const CLI::App* command : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + command->get_name();
   fmt::print(stderr, "hxflash: unknown command '{}'; the commands are {}\n", word, names);
   return true;
+}
+
+// The command the arguments name, if any.
+CLI::App* commandOf(CLI::App& app, int argc, char** argv) {
+  if (argc < 2) return nullptr;
+  for (CLI::App* command : app.get_subcommands({})) {
+    if (command->check_name(argv[1])) return command;
+  }
+  return nullptr;
+}
+
+// The first option `command` does not know, as typed ("--prot"): a typo is
+// named before what it leaves missing.
+std::string unknownOption(CLI::App& command, int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") break;
+    if (word.size() < 2 || word[0] != '-' || std::isdigit(static_cast<unsigned char>(word[1]))) continue;
+    const std::string name = word.substr(0, word.find('='));
+    // A short option may carry its value: "-p41".
+    const std::string option = name.starts_with("--") ? name : name.substr(0, 2);
+    if (option == "-h" || option == "--help") continue;
+    if (command.get_option_no_throw(option) == nullptr) return name;
+  }
+  return {};
 }
 
 }  // namespace
@@ -45,8 +71,17 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // Help and the version are answers; every other parse error is a bad argument.
-    return app.exit(e) == 0 ? hxflash::kExitOk : hxflash::kExitRefused;
+    // Help and the version are answers; every other parse error is a bad
+    // argument, said as the command's own sentence.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    CLI::App* command = commandOf(app, argc, argv);
+    const std::string who = command ? "hxflash " + command->get_name() : "hxflash";
+    const std::string typo = command ? unknownOption(*command, argc, argv) : std::string();
+    if (!typo.empty())
+      fmt::print(stderr, "{}: unknown option {}; see {} --help\n", who, typo, who);
+    else
+      fmt::print(stderr, "{}: {}\n", who, e.what());
+    return hxflash::kExitRefused;
   }
   return exitCode;
 }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 #include <stdexcept>
 
 #include "module_log_capture.h"
@@ -22,7 +24,10 @@ class PosixOutput final : public StationOutput {
   PosixOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan, const std::vector<uint32_t>& comPorts,
               bool moduleHandsOverLines)
       : StationOutput(logs) {
-    const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1;
+    // A terminal that cannot move its cursor (TERM=dumb) gets plain lines.
+    const char* term = std::getenv("TERM");
+    const bool capable = term == nullptr || std::string_view(term) != "dumb";
+    const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1 && capable;
     // The JSON report takes standard output first: what is printed there
     // afterwards goes to standard error.
     if (choice.json) m_report = makeJsonReport(choice.verbose);
