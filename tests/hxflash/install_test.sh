@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # An installation of the build (cmake --install, staged with DESTDIR in a
 # temporary folder, as a package build stages it) holds the programs, the
-# module with its agent-override folder beside it, and the udev rule in its
-# configured folder; the installed hxflash runs its demo with the installed
+# module with its agent-override folder beside it, and the udev rule: under a
+# prefix of its own in <prefix>/share/hxflash, under the system's prefix in
+# /etc/udev/rules.d. The installed hxflash runs its demo with the installed
 # module and virtual phone, not the build tree's.
-# Arguments: the cmake program, the build tree, the configured udev rules folder.
+# Arguments: the cmake program, the build tree.
 set -euo pipefail
-cmake=$1 build=$2 rules_dir=$3
+cmake=$1 build=$2
 stage=$(mktemp -d /tmp/hxflash-install-XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 prefix=/opt/hxflash
@@ -14,10 +15,15 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 DESTDIR=$stage "$cmake" --install "$build" --prefix "$prefix" >"$stage/install.log"
 installed=$stage$prefix
-[[ $rules_dir = /* ]] || rules_dir=$prefix/$rules_dir
+rules_dir=$prefix/share/hxflash
 [[ -f $stage$rules_dir/70-hxflash.rules ]] || fail "no udev rule in $stage$rules_dir"
+[[ ! -e $stage/etc ]] || fail "an installation into its own prefix wrote outside it"
+grep -q 'copy 70-hxflash.rules to /etc/udev/rules.d' "$stage/install.log" || fail "the install does not say where the rule goes"
 grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$stage$rules_dir/70-hxflash.rules" ||
   fail "the rule does not keep ModemManager away"
+# Into the system's prefix the rule goes where udev reads rules.
+DESTDIR=$stage/system "$cmake" --install "$build" --prefix /usr/local --component Unspecified >/dev/null
+[[ -f $stage/system/etc/udev/rules.d/70-hxflash.rules ]] || fail "no udev rule in /etc/udev/rules.d for /usr/local"
 
 # One phone with small pages. The demo's own time scale is kept: a smaller one
 # shrinks the module's bounds on a phone's answers too, below what a virtual
