@@ -92,6 +92,21 @@ TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLo
   EXPECT_EQ(b->finish(), 0);
 }
 
+// A notice longer than the terminal is wide is wrapped, not cut.
+TEST(StationView, ANoticeWiderThanTheTerminalIsWrapped) {
+  Station station;
+  hxtest::TerminalScreen screen(50, 24);
+  std::vector<std::string> argv = {HXFLASH_PATH};
+  for (const std::string& a : flashArgs(station, station.dir() + "/logs", {"-p", "41"})) argv.push_back(a);
+  hxflash::ChildProcess run(argv, screen.slavePath(), screen.slavePath());
+  ASSERT_TRUE(screen.waitFor("waiting for the phone", hxtest::kPatience)) << screen.written();
+  run.signal(SIGINT);
+  EXPECT_EQ(run.waitFor(hxtest::kPatience), 130) << screen.written();
+  std::string shown;
+  for (const std::string& r : screen.rows()) shown += r + " ";
+  EXPECT_THAT(shown, HasSubstr("(Ctrl-C again quits at once)")) << shown;
+}
+
 // A terminal that cannot move its cursor gets the plain lines.
 TEST(StationView, ATerminalWithTermDumbGetsPlainLines) {
   Station station;

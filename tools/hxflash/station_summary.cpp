@@ -1,5 +1,8 @@
 #include "station_summary.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include <fmt/core.h>
 
 #include <map>
@@ -67,14 +70,20 @@ std::vector<std::string> summaryLines(const std::vector<PhoneResult>& results, c
     port.seconds += r.seconds;
     if (outcomeOf(r) == PhoneOutcome::Failed) port.failedStep = failedStep(r);
   }
+  // The result and step columns are as wide as their longest entry.
+  size_t resultWidth = std::string_view("result").size(), stepWidth = std::string_view("failed step").size();
+  for (const auto& [com, port] : ports) {
+    resultWidth = std::max(resultWidth, portResult(port).size());
+    stepWidth = std::max(stepWidth, port.failedStep.size());
+  }
   std::vector<std::string> lines;
   lines.push_back("");
-  lines.push_back(fmt::format("{:<6} {:>5}  {:<18} {:>7}  {:<22} {}", "port", "phones", "result", "time",
-                              "failed step", logs ? "log" : ""));
+  lines.push_back(fmt::format("{:<6} {:>5}  {:<{}} {:>7}  {:<{}} {}", "port", "phones", "result", resultWidth, "time",
+                              "failed step", stepWidth, logs ? "log" : ""));
   for (const auto& [com, port] : ports) {
     const std::string log = logs ? RunLogs::portLogName(com) : "";
-    lines.push_back(fmt::format("COM{:<3} {:>5}  {:<18} {:>6.1f}s  {:<22} {}", com, port.phones.size(),
-                                portResult(port), port.seconds, port.failedStep, log));
+    lines.push_back(fmt::format("COM{:<3} {:>5}  {:<{}} {:>6.1f}s  {:<{}} {}", com, port.phones.size(),
+                                portResult(port), resultWidth, port.seconds, port.failedStep, stepWidth, log));
     const auto tail = logs ? logs->failureTail(com) : std::nullopt;
     if (!tail) continue;
     lines.push_back(fmt::format("       phone {}: its last reports, and the module's log since the last but one:",

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "port_row.h"
@@ -18,6 +19,23 @@
 
 namespace hxflash {
 namespace {
+
+// `text` in lines of at most `width` characters, broken at spaces where it
+// can be: a notice is wrapped, never cut.
+std::vector<std::string> wrapped(const std::string& text, size_t width) {
+  std::vector<std::string> lines;
+  std::string_view rest(text);
+  if (width == 0) width = 1;
+  while (rest.size() > width) {
+    size_t cut = rest.rfind(' ', width);
+    if (cut == std::string_view::npos || cut == 0) cut = width;
+    lines.emplace_back(rest.substr(0, cut));
+    rest.remove_prefix(cut);
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  }
+  lines.emplace_back(rest);
+  return lines;
+}
 
 constexpr size_t kDefaultWidth = 80;
 constexpr size_t kDefaultHeight = 24;
@@ -130,7 +148,7 @@ class TerminalView final : public FlashReport {
       }
       lines.push_back(formatRow(row, now, columns));
     }
-    lines.push_back(m_status.substr(0, columns - 1));
+    for (std::string& line : wrapped(m_status, columns - 1)) lines.push_back(std::move(line));
     return lines;
   }
 
