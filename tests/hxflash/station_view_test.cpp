@@ -92,6 +92,21 @@ TEST(StationView, OnATerminalEachPortHasOneRowAndTheSummaryFollowsWithNoModuleLo
   EXPECT_EQ(b->finish(), 0);
 }
 
+// With -v every report shows, but none twice in a row.
+TEST(StationView, VerboseLinesSayEachThingOnce) {
+  Station station;
+  auto run = station.hxflash(flashArgs(station, station.dir() + "/logs", {"-p", "41", "-v"}));
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
+  auto phone = station.phone(41);
+  EXPECT_EQ(run->finish(), 0) << run->out() << run->err();
+  std::vector<std::string> texts;
+  for (const std::string& line : linesOf(run->out()))
+    if (std::regex_search(line, std::regex(kTimeStamp + "COM41 "))) texts.push_back(line.substr(13));
+  EXPECT_GT(countMatching(texts, " step [0-9]+%$"), 10u) << "every progress report shows";
+  for (size_t i = 1; i < texts.size(); ++i) EXPECT_NE(texts[i], texts[i - 1]) << "said twice: " << texts[i];
+  EXPECT_EQ(phone->finish(), 0);
+}
+
 // A notice longer than the terminal is wide is wrapped, not cut.
 TEST(StationView, ANoticeWiderThanTheTerminalIsWrapped) {
   Station station;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "flash_report.h"
 #include "port_row.h"
@@ -41,7 +42,14 @@ class LineReport final : public FlashReport {
     const PortState before = row.state();
     const std::string stepBefore = row.step();
     row.take(phone, event, ViewClock::now());
-    if (m_setup.verbose || shown(event, before, row)) portLine(comPort, describe(row, event, stepBefore));
+    if (!m_setup.verbose && !shown(event, before, row)) return;
+    // A report that says again what the port's last line said (a progress
+    // of 100 sent twice) is not repeated.
+    std::string text = describe(row, event, stepBefore);
+    std::string& last = m_lastEventLine[comPort];
+    if (text == last) return;
+    last = text;
+    portLine(comPort, text);
   }
 
   void phoneEnded(const PhoneResult& result) override {
@@ -97,6 +105,7 @@ class LineReport final : public FlashReport {
   std::atomic<bool> m_stopping{false};
   std::mutex m_mutex;
   std::map<uint32_t, PortRow> m_rows;
+  std::map<uint32_t, std::string> m_lastEventLine;  // each port's last event line, without its time
   bool m_ended = false;
 };
 
