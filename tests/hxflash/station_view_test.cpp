@@ -246,6 +246,23 @@ TEST(StationView, APhoneSwappedInDuringTheCountdownIsNamedAtOnce) {
   EXPECT_EQ(run->finish(), 130) << "Ctrl-C left phone 2 unflashed:\n" << run->out();
 }
 
+// A swapped-in phone that never comes anew is named in the summary and the
+// JSON: it is plugged in, and not flashed.
+TEST(StationView, APhoneLeftSwappedInIsNamedAtTheEnd) {
+  Station station;
+  auto run = station.hxflash(flashArgs(station, station.dir() + "/logs", {"-p", "41", "--loop", "--json"}));
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
+  auto phones = station.phone(41, {"--after-reset", "fresh", "--phones", "2", "--replug-delay-ms", "1000"});
+  ASSERT_TRUE(run->waitForOut("a phone is plugged in already")) << run->out() << run->err();
+  run->signal(SIGINT);
+  EXPECT_EQ(run->finish(), 0) << "station mode ends with Ctrl-C:\n" << run->out();
+  const std::vector<nlohmann::json> lines = hxtest::jsonLines(run->out());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back()["type"], "summary");
+  EXPECT_EQ(lines.back()["presentNotFlashed"], nlohmann::json::array({41})) << lines.back().dump();
+  phones->unplug();
+}
+
 TEST(StationMode, APortFlashesEachPhoneThatComesUntilCtrlCThenCountsThem) {
   Station station;
   const std::string logs = station.dir() + "/logs";

@@ -64,6 +64,16 @@ class PresentPhones {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ports.erase(com);
   }
+  // Those whose phone is there still (at the end of the run: never flashed).
+  std::vector<uint32_t> stillThere(const StationPorts& station) {
+    std::vector<uint32_t> ports;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ports.assign(m_ports.begin(), m_ports.end());
+    }
+    std::erase_if(ports, [&](uint32_t com) { return !station.plugged(com); });
+    return ports;
+  }
   // Those whose phone has gone since: no longer present.
   std::vector<uint32_t> gone(const StationPorts& station) {
     std::vector<uint32_t> ports;
@@ -109,11 +119,11 @@ std::vector<PhoneResult> phonesOf(const FlashRun& run, bool loop) {
 
 // The phones still transferring cannot be waited for: the run ends now,
 // without returning through the sessions that are still busy.
-[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station,
+[[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run, StationPorts& station, PresentPhones& present,
                             std::chrono::steady_clock::time_point start, bool loop) {
   const std::vector<PhoneResult> phones = phonesOf(run, loop);
   RunEnd end{true, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-             exitStatusFor(phones, true, loop)};
+             exitStatusFor(phones, true, loop), present.stillThere(station)};
   report.end(phones, end);
   station.release();
   std::fflush(stdout);
@@ -216,7 +226,7 @@ int flash(const FlashCli& cli) {
     if (interrupts.take(kWatchStep) > 0) {
       if (stopping) {
         report->stopping("quitting now: phones still transferring must be flashed again");
-        endAtOnce(*report, run, station, start, cli.loop);
+        endAtOnce(*report, run, station, present, start, cli.loop);
       }
       stopping = true;
       report->stopping("stopped waiting for phones; transfers under way will finish "
@@ -225,12 +235,12 @@ int flash(const FlashCli& cli) {
     }
     // A phone in its reset countdown is written: the run need not wait for it.
     if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
-      endAtOnce(*report, run, station, start, cli.loop);
+      endAtOnce(*report, run, station, present, start, cli.loop);
   }
   output->finishLog();
   const std::vector<PhoneResult> results = phonesOf(run, cli.loop);
   RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-             exitStatusFor(results, stopping, cli.loop)};
+             exitStatusFor(results, stopping, cli.loop), present.stillThere(station)};
   report->end(results, end);
   return end.exitStatus;
 }

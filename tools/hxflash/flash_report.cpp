@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -15,6 +16,10 @@ namespace hxflash {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+bool wasPresent(const RunEnd& end, uint32_t comPort) {
+  return std::find(end.presentNotFlashed.begin(), end.presentNotFlashed.end(), comPort) != end.presentNotFlashed.end();
+}
 
 // A line of the JSON report: its type and time first.
 Json jsonLine(const char* type) { return Json{{"type", type}, {"time", isoTimeStamp()}}; }
@@ -72,13 +77,14 @@ class JsonReport final : public FlashReport {
         line["code"] = r.code;
         line["reason"] = r.reason;
       }
+      if (outcome == PhoneOutcome::NotFlashed && wasPresent(end, r.comPort)) line["present"] = true;
       writeLine(line);
     }
     const Tally t = tally(results);
     Json summary = jsonLine("summary");
     summary.update(Json{{"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
-                        {"notFlashed", t.notFlashed}, {"interrupted", end.interrupted}, {"seconds", end.seconds},
-                        {"exitStatus", end.exitStatus}});
+                        {"notFlashed", t.notFlashed}, {"presentNotFlashed", end.presentNotFlashed},
+                        {"interrupted", end.interrupted}, {"seconds", end.seconds}, {"exitStatus", end.exitStatus}});
     writeLine(summary);
     m_ended = true;
   }

@@ -33,6 +33,9 @@ struct RunEnd {
   bool interrupted = false;  // by Ctrl-C
   double seconds = 0;
   int exitStatus = 0;
+  // Ports whose session waited while a phone was plugged in already, and
+  // that phone never came anew: it is there, and not flashed.
+  std::vector<uint32_t> presentNotFlashed = {};
 };
 
 // The exit status of a run with these results: 1 when a phone failed or was

@@ -91,6 +91,10 @@ std::vector<std::string> summaryLines(const std::vector<PhoneResult>& results, c
     for (const std::string& e : tail->events) lines.push_back("         " + e);
     for (const std::string& l : tail->moduleLines) lines.push_back("         " + l);
   }
+  for (uint32_t com : end.presentNotFlashed)
+    lines.push_back(fmt::format("COM{}: a phone is plugged in and was never flashed: unplug it, then plug it in "
+                                "again while a run waits for it",
+                                com));
   const Tally t = tally(results);
   lines.push_back("");
   lines.push_back(fmt::format("{} of {} phones flashed in {:.1f} s{}", t.flashed, results.size(), end.seconds,
