@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "station_run.h"
 #include "module_loader.h"
 #include "commands.h"
 #include "exit_status.h"
@@ -112,37 +113,24 @@ int runDemo(const DemoOptions& o) {
   }
   std::fflush(stdout);
 
-  FlashOptions options;
-  options.modulePath = o.module.module;
-  options.packagePath = package;
-  options.comPorts = ports;
-  options.timeScale = o.module.timeScale;
   // Shown as `hxflash flash` shows a run: a live view on a terminal, lines
   // otherwise; the module's log in the run's log folder.
-  const bool moduleHandsOver = moduleHandsOverLines(options.modulePath);
-  RunLogs logs(dir + "/logs");
-  logs.beginRun(runHeader(package, options.modulePath));
-  std::unique_ptr<StationOutput> output;
-  if (moduleHandsOver)
-    options.onModuleLine = [&output](unsigned com, int, const std::string& line) { output->moduleLine(com, line); };
-  options.onEvent = [&logs, &output](uint32_t com, int phone, const HostEvent& e) {
-    logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
-    output->report().event(com, phone, e);
-  };
-  options.onPhoneEnd = [&logs, &output](const PhoneResult& result) {
-    if (outcomeOf(result) == PhoneOutcome::Failed)
-      logs.phoneFailed(result.comPort, result.phone, output->logPosition());
-    logs.phoneEnded(result);
-    output->report().phoneEnded(result);
-  };
-  FlashRun run(options);
-  output = openStationOutput(OutputChoice{false, o.module.verbose, false}, logs, planTransfer(package), ports,
-                             moduleHandsOver);
+  StationRunSetup setup;
+  setup.flash.modulePath = o.module.module;
+  setup.flash.packagePath = package;
+  setup.flash.comPorts = ports;
+  setup.flash.timeScale = o.module.timeScale;
+  setup.output = OutputChoice{false, o.module.verbose, false};
+  setup.logDir = dir + "/logs";
+  setup.plan = planTransfer(package);
+  StationRun run(std::move(setup));
   const auto start = std::chrono::steady_clock::now();
-  const std::vector<PhoneResult> results = run.run();
+  run.start();
+  while (!run.run().waitFor(std::chrono::seconds(1))) {
+  }
+  const std::vector<PhoneResult> results = run.run().results();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  output->finishLog();
-  output->report().end(results, RunEnd{false, seconds, exitStatusFor(results, false)});
+  run.end(results, RunEnd{false, seconds, exitStatusFor(results, false)});
 
   int failures = 0;
   fmt::print("\n{:<7} {:<9} {:<9} {}\n", "phone", "flash", "NAND", "");

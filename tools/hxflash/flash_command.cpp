@@ -38,6 +38,7 @@
 #include "module_options.h"
 #include "run_logs.h"
 #include "station_output.h"
+#include "station_run.h"
 #include "station_ports.h"
 #include "transfer_plan.h"
 
@@ -153,40 +154,28 @@ int flash(const FlashCli& cli) {
     if (Refusal r = checkPackage(package, records)) return refuse(*r, cli.json);
     plan = planTransfer(records);
   }
-  // A module that cannot be loaded is refused before anything is made.
-  const bool moduleHandsOver = moduleHandsOverLines(cli.module.module);
   station.attachDevices();
 
-  RunLogs logs(cli.logDir);
-  logs.beginRun(runHeader(package, cli.module.module));
-  std::unique_ptr<StationOutput> output;
-  FlashReport* report = nullptr;
   PresentPhones present;
-  FlashOptions options;
-  options.modulePath = cli.module.module;
-  options.packagePath = package;
-  options.phonesPerPort = cli.loop ? 0 : cli.phones;
-  options.keepEndedPhonesEvents = !cli.loop;
-  options.timeScale = cli.module.timeScale;
-  for (const PortAssignment& port : ports) options.comPorts.push_back(port.comPort);
-  options.onEvent = [&report, &logs, &output, &present](uint32_t com, int phone, const HostEvent& e) {
+  StationRunSetup setup;
+  setup.flash.modulePath = cli.module.module;
+  setup.flash.packagePath = package;
+  setup.flash.phonesPerPort = cli.loop ? 0 : cli.phones;
+  setup.flash.keepEndedPhonesEvents = !cli.loop;
+  setup.flash.timeScale = cli.module.timeScale;
+  for (const PortAssignment& port : ports) setup.flash.comPorts.push_back(port.comPort);
+  setup.output = OutputChoice{cli.json, cli.module.verbose, cli.loop};
+  setup.logDir = cli.logDir;
+  setup.plan = std::move(plan);
+  setup.onEvent = [&present](uint32_t com, const HostEvent& e) {
     if (e.code == kNotifyConnected) present.remove(com);
-    logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? output->logPosition() : 0);
-    report->event(com, phone, e);
   };
-  if (moduleHandsOver)
-    options.onModuleLine = [&output](unsigned com, int, const std::string& line) { output->moduleLine(com, line); };
-  options.onPhoneEnd = [&report, &logs, &output](const PhoneResult& result) {
-    if (outcomeOf(result) == PhoneOutcome::Failed)
-      logs.phoneFailed(result.comPort, result.phone, output->logPosition());
-    logs.phoneEnded(result);
-    report->phoneEnded(result);
-  };
+  FlashReport* report = nullptr;
   // Said when a session begins to wait for its next phone: a phone plugged in
   // while it was not waiting (the module loads the package first, a phone
   // swapped in during the reset countdown) is one already present, and is not
   // flashed until it comes anew. That notice stands until the port goes.
-  options.onWaiting = [&report, &station, &present](uint32_t com, int) {
+  setup.flash.onWaiting = [&report, &station, &present](uint32_t com, int) {
     if (!station.plugged(com)) {
       report->portNotice(com, waitingNotice(station, com));
       return;
@@ -197,24 +186,12 @@ int flash(const FlashCli& cli) {
   };
 
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
-  FlashRun run(options);
-  const OutputChoice choice{cli.json, cli.module.verbose, cli.loop};
-  output = openStationOutput(choice, logs, std::move(plan), options.comPorts, moduleHandsOver);
-  report = &output->report();
-  // The module's log is read to its end before the run goes, whichever way
-  // this function ends.
-  struct LogReadFirst {
-    StationOutput& output;
-    ~LogReadFirst() { output.finishLog(); }
-  } logReadFirst{*output};
+  // A module that cannot be loaded is refused before the log folder is made.
+  StationRun stationRun(std::move(setup));
+  FlashRun& run = stationRun.run();
+  report = &stationRun.report();
   const auto start = std::chrono::steady_clock::now();
-  try {
-    run.start();
-  } catch (const std::exception&) {
-    output->finishLog();
-    logs.removeIfUnused();  // the module did not load: nothing was logged
-    throw;
-  }
+  stationRun.start();
 
   bool stopping = false;
   auto presentLookedAt = std::chrono::steady_clock::now();
@@ -237,11 +214,10 @@ int flash(const FlashCli& cli) {
     if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0)))
       endAtOnce(*report, run, station, present, start, cli.loop);
   }
-  output->finishLog();
   const std::vector<PhoneResult> results = phonesOf(run, cli.loop);
   RunEnd end{stopping, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
              exitStatusFor(results, stopping, cli.loop), present.stillThere(station)};
-  report->end(results, end);
+  stationRun.end(results, end);
   return end.exitStatus;
 }
 

@@ -1,0 +1,54 @@
+#include "station_run.h"
+
+#include "module_loader.h"
+
+namespace hxflash {
+
+StationRun::StationRun(StationRunSetup setup)
+    : m_moduleHandsOver(moduleHandsOverLines(setup.flash.modulePath)), m_logs(setup.logDir) {
+  m_logs.beginRun(runHeader(setup.flash.packagePath, setup.flash.modulePath));
+  const std::vector<uint32_t> ports = setup.flash.comPorts;
+  m_run = std::make_unique<FlashRun>(wired(std::move(setup.flash), std::move(setup.onEvent)));
+  m_output = openStationOutput(setup.output, m_logs, std::move(setup.plan), ports, m_moduleHandsOver);
+}
+
+StationRun::~StationRun() {
+  if (m_output) m_output->finishLog();
+  m_run.reset();  // its sessions end before the output they report to
+}
+
+// The sessions report to the run's output and logs; both exist before any
+// session starts.
+FlashOptions StationRun::wired(FlashOptions options, std::function<void(uint32_t, const HostEvent&)> onEvent) {
+  options.onEvent = [this, onEvent = std::move(onEvent)](uint32_t com, int phone, const HostEvent& e) {
+    if (onEvent) onEvent(com, e);
+    m_logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? m_output->logPosition() : 0);
+    m_output->report().event(com, phone, e);
+  };
+  if (m_moduleHandsOver)
+    options.onModuleLine = [this](unsigned com, int, const std::string& line) { m_output->moduleLine(com, line); };
+  options.onPhoneEnd = [this](const PhoneResult& result) {
+    if (outcomeOf(result) == PhoneOutcome::Failed)
+      m_logs.phoneFailed(result.comPort, result.phone, m_output->logPosition());
+    m_logs.phoneEnded(result);
+    m_output->report().phoneEnded(result);
+  };
+  return options;
+}
+
+void StationRun::start() {
+  try {
+    m_run->start();
+  } catch (const std::exception&) {
+    m_output->finishLog();
+    m_logs.removeIfUnused();  // the module did not start: nothing was logged
+    throw;
+  }
+}
+
+void StationRun::end(const std::vector<PhoneResult>& results, const RunEnd& end) {
+  m_output->finishLog();
+  m_output->report().end(results, end);
+}
+
+}  // namespace hxflash
