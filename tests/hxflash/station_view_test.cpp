@@ -280,4 +280,21 @@ TEST(StationMode, APortFlashesEachPhoneThatComesUntilCtrlCThenCountsThem) {
   phones->unplug();
 }
 
+// Station mode: a phone failed, then a good one; Ctrl-C during the good one's
+// reset countdown ends the run, and the failed phone makes it 1.
+TEST(StationMode, CtrlCDuringACountdownAfterAFailedPhoneEndsWith1) {
+  Station station;
+  auto run = station.hxflash(flashArgs(station, station.dir() + "/logs", {"-p", "41", "--loop"}));
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
+  auto failing = station.phone(41, {"--fault", "no-rom-info"});
+  ASSERT_TRUE(run->waitForOut("COM41   phone 1 FAILED")) << run->out() << run->err();
+  failing->unplug();
+  auto good = station.phone(41);
+  ASSERT_TRUE(run->waitForOut("COM41   phone 2 resetting")) << run->out() << run->err();
+  run->signal(SIGINT);
+  EXPECT_EQ(run->finish(), 1) << run->out() << run->err();
+  EXPECT_THAT(run->out(), HasSubstr("1 of 2 phones flashed")) << run->out();
+  good->unplug();
+}
+
 }  // namespace
