@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "serial/com_mngr.h"
 
 namespace hx {
@@ -38,16 +39,21 @@ int CBizDownload::Init(int) {
 }
 
 // Phase A: a phone still attached from an earlier download (its port still
-// opens) must first disappear.
+// opens) must first disappear. Said once per wait, with its end: a host can
+// tell its operator, and cannot see it otherwise without opening the port.
 void CBizDownload::waitUntilPortAbsent() {
   CComMngr ports;
+  bool told = false;
   while (m_stopRequested.load() == 0) {
     if (ports.OpenComPort(static_cast<unsigned char>(m_comPort))) {
       ports.Close();
+      if (!told) logMessageFor(static_cast<unsigned>(m_comPort), "COM%d: %s\n", m_comPort, kStillAttachedLine);
+      told = true;
       sleepMs(kPollMs);
       continue;
     }
     ports.Close();
+    if (told) logMessageFor(static_cast<unsigned>(m_comPort), "COM%d: %s\n", m_comPort, kGoneLine);
     return;
   }
 }

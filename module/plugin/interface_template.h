@@ -26,6 +26,12 @@ enum HostNotifyCode : int {
   kNotifyConnected = 16,  // the end of WaitAndConnect, however it ended
 };
 
+// The lines a session's wait for a fresh port writes about a phone still
+// attached, after "COM<n>: ", once per wait each: a host that takes the
+// module's lines (SetLogSink) can tell its operator.
+inline constexpr const char* kStillAttachedLine = "a phone is still attached; waiting for it to go";
+inline constexpr const char* kGoneLine = "the phone has gone; waiting for the next one";
+
 // The host's reporting object. Slot 0 is never called by the module.
 class CHostCallback {
  public:

@@ -119,6 +119,7 @@ TEST_F(SessionTest, WaitsForThePhoneToGoAndComeBackThenConnects) {
   hxtest::PtyPair oldPhone;
   ports.plug(kCom, oldPhone.slavePath());
   ASSERT_EQ(session->Init(0), 1);
+  hxtest::LogCapture log;
   const auto probes = portProbeAttempts();
   const auto opens = linkOpenAttempts();
   auto wait = startWait();
@@ -137,6 +138,12 @@ TEST_F(SessionTest, WaitsForThePhoneToGoAndComeBackThenConnects) {
   EXPECT_TRUE(session->controller().portOpen());
   EXPECT_EQ(session->controller().comPortNumber(), kCom);
   EXPECT_EQ(host.reports(), (std::vector<Report>{{16, 0, ""}}));
+  // The wait said once that a phone was still attached, and when it had gone.
+  const auto lines = log.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].text, "COM42: a phone is still attached; waiting for it to go");
+  EXPECT_EQ(lines[0].comPort, kCom);
+  EXPECT_EQ(lines[1].text, "COM42: the phone has gone; waiting for the next one");
 }
 
 TEST_F(SessionTest, DownloadClosesThePortWhateverTheOutcome) {

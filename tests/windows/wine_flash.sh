@@ -139,7 +139,7 @@ if [[ $mode != unplug ]]; then
     # hxflash.exe keeps the module's lines in module.log, each with its port.
     module_log=$(tr -d '\r' <"$work/wine-logs/module.log")
     grep -q 'COM41 *Connecting to BootROM' <<<"$module_log" || fail "module.log lacks COM41's lines"
-    if grep -qvE '^[0-9:.]+ (COM41|module) ' <<<"$module_log"; then fail "a line of module.log names no port"; fi
+    if grep -qvE '^(# |[0-9T:.+-]+ (COM41|module) )' <<<"$module_log"; then fail "a line of module.log names no port"; fi
   fi
   cmp "$work/linux-record.json" "$work/wine-record.json" || fail "the phone's records differ"
   "$hxphone" verify --package "$work/package.bin" --dump "$work/wine-nand.bin" || fail "the phone's NAND is wrong"

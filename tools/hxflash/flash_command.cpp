@@ -48,6 +48,9 @@ namespace {
 constexpr int kMostPhonesPerPort = 100000;
 constexpr auto kWatchStep = std::chrono::milliseconds(50);
 constexpr auto kPresentLookStep = std::chrono::milliseconds(500);
+constexpr const char* kPresentNotice =
+    "a phone is plugged in already: unplug it, then plug it in again: a phone is flashed when its port appears";
+
 // The notice of a port whose session waits for its phone; it names where the
 // phone appears, so that a mistyped entry or device shows.
 std::string waitingNotice(const StationPorts& station, uint32_t com) {
@@ -57,13 +60,15 @@ std::string waitingNotice(const StationPorts& station, uint32_t com) {
 // The ports whose session waits while a phone is plugged in already.
 class PresentPhones {
  public:
-  void add(uint32_t com) {
+  // Whether the port was not counted yet.
+  bool add(uint32_t com) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ports.insert(com);
+    return m_ports.insert(com).second;
   }
-  void remove(uint32_t com) {
+  // Whether the port was counted.
+  bool remove(uint32_t com) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ports.erase(com);
+    return m_ports.erase(com) != 0;
   }
   // Those whose phone is there still (at the end of the run: never flashed).
   std::vector<uint32_t> stillThere(const StationPorts& station) {
@@ -171,6 +176,12 @@ int flash(const FlashCli& cli) {
     if (e.code == kNotifyConnected) present.remove(com);
   };
   FlashReport* report = nullptr;
+  // The module says when its wait finds a phone still attached, and when it
+  // has gone: on Windows the only way to tell without opening the port.
+  setup.onModuleLine = [&report, &station, &present](unsigned com, const std::string& line) {
+    if (line.ends_with(kStillAttachedLine) && present.add(com)) report->portNotice(com, kPresentNotice);
+    if (line.ends_with(kGoneLine) && present.remove(com)) report->portNotice(com, waitingNotice(station, com));
+  };
   // Said when a session begins to wait for its next phone: a phone plugged in
   // while it was not waiting (the module loads the package first, a phone
   // swapped in during the reset countdown) is one already present, and is not
@@ -180,9 +191,7 @@ int flash(const FlashCli& cli) {
       report->portNotice(com, waitingNotice(station, com));
       return;
     }
-    present.add(com);
-    report->portNotice(com, "a phone is plugged in already: unplug it, then plug it in again: "
-                            "a phone is flashed when its port appears");
+    if (present.add(com)) report->portNotice(com, kPresentNotice);
   };
 
   InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C

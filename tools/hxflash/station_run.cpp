@@ -8,7 +8,7 @@ StationRun::StationRun(StationRunSetup setup)
     : m_moduleHandsOver(moduleHandsOverLines(setup.flash.modulePath)), m_logs(setup.logDir) {
   m_logs.beginRun(runHeader(setup.flash.packagePath, setup.flash.modulePath));
   const std::vector<uint32_t> ports = setup.flash.comPorts;
-  m_run = std::make_unique<FlashRun>(wired(std::move(setup.flash), std::move(setup.onEvent)));
+  m_run = std::make_unique<FlashRun>(wired(setup));
   m_output = openStationOutput(setup.output, m_logs, std::move(setup.plan), ports, m_moduleHandsOver);
 }
 
@@ -19,14 +19,19 @@ StationRun::~StationRun() {
 
 // The sessions report to the run's output and logs; both exist before any
 // session starts.
-FlashOptions StationRun::wired(FlashOptions options, std::function<void(uint32_t, const HostEvent&)> onEvent) {
-  options.onEvent = [this, onEvent = std::move(onEvent)](uint32_t com, int phone, const HostEvent& e) {
+FlashOptions StationRun::wired(StationRunSetup& setup) {
+  FlashOptions options = std::move(setup.flash);
+  options.onEvent = [this, onEvent = std::move(setup.onEvent)](uint32_t com, int phone, const HostEvent& e) {
     if (onEvent) onEvent(com, e);
     m_logs.portEvent(com, phone, e, RunLogs::needsLogPosition(e) ? m_output->logPosition() : 0);
     m_output->report().event(com, phone, e);
   };
-  if (m_moduleHandsOver)
-    options.onModuleLine = [this](unsigned com, int, const std::string& line) { m_output->moduleLine(com, line); };
+  if (m_moduleHandsOver) {
+    options.onModuleLine = [this, onLine = std::move(setup.onModuleLine)](unsigned com, int, const std::string& line) {
+      if (onLine) onLine(com, line);
+      m_output->moduleLine(com, line);
+    };
+  }
   options.onPhoneEnd = [this](const PhoneResult& result) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       m_logs.phoneFailed(result.comPort, result.phone, m_output->logPosition());

@@ -27,6 +27,9 @@ struct StationRunSetup {
   // Called for every report of a session before the run shows and logs it,
   // from the port's thread; may be empty.
   std::function<void(uint32_t comPort, const HostEvent&)> onEvent;
+  // Called for every line the module hands over before the run keeps it,
+  // from the thread that writes it; may be empty.
+  std::function<void(unsigned comPort, const std::string& line)> onModuleLine;
 };
 
 class StationRun {
@@ -51,7 +54,7 @@ class StationRun {
   void end(const std::vector<PhoneResult>& results, const RunEnd& end);
 
  private:
-  FlashOptions wired(FlashOptions options, std::function<void(uint32_t, const HostEvent&)> onEvent);
+  FlashOptions wired(StationRunSetup& setup);
 
   bool m_moduleHandsOver;
   RunLogs m_logs;
