@@ -185,6 +185,7 @@ const ArgumentCase kArguments[] = {
     {"UnknownCommandIsNamed", {"flsh", "PKG"}, 2, "unknown command 'flsh'"},
     {"NoPhonesPerPort", {"flash", "PKG", "-p", "41", "-n", "0"}, 2, "Value 0 not in range 1 to 100000"},
     {"ComPortOutOfRange", {"flash", "PKG", "-p", "300"}, 2, "expected a COM number 40..255"},
+    {"ComPortByItsWindowsName", {"flash", "PKG", "-p", "COM41", "-p", "41"}, 2, "COM41 is given more than once"},
     {"TimeScaleOutOfRange", {"flash", "PKG", "-p", "41", "--time-scale", "2"}, 2, "not in range"},
     {"MissingPackage", {"flash", "/nonexistent/package.bin", "-p", "41"}, 2, "/nonexistent/package.bin"},
     {"NoPort", {"flash", "PKG"}, 2, "hxflash flash: --port is required"},

@@ -98,7 +98,7 @@ flash linux "$work/linux-ports" env HXFLASH_PORTS_DIR="$work/linux-ports" \
 rm -f "$WINEPREFIX/dosdevices/com41"
 if [[ $mode == hxflash ]]; then
   flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" flash \
-    "$(windows_path "$work/package.bin")" --port 41 --time-scale "$scale" --log-dir "$(windows_path "$work/wine-logs")"
+    "$(windows_path "$work/package.bin")" --port COM41 --time-scale "$scale" --log-dir "$(windows_path "$work/wine-logs")"
 else
   flash wine "$WINEPREFIX/dosdevices" "$run_dir/wine-run.sh" "$arch" "$host_exe" "$dll" \
     "$(windows_path "$work/package.bin")" 1 "$scale" "$(windows_path "$work/wine-events.txt")" \
