@@ -136,6 +136,8 @@ if [[ $mode != unplug ]]; then
     diff "$work/linux-lines.txt" <(tr -d '\r' <"$work/wine-lines.txt") || fail "the module's lines differ"
   else
     grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
+    # "/?" is help, as a Windows program's.
+    "$run_dir/wine-run.sh" "$arch" "$host_exe" '/?' | grep -q 'flash' || fail "hxflash.exe /? gives no help"
     # hxflash.exe keeps the module's lines in module.log, each with its port.
     module_log=$(tr -d '\r' <"$work/wine-logs/module.log")
     grep -q 'COM41 *Connecting to BootROM' <<<"$module_log" || fail "module.log lacks COM41's lines"

@@ -5,6 +5,7 @@
 #include <fmt/core.h>
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -74,11 +75,19 @@ class LineReport final : public FlashReport {
  private:
   PortRow& rowOf(uint32_t comPort) { return m_rows.try_emplace(comPort, comPort, m_setup.plan).first->second; }
 
-  // A phone connects, a step begins, an error, the countdown begins.
+  // A phone connects, a step begins, an error, the countdown begins and every
+  // ten seconds of it.
   static bool shown(const HostEvent& event, PortState before, const PortRow& row) {
     if (event.code == kNotifyProgress) return false;
-    if (row.state() == PortState::Resetting) return before != PortState::Resetting;
+    if (row.state() == PortState::Resetting) return before != PortState::Resetting || countdownSeconds(event) % 10 == 0;
     return true;
+  }
+
+  // The seconds a countdown report says are left ("Waiting for Reset 70 sec.."); 1 when it says none.
+  static int countdownSeconds(const HostEvent& event) {
+    int seconds = 1;
+    std::sscanf(event.text.c_str(), "Waiting for Reset %d", &seconds);
+    return seconds;
   }
 
   std::string describe(const PortRow& row, const HostEvent& event, const std::string& stepBefore) const {

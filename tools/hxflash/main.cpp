@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "exit_status.h"
@@ -67,6 +68,15 @@ int main(int argc, char** argv) {
   hxflash::registerInspectCommand(app, exitCode);
   app.footer(std::string("flash: ") + hxflash::kExitStatusHelp);
 
+#if defined(_WIN32)
+  // "/?" asks a Windows program for its help.
+  std::vector<std::string> words(argv, argv + argc);
+  for (std::string& word : words)
+    if (word == "/?") word = "--help";
+  std::vector<char*> args;
+  for (std::string& word : words) args.push_back(word.data());
+  argv = args.data();
+#endif
   if (argc > 1 && isUnknownCommand(app, argv[1])) return hxflash::kExitRefused;
   try {
     app.parse(argc, argv);
