@@ -136,6 +136,10 @@ if [[ $mode != unplug ]]; then
     diff "$work/linux-lines.txt" <(tr -d '\r' <"$work/wine-lines.txt") || fail "the module's lines differ"
   else
     grep -q 'COM41 .*flashed' "$work/wine-host.log" || fail "hxflash.exe did not report the phone flashed"
+    # A module that is no DLL of this architecture is refused in words.
+    wrong=$("$run_dir/wine-run.sh" "$arch" "$host_exe" flash "$(windows_path "$work/package.bin")" --port COM42 \
+      --module "$(windows_path "$work/package.bin")" 2>&1 || true)
+    grep -q 'it is no 64-bit DLL' <<<"$wrong" || fail "a module of no use is not refused in words: $wrong"
     # "/?" is help, as a Windows program's.
     "$run_dir/wine-run.sh" "$arch" "$host_exe" '/?' | grep -q 'flash' || fail "hxflash.exe /? gives no help"
     # hxflash.exe keeps the module's lines in module.log, each with its port.
