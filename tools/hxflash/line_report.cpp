@@ -21,9 +21,7 @@ namespace {
 
 class LineReport final : public FlashReport {
  public:
-  explicit LineReport(StationSetup setup) : m_setup(std::move(setup)) {
-    if (m_setup.logs) line(fmt::format("logs in {}", m_setup.logs->dir()));
-  }
+  explicit LineReport(StationSetup setup) : m_setup(std::move(setup)) {}
 
   void portNotice(uint32_t comPort, const std::string& text) override {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -104,8 +102,13 @@ class LineReport final : public FlashReport {
 
   void portLine(uint32_t comPort, const std::string& text) { line(fmt::format("COM{:<3}  {}", comPort, text)); }
 
+  // The log folder is named with the run's first line: a run refused before
+  // it says anything names no folder it does not keep.
   void line(const std::string& text) {
-    const std::string out = timeStamp() + " " + text + "\n";
+    std::string out;
+    if (!m_folderNamed && m_setup.logs) out = fmt::format("{} logs in {}\n", timeStamp(), m_setup.logs->dir());
+    m_folderNamed = true;
+    out += timeStamp() + " " + text + "\n";
     std::fwrite(out.data(), 1, out.size(), m_setup.out);
     std::fflush(m_setup.out);
   }
@@ -115,6 +118,7 @@ class LineReport final : public FlashReport {
   std::mutex m_mutex;
   std::map<uint32_t, PortRow> m_rows;
   std::map<uint32_t, std::string> m_lastEventLine;  // each port's last event line, without its time
+  bool m_folderNamed = false;
   bool m_ended = false;
 };
 
