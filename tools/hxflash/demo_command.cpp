@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -87,7 +89,7 @@ int runDemo(const DemoOptions& o) {
   fmt::print("module    {}\nhxphone   {}\n", o.module.module, o.hxphone);
 
   const auto& fs = built.layout.fsImages.at(0);
-  std::vector<std::unique_ptr<ChildProcess>> phones;
+  std::vector<std::vector<std::string>> phoneCommands;
   std::vector<uint32_t> ports;
   for (int i = 0; i < o.phones; ++i) {
     const uint32_t com = kFirstComPort + static_cast<uint32_t>(i);
@@ -106,8 +108,7 @@ int runDemo(const DemoOptions& o) {
       argv.insert(argv.end(), {"--failing-blocks", std::to_string(fs.mappedBlocks[2].block)});
       note = fmt::format("block {} fails when programmed", fs.mappedBlocks[2].block);
     }
-    // What a phone says goes to its own file, not into the station's view.
-    phones.push_back(std::make_unique<ChildProcess>(argv, phoneFile(dir, i + 1, ".log"), phoneFile(dir, i + 1, ".log")));
+    phoneCommands.push_back(std::move(argv));
     ports.push_back(com);
     fmt::print("phone {}   COM{} ({})\n", i + 1, com, note);
   }
@@ -123,9 +124,30 @@ int runDemo(const DemoOptions& o) {
   setup.output = OutputChoice{false, o.module.verbose, false};
   setup.logDir = dir + "/logs";
   setup.plan = planTransfer(package);
+  // The phones come once every session waits for its phone: a phone plugged
+  // in before would count as one still attached from earlier.
+  std::mutex waitingMutex;
+  std::condition_variable waitingChanged;
+  size_t waiting = 0;
+  setup.flash.onWaiting = [&](uint32_t, int phone) {
+    if (phone != 1) return;
+    std::lock_guard<std::mutex> lock(waitingMutex);
+    ++waiting;
+    waitingChanged.notify_all();
+  };
   StationRun run(std::move(setup));
   const auto start = std::chrono::steady_clock::now();
   run.start();
+  {
+    std::unique_lock<std::mutex> lock(waitingMutex);
+    waitingChanged.wait_for(lock, std::chrono::minutes(10), [&] { return waiting == ports.size(); });
+  }
+  std::vector<std::unique_ptr<ChildProcess>> phones;
+  for (size_t i = 0; i < phoneCommands.size(); ++i) {
+    // What a phone says goes to its own file, not into the station's view.
+    const std::string log = phoneFile(dir, static_cast<int>(i) + 1, ".log");
+    phones.push_back(std::make_unique<ChildProcess>(phoneCommands[i], log, log));
+  }
   while (!run.run().waitFor(std::chrono::seconds(1))) {
   }
   const std::vector<PhoneResult> results = run.run().results();
