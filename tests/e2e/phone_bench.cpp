@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -79,10 +81,24 @@ std::vector<hxflash::PhoneResult> flashPhones(const std::string& packagePath, st
   options.timeScale = timeScale;
   options.onModuleLine = std::move(onModuleLine);
   for (PluggedPhone* p : phones) options.comPorts.push_back(p->comPort());
+  // The sessions first make sure no earlier phone is still attached: the
+  // phones arrive once every session waits for its phone (its package load
+  // done), and a moment later, when each wait has seen its port absent.
+  std::mutex waitingMutex;
+  std::condition_variable waitingChanged;
+  size_t waiting = 0;
+  options.onWaiting = [&](uint32_t, int phone) {
+    if (phone != 1) return;
+    std::lock_guard<std::mutex> lock(waitingMutex);
+    ++waiting;
+    waitingChanged.notify_all();
+  };
   hxflash::FlashRun run(options);
   auto flashing = std::async(std::launch::async, [&run] { return run.run(); });
-  // The sessions first make sure no earlier phone is still attached; the
-  // phones arrive after that.
+  {
+    std::unique_lock<std::mutex> lock(waitingMutex);
+    waitingChanged.wait_for(lock, std::chrono::seconds(60), [&] { return waiting == phones.size(); });
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (PluggedPhone* p : phones) p->plug();
   if (flashing.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
