@@ -18,16 +18,14 @@
 #include <vector>
 
 #include "child_process.h"
-#include "station_run.h"
-#include "module_loader.h"
 #include "commands.h"
 #include "exit_status.h"
 #include "flash_report.h"
 #include "flash_runner.h"
 #include "module_options.h"
 #include "pkgbuild/package_builder.h"
-#include "run_logs.h"
 #include "station_output.h"
+#include "station_run.h"
 #include "transfer_plan.h"
 #include "program_location.h"
 
