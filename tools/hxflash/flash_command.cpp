@@ -28,6 +28,7 @@
 #include <set>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 #include "exit_status.h"
 #include "flash_refusals.h"
@@ -75,7 +76,7 @@ class PresentPhones {
       std::lock_guard<std::mutex> lock(m_mutex);
       ports.assign(m_ports.begin(), m_ports.end());
     }
-    std::erase_if(ports, [&](uint32_t com) { return !station.plugged(com); });
+    if (kStationSeesPresence) std::erase_if(ports, [&](uint32_t com) { return !station.plugged(com); });
     return ports;
   }
   // Those whose phone has gone since: no longer present.
@@ -108,8 +109,9 @@ struct FlashCli {
 // A run refused before it waits: one sentence on standard error, and with
 // --json one refusal line on standard output.
 int refuse(const std::string& sentence, bool json) {
-  fmt::print(stderr, "hxflash flash: {}\n", sentence);
-  if (json) fmt::print("{}\n", jsonRefusal(sentence));
+  const std::string typed = asTyped(sentence);
+  fmt::print(stderr, "hxflash flash: {}\n", typed);
+  if (json) fmt::print("{}\n", jsonRefusal(typed));
   return kExitRefused;
 }
 
@@ -185,7 +187,7 @@ int flash(const FlashCli& cli) {
   // swapped in during the reset countdown) is one already present, and is not
   // flashed until it comes anew. That notice stands until the port goes.
   setup.flash.onWaiting = [&report, &station, &present](uint32_t com, int) {
-    if (!station.plugged(com)) {
+    if (!kStationSeesPresence || !station.plugged(com)) {
       report->portNotice(com, waitingNotice(station, com));
       return;
     }
@@ -203,7 +205,8 @@ int flash(const FlashCli& cli) {
   bool stopping = false;
   auto presentLookedAt = std::chrono::steady_clock::now();
   while (!run.waitFor(std::chrono::milliseconds(0))) {
-    if (std::chrono::steady_clock::now() - presentLookedAt >= kPresentLookStep && !stopping) {
+    if (kStationSeesPresence && std::chrono::steady_clock::now() - presentLookedAt >= kPresentLookStep &&
+        !stopping) {
       presentLookedAt = std::chrono::steady_clock::now();
       for (uint32_t com : present.gone(station)) report->portNotice(com, waitingNotice(station, com));
     }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "exit_status.h"
+#include "run_logs.h"
 #include "station_summary.h"
 #include "time_stamp.h"
 
@@ -26,7 +27,7 @@ Json jsonLine(const char* type) { return Json{{"type", type}, {"time", isoTimeSt
 
 class JsonReport final : public FlashReport {
  public:
-  explicit JsonReport(bool verbose) : m_verbose(verbose) {
+  JsonReport(bool verbose, const RunLogs* logs) : m_verbose(verbose), m_logs(logs) {
     std::fflush(stdout);
     const int fd = ::dup(STDOUT_FILENO);
     m_out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
@@ -85,6 +86,7 @@ class JsonReport final : public FlashReport {
     summary.update(Json{{"phones", results.size()}, {"flashed", t.flashed}, {"failed", t.failed},
                         {"notFlashed", t.notFlashed}, {"presentNotFlashed", end.presentNotFlashed},
                         {"interrupted", end.interrupted}, {"seconds", end.seconds}, {"exitStatus", end.exitStatus}});
+    if (m_logs) summary["logs"] = m_logs->dir();
     writeLine(summary);
     m_ended = true;
   }
@@ -96,14 +98,20 @@ class JsonReport final : public FlashReport {
   }
 
   // One line in one write, so that the lines of the ports' threads never
-  // tear. Called under the lock.
+  // tear. The log folder is named (on standard error) with the run's first
+  // line: a run refused before it says anything names no folder it does not
+  // keep. Called under the lock.
   void writeLine(const Json& line) {
+    if (m_logs && !m_folderNamed) fmt::print(stderr, "hxflash flash: logs in {}\n", m_logs->dir());
+    m_folderNamed = true;
     const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     std::fwrite(text.data(), 1, text.size(), m_out);
     std::fflush(m_out);
   }
 
   bool m_verbose;
+  const RunLogs* m_logs;
+  bool m_folderNamed = false;
   FILE* m_out = nullptr;
   std::mutex m_mutex;
   bool m_ended = false;
@@ -149,7 +157,9 @@ int exitStatusFor(const std::vector<PhoneResult>& results, bool interrupted, boo
   return interrupted ? kExitInterrupted : kExitPhoneFailed;
 }
 
-std::unique_ptr<FlashReport> makeJsonReport(bool verbose) { return std::make_unique<JsonReport>(verbose); }
+std::unique_ptr<FlashReport> makeJsonReport(bool verbose, const RunLogs* logs) {
+  return std::make_unique<JsonReport>(verbose, logs);
+}
 
 std::string jsonRefusal(const std::string& reason) {
   Json line = jsonLine("refusal");

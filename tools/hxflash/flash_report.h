@@ -70,6 +70,7 @@ struct StationSetup {
   const RunLogs* logs = nullptr;  // the log folder, named at the start and the end, and failures' tails
   TransferPlan plan;            // the bytes of a download, for the figures
   bool loop = false;            // station mode: the summary counts phones per port
+  bool console = false;         // `out` is a console: a countdown is one line, rewritten each second
 };
 
 // For people: one time-stamped line per event of a port (a phone connects,
@@ -78,10 +79,11 @@ struct StationSetup {
 // sessions when verbose.
 std::unique_ptr<FlashReport> makeLineReport(StationSetup setup);
 
-// JSON lines, each with its time: events, notices, results and the summary;
-// with `verbose` the module's lines too. It takes standard output for itself:
-// whatever else is printed there from then on goes to standard error.
-std::unique_ptr<FlashReport> makeJsonReport(bool verbose);
+// JSON lines, each with its time: events, notices, results and the summary
+// (which names the log folder of `logs`); with `verbose` the module's lines
+// too. It takes standard output for itself: whatever else is printed there
+// from then on goes to standard error.
+std::unique_ptr<FlashReport> makeJsonReport(bool verbose, const RunLogs* logs);
 
 // The line a refused run writes with --json.
 std::string jsonRefusal(const std::string& reason);

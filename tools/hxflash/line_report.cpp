@@ -2,12 +2,14 @@
 // a station's log): one time-stamped line per event of a port, then the
 // summary. A progress report or a second of the reset countdown is an event
 // only when verbose; each step's line carries the share of the whole download.
+// On a console the countdown is one line that each second rewrites.
 #include <fmt/core.h>
 
 #include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "flash_report.h"
@@ -30,6 +32,8 @@ class LineReport final : public FlashReport {
 
   void stopping(const std::string& text) override {
     m_stopping.store(true);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    endUpdatingLine();
     fmt::print(stderr, "hxflash flash: {}\n", text);
   }
 
@@ -41,6 +45,10 @@ class LineReport final : public FlashReport {
     const PortState before = row.state();
     const std::string stepBefore = row.step();
     row.take(phone, event, ViewClock::now());
+    if (m_setup.console && row.state() == PortState::Resetting && event.code != kNotifyError) {
+      write(comPort, describe(row, event, stepBefore), true);
+      return;
+    }
     if (!m_setup.verbose && !shown(event, before, row)) return;
     // A report that says again what the port's last line said (a progress
     // of 100 sent twice) is not repeated.
@@ -67,6 +75,7 @@ class LineReport final : public FlashReport {
   void end(const std::vector<PhoneResult>& results, const RunEnd& end) override {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ended = true;
+    endUpdatingLine();
     writeSummary(m_setup.out, results, end, m_setup.logs);
   }
 
@@ -100,17 +109,38 @@ class LineReport final : public FlashReport {
     return fmt::format("{} {} {}", head, figures, event.text);
   }
 
-  void portLine(uint32_t comPort, const std::string& text) { line(fmt::format("COM{:<3}  {}", comPort, text)); }
+  void portLine(uint32_t comPort, const std::string& text) { write(comPort, text, false); }
 
-  // The log folder is named with the run's first line: a run refused before
-  // it says anything names no folder it does not keep.
-  void line(const std::string& text) {
+  // One line of a port. `updating`: a line that the port's next updating line
+  // rewrites in place, so it is left without its line end (padded to cover
+  // the one it replaces); any other line ends it first. The log folder is
+  // named with the run's first line: a run refused before it says anything
+  // names no folder it does not keep.
+  void write(uint32_t comPort, const std::string& text, bool updating) {
     std::string out;
-    if (!m_folderNamed && m_setup.logs) out = fmt::format("{} logs in {}\n", timeStamp(), m_setup.logs->dir());
+    if (m_updatingPort) out = updating && *m_updatingPort == comPort ? "\r" : "\n";
+    if (!m_folderNamed && m_setup.logs) out += fmt::format("{} logs in {}\n", timeStamp(), m_setup.logs->dir());
     m_folderNamed = true;
-    out += timeStamp() + " " + text + "\n";
+    std::string body = timeStamp() + " " + fmt::format("COM{:<3}  {}", comPort, text);
+    if (updating) {
+      const size_t width = body.size();
+      if (out == "\r" && m_updatingWidth > width) body.append(m_updatingWidth - width, ' ');
+      m_updatingPort = comPort;
+      m_updatingWidth = width;
+    } else {
+      body += "\n";
+      m_updatingPort.reset();
+    }
+    out += body;
     std::fwrite(out.data(), 1, out.size(), m_setup.out);
     std::fflush(m_setup.out);
+  }
+
+  void endUpdatingLine() {
+    if (!m_updatingPort) return;
+    std::fputc('\n', m_setup.out);
+    std::fflush(m_setup.out);
+    m_updatingPort.reset();
   }
 
   StationSetup m_setup;
@@ -120,6 +150,8 @@ class LineReport final : public FlashReport {
   std::map<uint32_t, std::string> m_lastEventLine;  // each port's last event line, without its time
   bool m_folderNamed = false;
   bool m_ended = false;
+  std::optional<uint32_t> m_updatingPort;  // the port whose line is left open to be rewritten
+  size_t m_updatingWidth = 0;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 #include "exit_status.h"
 
@@ -60,23 +61,28 @@ int main(int argc, char** argv) {
 
   hxflash::registerMakePackageCommand(app, exitCode);
   hxflash::registerFlashCommand(app, exitCode);
-#if !defined(_WIN32)
-  // Ports directories and virtual phones are Linux-only.
   hxflash::registerPortsCommand(app, exitCode);
+#if !defined(_WIN32)
+  // Virtual phones are Linux-only.
   hxflash::registerDemoCommand(app, exitCode);
 #endif
   hxflash::registerInspectCommand(app, exitCode);
   app.footer(std::string("flash: ") + hxflash::kExitStatusHelp);
 
+  hxflash::ProgramWords program = hxflash::programWords(argc, argv);
+  if (program.refusal) {
+    fmt::print(stderr, "hxflash: {}\n", *program.refusal);
+    return hxflash::kExitRefused;
+  }
 #if defined(_WIN32)
   // "/?" asks a Windows program for its help.
-  std::vector<std::string> words(argv, argv + argc);
-  for (std::string& word : words)
+  for (std::string& word : program.words)
     if (word == "/?") word = "--help";
-  std::vector<char*> args;
-  for (std::string& word : words) args.push_back(word.data());
-  argv = args.data();
 #endif
+  std::vector<char*> args;
+  for (std::string& word : program.words) args.push_back(word.data());
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   if (argc > 1 && isUnknownCommand(app, argv[1])) return hxflash::kExitRefused;
   try {
     app.parse(argc, argv);
@@ -90,7 +96,7 @@ int main(int argc, char** argv) {
     if (!typo.empty())
       fmt::print(stderr, "{}: unknown option {}; see {} --help\n", who, typo, who);
     else
-      fmt::print(stderr, "{}: {}\n", who, e.what());
+      fmt::print(stderr, "{}: {}\n", who, hxflash::asTyped(e.what()));
     return hxflash::kExitRefused;
   }
   return exitCode;

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 #include "crc32.h"
 #include "formats/fs_header.h"
@@ -265,7 +266,7 @@ FsImageReport fsImageReport(uint32_t k, const hx::ImageBuffer& record) {
 
 PackageReport inspect(const std::string& path) {
   PackageReport report;
-  report.package = path;
+  report.package = asTyped(path);
   hx::PackageRecords records;
   report.loaded = hx::readPackageFileInto(path, records);
   std::string problem;

@@ -28,10 +28,10 @@ PortAssignment parsePortAssignment(const std::string& text) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (number.empty() || used != number.size() || com < 40 || com > 255) {
+  if (number.empty() || used != number.size() || com > kLastServedComPort ||
+      !isServedComPort(static_cast<uint32_t>(com))) {
 #if defined(_WIN32)
-    throw std::invalid_argument("port '" + text + "': the module serves COM40..COM255; give the phone's port such a "
-                                "number in the Device Manager (the port's Port Settings, Advanced, COM Port Number)");
+    throw std::invalid_argument("port '" + text + "': the module serves COM40..COM255; " + kComNumberAdvice);
 #else
     throw std::invalid_argument("port '" + text + "': expected a COM number 40..255, optionally =DEVICE");
 #endif

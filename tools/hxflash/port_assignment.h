@@ -6,6 +6,16 @@
 
 namespace hxflash {
 
+// The COM numbers the module serves: its sessions' ports.
+inline constexpr uint32_t kFirstServedComPort = 40;
+inline constexpr uint32_t kLastServedComPort = 255;
+
+// How a Windows user gives a phone's port a number the module serves.
+inline constexpr const char* kComNumberAdvice =
+    "give the phone's port such a number in the Device Manager (the port's Port Settings, Advanced, COM Port Number)";
+
+constexpr bool isServedComPort(uint32_t com) { return com >= kFirstServedComPort && com <= kLastServedComPort; }
+
 struct PortAssignment {
   uint32_t comPort = 0;
   std::string device;  // empty: the port's entry is made by someone else (hxphone)

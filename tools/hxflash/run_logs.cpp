@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "command_line.h"
 #include "crc32.h"
 #include "event_printer.h"
 #include "flash_report.h"
@@ -75,7 +76,7 @@ RunLogs::Port& RunLogs::port(uint32_t comPort) {
 }
 
 RunHeader runHeader(const std::string& package, const std::string& module) {
-  RunHeader header{.version = HXFLASH_VERSION, .package = package, .module = module};
+  RunHeader header{.version = HXFLASH_VERSION, .package = asTyped(package), .module = asTyped(module)};
   if (const std::optional<FileCrc> file = fileCrc32(package)) {
     header.packageSize = file->size;
     header.packageCrc32 = file->crc32;

@@ -30,15 +30,12 @@ class PosixOutput final : public StationOutput {
     const bool terminal = !choice.json && ::isatty(STDOUT_FILENO) == 1 && capable;
     // The JSON report takes standard output first: what is printed there
     // afterwards goes to standard error.
-    if (choice.json) m_report = makeJsonReport(choice.verbose);
+    if (choice.json) m_report = makeJsonReport(choice.verbose, &logs);
     if (!moduleHandsOverLines) {
       m_capture = std::make_unique<ModuleLogCapture>(
           [this](std::string_view line, uint64_t end) { unattributedModuleLine(line, end); });
     }
-    if (choice.json) {
-      fmt::print(stderr, "hxflash flash: logs in {}\n", logs.dir());
-      return;
-    }
+    if (choice.json) return;
     const int fd = ::fcntl(m_capture ? m_capture->keptOutput() : STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     m_out = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
     if (!m_out) throw std::runtime_error("cannot keep standard output for the run's report");

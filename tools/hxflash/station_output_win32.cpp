@@ -1,6 +1,9 @@
 // On Windows the run shows time-stamped lines (or JSON lines). A module that
 // hands its lines over gets them into module.log; the log of one that does
 // not stays on standard output.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <fmt/core.h>
 
 #include "run_logs.h"
@@ -13,8 +16,7 @@ class PlainOutput final : public StationOutput {
  public:
   PlainOutput(const OutputChoice& choice, RunLogs& logs, TransferPlan plan) : StationOutput(logs) {
     if (choice.json) {
-      m_report = makeJsonReport(choice.verbose);
-      fmt::print(stderr, "hxflash flash: logs in {}\n", logs.dir());
+      m_report = makeJsonReport(choice.verbose, &logs);
       return;
     }
     StationSetup setup;
@@ -22,6 +24,8 @@ class PlainOutput final : public StationOutput {
     setup.logs = &logs;
     setup.plan = std::move(plan);
     setup.loop = choice.loop;
+    DWORD mode = 0;
+    setup.console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
     m_report = makeLineReport(std::move(setup));
   }
 };

@@ -16,6 +16,18 @@
 
 namespace hxflash {
 
+// Whether the station can tell that a phone's port is there without the
+// module. On POSIX it looks at the port's entry. On Windows only the session
+// may open the port (it opens it with no sharing: an opener would compete
+// with it) and the system's list of ports is no sure sign (Wine lists none):
+// there the module's own lines tell when its wait finds a phone still
+// attached and when that phone has gone.
+#if defined(_WIN32)
+inline constexpr bool kStationSeesPresence = false;
+#else
+inline constexpr bool kStationSeesPresence = true;
+#endif
+
 class StationPorts {
  public:
   StationPorts();
@@ -29,7 +41,8 @@ class StationPorts {
   // Attaches the devices named with their ports (once nothing is refused).
   void attachDevices();
   // A phone's port is there already: one plugged in before its session was
-  // ready, which must go and come back to be flashed.
+  // ready, which must go and come back to be flashed. Always false where the
+  // station cannot see it (kStationSeesPresence).
   bool plugged(uint32_t comPort) const;
   // Where the port's phone appears, for notices: its entry and what the entry
   // names ("/run/.../com41 -> /dev/ttyACM0"), or the system's name of the port.

@@ -3,10 +3,8 @@
 
 #include <fmt/format.h>
 
-#include <exception>
 #include <string>
 
-#include "serial/com_mngr.h"
 #include "station_ports.h"
 
 namespace hxflash {
@@ -40,16 +38,7 @@ Refusal StationPorts::claim(const std::vector<PortAssignment>& ports) {
 
 void StationPorts::attachDevices() {}
 
-// Told from the phone ports the system lists, without opening the port
-// (which would raise its modem lines); a list that cannot be had tells nothing.
-bool StationPorts::plugged(uint32_t comPort) const {
-  try {
-    hx::CComMngr ports;
-    return ports.IsPortPresent(static_cast<unsigned char>(comPort)) == 1;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool StationPorts::plugged(uint32_t) const { return false; }
 
 std::string StationPorts::whereItAppears(uint32_t comPort) const { return "\\\\.\\COM" + std::to_string(comPort); }
 
