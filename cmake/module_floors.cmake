@@ -4,15 +4,16 @@
 # module_floors:
 #   cmake -DMODULE_DIR=<source>/module -P module_floors.cmake
 
-set(HX_FLOORS platform formats agent serial package protocol download plugin)
+set(HX_FLOORS platform formats agent link ports package protocol download plugin)
 set(HX_FLOOR_USES_platform "")
 set(HX_FLOOR_USES_formats platform)
 set(HX_FLOOR_USES_agent formats platform)
-set(HX_FLOOR_USES_serial formats platform)
+set(HX_FLOOR_USES_link formats platform)
+set(HX_FLOOR_USES_ports link formats platform)
 set(HX_FLOOR_USES_package formats platform)
-set(HX_FLOOR_USES_protocol serial formats agent platform)
-set(HX_FLOOR_USES_download protocol package serial formats agent platform)
-set(HX_FLOOR_USES_plugin download protocol package serial formats agent platform)
+set(HX_FLOOR_USES_protocol link formats agent platform)
+set(HX_FLOOR_USES_download protocol package link formats agent platform)
+set(HX_FLOOR_USES_plugin download protocol package ports link formats agent platform)
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   return()

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <span>
 
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hxfuzz {
 

@@ -23,7 +23,7 @@
 #include "protocol/bootloader_upload.h"
 #include "protocol/bootrom.h"
 #include "platform/log.h"
-#include "serial/serial_link.h"
+#include "link/serial_link.h"
 
 namespace {
 

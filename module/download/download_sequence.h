@@ -6,7 +6,7 @@
 #include "package/package_records.h"
 #include "download/agent_images.h"
 #include "protocol/session_report.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/link_cause.h"
+#include "link/link_cause.h"
 
 namespace hx {
 

@@ -6,7 +6,7 @@
 
 #include "formats/image_buffer.h"
 #include "protocol/nand_agent.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

@@ -5,7 +5,7 @@
 
 #include "protocol/agent_wire.h"
 #include "protocol/session_report.h"
-#include "serial/link_ops.h"
+#include "link/link_ops.h"
 
 namespace hx {
 namespace {

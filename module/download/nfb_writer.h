@@ -3,7 +3,7 @@
 // agent in 4096-byte chunks, each with its byte sum, then whole-image checks.
 #include "formats/image_buffer.h"
 #include "protocol/session_report.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

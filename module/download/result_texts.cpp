@@ -8,7 +8,7 @@
 #include "protocol/agent_commands.h"
 #include "protocol/bootloader_upload.h"
 #include "protocol/bootrom.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "serial/com_mngr.h"
+#include "ports/com_mngr.h"
 
 namespace hx {
 namespace {

@@ -10,7 +10,7 @@
 #include "plugin/engine_steps.h"
 #include "download/agent_images.h"
 #include "protocol/bootrom.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

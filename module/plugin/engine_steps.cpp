@@ -1,7 +1,7 @@
 #include "plugin/engine_steps.h"
 
 #include "protocol/bootrom.h"
-#include "serial/serial_link.h"
+#include "link/serial_link.h"
 
 namespace hx {
 

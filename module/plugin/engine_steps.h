@@ -10,7 +10,7 @@
 #include "download/agent_images.h"
 #include "download/download_sequence.h"
 #include "protocol/session_report.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

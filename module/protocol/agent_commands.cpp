@@ -4,7 +4,7 @@
 
 #include "platform/clock.h"
 #include "protocol/agent_wire.h"
-#include "serial/link_ops.h"
+#include "link/link_ops.h"
 
 namespace hx {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "formats/image_buffer.h"
 #include "protocol/session_report.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

@@ -1,6 +1,6 @@
 #include "protocol/agent_wire.h"
 
-#include "serial/link_ops.h"
+#include "link/link_ops.h"
 
 namespace hx {
 

@@ -6,7 +6,7 @@
 
 #include "formats/big_endian.h"
 #include "platform/clock.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "serial/link_ops.h"
+#include "link/link_ops.h"
 
 namespace hx {
 namespace {

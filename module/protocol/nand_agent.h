@@ -7,7 +7,7 @@
 
 #include "protocol/agent_commands.h"
 #include "protocol/session_report.h"
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx {
 

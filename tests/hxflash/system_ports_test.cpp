@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "scripted_port_system.h"
-#include "serial/port_enumeration.h"
+#include "ports/port_enumeration.h"
 #include "system_ports.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "ports_dir.h"
 #include "pty_pair.h"
 #include "recording_host.h"
-#include "serial/port_open_observer.h"
+#include "link/port_open_observer.h"
 #include "test_steps.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx::test {
 

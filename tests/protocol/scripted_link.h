@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/link.h"
+#include "link/link.h"
 
 namespace hx::test {
 

@@ -6,8 +6,8 @@
 #include <exception>
 
 #include "check.h"
-#include "serial/com_mngr.h"
-#include "serial/port_enumeration.h"
+#include "ports/com_mngr.h"
+#include "ports/port_enumeration.h"
 
 namespace {
 

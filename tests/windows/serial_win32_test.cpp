@@ -12,9 +12,9 @@
 
 #include "check.h"
 #include "platform/clock.h"
-#include "serial/com_mngr.h"
-#include "serial/link_ops.h"
-#include "serial/serial_link.h"
+#include "ports/com_mngr.h"
+#include "link/link_ops.h"
+#include "link/serial_link.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "serial/port_names.h"
+#include "link/port_names.h"
 
 namespace hxflash {
 

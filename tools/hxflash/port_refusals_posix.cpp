@@ -11,7 +11,7 @@
 
 #include "flash_refusals.h"
 #include "tty_drivers_linux.h"
-#include "serial/port_names.h"
+#include "link/port_names.h"
 #include "user_names.h"
 
 namespace hxflash {

@@ -15,9 +15,9 @@
 #include "exit_status.h"
 #include "flash_refusals.h"
 #include "modem_manager_linux.h"
-#include "serial/com_mngr.h"
-#include "serial/port_enumeration.h"
-#include "serial/port_names.h"
+#include "ports/com_mngr.h"
+#include "ports/port_enumeration.h"
+#include "link/port_names.h"
 #include "serial_devices_linux.h"
 
 namespace hxflash {

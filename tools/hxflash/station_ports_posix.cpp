@@ -6,7 +6,7 @@
 
 #include "port_attach.h"
 #include "port_lock.h"
-#include "serial/port_names.h"
+#include "link/port_names.h"
 #include "station_ports.h"
 
 namespace hxflash {

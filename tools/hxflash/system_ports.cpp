@@ -6,7 +6,7 @@
 #include <cctype>
 
 #include "port_assignment.h"
-#include "serial/port_enumeration.h"
+#include "ports/port_enumeration.h"
 
 namespace hxflash {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/port_system.h"
+#include "ports/port_system.h"
 
 namespace hxflash {
 

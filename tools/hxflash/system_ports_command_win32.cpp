@@ -7,7 +7,7 @@
 
 #include "commands.h"
 #include "exit_status.h"
-#include "serial/port_enumeration.h"
+#include "ports/port_enumeration.h"
 #include "system_ports.h"
 
 namespace hxflash {
