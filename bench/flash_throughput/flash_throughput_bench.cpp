@@ -19,14 +19,13 @@
 // pauses of the link (still for over 10 ms beyond its turns' own time: the
 // module's fixed waits show there) and the window's steps with the host's CPU
 // time; then the medians with their ranges, and as its last two lines
-//   throughput-ratio X   (replay time / flash window time on the plain pty)
-//   usb-fs-ratio Y       (the link's own time / flash window time on usb-fs)
+//   throughput-ratio X (goal >= 0.85)   replay time / flash window time on the plain pty
+//   usb-fs-ratio Y (no goal set)        the link's own time / flash window time on usb-fs
 // both the median of the rounds: 1 is a flash that adds nothing to its bytes.
 //
 //   bench_flash_throughput [--mib N] [--rounds N] [--module FILE] [--keep]
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -35,15 +34,15 @@
 
 #include "bench_files.h"
 #include "bench_run.h"
+#include "flash_turns.h"
 #include "hxphone/link_pacer.h"
-#include "hxphone/link_turns.h"
+#include "link_time.h"
 #include "phone_flash.h"
 #include "turn_replay.h"
 
 namespace {
 
 using hxbench::mib;
-using hxphone::LinkTurn;
 
 constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
@@ -51,7 +50,8 @@ constexpr uint32_t kPageSize = 2048;
 constexpr double kTimeScale = 0.01;
 constexpr const char* kUsbLink = "usb-fs";
 // A stillness of the link between turns longer than this is reported as a pause.
-constexpr std::chrono::duration<double> kPause = std::chrono::milliseconds(10);
+constexpr std::chrono::milliseconds kPause(10);
+constexpr double kThroughputGoal = 0.85;
 
 struct BenchOptions {
   hxbench::RunOptions run;
@@ -75,112 +75,40 @@ BenchOptions parseArguments(int argc, char** argv) {
 struct FlashExchange {
   hxbench::DownloadWindow::Span window;
   std::vector<hxbench::StepMark> steps;
-  std::vector<LinkTurn> turns;
-  uint64_t hostBytes = 0;
-  uint64_t phoneBytes = 0;
-  size_t answeredTurns = 0;
+  hxbench::SpanTurns span;
   // Where the link stood still for longer than kPause beyond the time of
   // the last turn's own bytes on it: the module's fixed waits, say.
   size_t pauses = 0;
   double pauseSeconds = 0;
-
-  double mibMoved() const { return mib(hostBytes + phoneBytes); }
 };
 
-// The time a paced link needs for turns: their bytes at the link's rate each
-// way, and a turnaround before each answer.
-struct LinkTime {
-  double bytesSeconds = 0;
-  double turnaroundSeconds = 0;
-  double seconds() const { return bytesSeconds + turnaroundSeconds; }
-};
-
-LinkTime linkTime(const LinkTurn& turn, const hxphone::PacedLink& link) {
-  LinkTime time;
-  time.bytesSeconds = static_cast<double>(turn.hostBytes + turn.phoneBytes) / link.bytesPerSecond;
-  if (turn.phoneBytes > 0) time.turnaroundSeconds = std::chrono::duration<double>(link.turnaround).count();
-  return time;
-}
-
-LinkTime linkTime(const std::vector<LinkTurn>& turns, const hxphone::PacedLink& link) {
-  LinkTime total;
-  for (const LinkTurn& turn : turns) {
-    const LinkTime time = linkTime(turn, link);
-    total.bytesSeconds += time.bytesSeconds;
-    total.turnaroundSeconds += time.turnaroundSeconds;
-  }
-  return total;
-}
-
-int64_t nanoseconds(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-// The link's stillness from the window's start to its first turn, between
-// turns, and from the last turn to the window's end.
-void notePauses(FlashExchange& exchange, int64_t from, int64_t to, const std::optional<hxphone::PacedLink>& link) {
-  int64_t previous = from;
-  double previousSeconds = 0;  // the link time of the previous turn
-  const auto stillUntil = [&](int64_t next) {
-    const double still = static_cast<double>(next - previous) / 1e9 - previousSeconds;
-    if (still <= kPause.count()) return;
-    ++exchange.pauses;
-    exchange.pauseSeconds += still;
-  };
-  for (const LinkTurn& turn : exchange.turns) {
-    stillUntil(turn.startNs);
-    previous = turn.startNs;
-    previousSeconds = link ? linkTime(turn, *link).seconds() : 0.0;
-  }
-  stillUntil(to);
-}
-
-// The turns that began between the connection report and the countdown.
-FlashExchange exchangeInWindow(const hxbench::DownloadWindow& window, const std::vector<LinkTurn>& turns,
-                               const std::optional<hxphone::PacedLink>& link) {
+// Flashes one phone, on `link` or on a plain pty, its turns noted; the turns
+// that began between the connection report and the countdown.
+FlashExchange flashExchange(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup,
+                            int flashNumber, const std::optional<hxphone::PacedLink>& link) {
+  std::vector<std::string> arguments;
+  if (link) arguments = {"--link", kUsbLink};
+  const hxbench::TurnsFlash flash = hxbench::flashNotingTurns(package, setup, flashNumber, kComPort, arguments);
+  const hxbench::DownloadWindow& window = flash.phone->window;
   FlashExchange exchange;
   exchange.window = window.untilCountdown("connected");
   exchange.steps = window.marks();
   if (!window.complete() || exchange.steps.empty()) throw std::runtime_error("the download window was not seen");
-  const int64_t from = nanoseconds(exchange.steps.front().when);
-  const int64_t to = nanoseconds(exchange.steps.back().when);
-  for (const LinkTurn& turn : turns) {
-    if (turn.startNs < from || turn.startNs > to) continue;
-    exchange.turns.push_back(turn);
-    exchange.hostBytes += turn.hostBytes;
-    exchange.phoneBytes += turn.phoneBytes;
-    if (turn.phoneBytes > 0) ++exchange.answeredTurns;
+  const int64_t from = hxbench::steadyNs(exchange.steps.front().when);
+  const int64_t to = hxbench::steadyNs(exchange.steps.back().when);
+  exchange.span = hxbench::turnsBetween(flash.turns, from, to);
+  for (const hxbench::LinkPause& pause : hxbench::linkPauses(exchange.span.turns, from, to, link, kPause)) {
+    ++exchange.pauses;
+    exchange.pauseSeconds += pause.seconds();
   }
-  notePauses(exchange, from, to, link);
   return exchange;
-}
-
-// Flashes one phone, on `link` or on a plain pty, its turns noted; throws
-// when the flash fails.
-FlashExchange flashNotingTurns(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup,
-                               int flashNumber, const std::optional<hxphone::PacedLink>& link) {
-  const std::string turnsPath = setup.workDir + "/flash-" + std::to_string(flashNumber) + ".turns";
-  std::vector<std::string> arguments = {"--turns", turnsPath};
-  if (link) arguments.insert(arguments.end(), {"--link", kUsbLink});
-  std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
-  phones.push_back(hxbench::phoneOn(kComPort, arguments));
-  if (!hxbench::flashPhones(package, setup, flashNumber, phones)) {
-    const hxbench::FlashedPhone& flash = *phones[0];
-    throw std::runtime_error("flash " + std::to_string(flashNumber) + " failed (download " +
-                             (flash.succeeded ? "succeeded" : "failed") + ", phone exit " +
-                             std::to_string(flash.phoneStatus) + ", NAND not verified); files in " + setup.workDir);
-  }
-  const hxphone::LinkTurnsRead read = hxphone::readLinkTurns(turnsPath);
-  if (!read.error.empty()) throw std::runtime_error(read.error);
-  if (!setup.keepFiles) std::filesystem::remove(turnsPath);
-  return exchangeInWindow(phones[0]->window, read.turns, link);
 }
 
 void printFlash(int round, const char* what, const FlashExchange& e) {
   std::printf("round %d %s: window %.3f s (host cpu %.3f s), %zu turns (%zu answered), "
               "host to phone %.2f MiB, phone to host %.3f MiB, %.2f MiB/s; link still in %zu pauses over %.0f ms: %.3f s\n",
-              round, what, e.window.seconds, e.window.cpuSeconds, e.turns.size(), e.answeredTurns, mib(e.hostBytes),
-              mib(e.phoneBytes), e.mibMoved() / e.window.seconds, e.pauses,
+              round, what, e.window.seconds, e.window.cpuSeconds, e.span.turns.size(), e.span.answered,
+              mib(e.span.hostBytes), mib(e.span.phoneBytes), e.span.mibMoved() / e.window.seconds, e.pauses,
               std::chrono::duration<double, std::milli>(kPause).count(), e.pauseSeconds);
   for (size_t i = 0; i + 1 < e.steps.size(); ++i) {
     const double seconds = std::chrono::duration<double>(e.steps[i + 1].when - e.steps[i].when).count();
@@ -205,30 +133,30 @@ int runBench(const BenchOptions& o) {
 
   std::vector<double> throughputRatios, usbRatios, ptyWindows, replayTimes, usbWindows, usbTimes;
   for (int round = 1; round <= o.run.rounds; ++round) {
-    const FlashExchange pty = flashNotingTurns(package, setup, 2 * round - 1, std::nullopt);
+    const FlashExchange pty = flashExchange(package, setup, 2 * round - 1, std::nullopt);
     printFlash(round, "pty flash", pty);
     std::fflush(stdout);
 
-    const hxbench::TurnReplay replay = hxbench::replayTurns(pty.turns);
+    const hxbench::TurnReplay replay = hxbench::replayTurns(pty.span.turns);
     if (!replay.ok) throw std::runtime_error("the replay of round " + std::to_string(round) + " failed");
     ptyWindows.push_back(pty.window.seconds);
     replayTimes.push_back(replay.seconds);
     throughputRatios.push_back(replay.seconds / pty.window.seconds);
     std::printf("round %d replay: %.3f s, %.2f MiB/s, host peer cpu %.3f s = %.2f ms per MiB of images "
                 "(the flash: %.2f); throughput-ratio %.4f\n",
-                round, replay.seconds, pty.mibMoved() / replay.seconds, replay.hostCpuSeconds,
+                round, replay.seconds, pty.span.mibMoved() / replay.seconds, replay.hostCpuSeconds,
                 replay.hostCpuSeconds * 1000 / mib(package.imageBytes), pty.window.cpuSeconds * 1000 / mib(package.imageBytes),
                 throughputRatios.back());
     std::fflush(stdout);
 
-    const FlashExchange usb = flashNotingTurns(package, setup, 2 * round, usbLink.link);
+    const FlashExchange usb = flashExchange(package, setup, 2 * round, usbLink.link);
     printFlash(round, "usb-fs flash", usb);
-    const LinkTime link = linkTime(usb.turns, *usbLink.link);
+    const hxbench::LinkTime link = hxbench::linkTime(usb.span.turns, *usbLink.link);
     usbWindows.push_back(usb.window.seconds);
     usbTimes.push_back(link.seconds());
     usbRatios.push_back(link.seconds() / usb.window.seconds);
     std::printf("round %d usb-fs link: %.3f s (bytes %.3f s, %zu turnarounds %.3f s); usb-fs-ratio %.4f\n", round,
-                link.seconds(), link.bytesSeconds, usb.answeredTurns, link.turnaroundSeconds, usbRatios.back());
+                link.seconds(), link.bytesSeconds, usb.span.answered, link.turnaroundSeconds, usbRatios.back());
     std::fflush(stdout);
   }
   hxbench::finishWorkDir(dir, o.run.keep);
@@ -238,8 +166,8 @@ int runBench(const BenchOptions& o) {
   hxbench::printRounds("usb-fs link s", usbTimes, 3);
   hxbench::printRounds("throughput-ratio", throughputRatios, 4);
   hxbench::printRounds("usb-fs-ratio", usbRatios, 4);
-  hxbench::printFigure("throughput-ratio", throughputRatios, 4);
-  hxbench::printFigure("usb-fs-ratio", usbRatios, 4);
+  hxbench::printFigure("throughput-ratio", throughputRatios, 4, hxbench::atLeast(kThroughputGoal));
+  hxbench::printFigure("usb-fs-ratio", usbRatios, 4, hxbench::noGoalSet());
   return 0;
 }
 

@@ -184,7 +184,7 @@ int runBench(const BenchOptions& o) {
   hxbench::printRounds("one phone s", aloneSeconds, 3);
   hxbench::printRounds("wall of " + std::to_string(o.phones) + " phones s", wallSeconds, 3);
   hxbench::printRounds("parallel efficiency", efficiencies, 4);
-  hxbench::printFigure("parallel-efficiency", efficiencies, 4);
+  hxbench::printFigure("parallel-efficiency", efficiencies, 4, hxbench::noGoalSet());
   return 0;
 }
 

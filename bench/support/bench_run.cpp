@@ -40,8 +40,22 @@ void printRounds(const std::string& label, const std::vector<double>& values, in
   std::printf("%s: %s\n", label.c_str(), medianAndRange(values, digits).c_str());
 }
 
-void printFigure(const std::string& name, const std::vector<double>& values, int digits) {
-  std::printf("%s %.*f\n", name.c_str(), digits, median(values));
+namespace {
+Goal goal(const char* relation, double bound) {
+  char text[64];
+  std::snprintf(text, sizeof text, "goal %s %g", relation, bound);
+  return {text};
+}
+}  // namespace
+
+Goal atMost(double bound) { return goal("<=", bound); }
+Goal atLeast(double bound) { return goal(">=", bound); }
+Goal noGoalSet() { return {"no goal set"}; }
+
+void printFigure(const std::string& name, const std::vector<double>& values, int digits, const Goal& goal,
+                 const std::string& beside) {
+  std::printf("%s %.*f (%s%s%s)\n", name.c_str(), digits, median(values), goal.text.c_str(), beside.empty() ? "" : "; ",
+              beside.c_str());
 }
 
 int runBenchmark(const char* program, const std::function<int()>& body) {

@@ -25,8 +25,23 @@ void finishWorkDir(const std::string& dir, bool keep);
 
 // One figure of the rounds: "<label>: median M (range LO..HI)".
 void printRounds(const std::string& label, const std::vector<double>& values, int digits);
-// The benchmark's result line, "<name> <median>", as the last lines carry them.
-void printFigure(const std::string& name, const std::vector<double>& values, int digits);
+
+// What a figure should reach, as printed beside it: "goal <= 1.3",
+// "goal >= 0.85", or "no goal set".
+struct Goal {
+  std::string text;
+};
+Goal atMost(double bound);
+Goal atLeast(double bound);
+Goal noGoalSet();
+
+// The benchmark's result line, as the last lines carry them:
+//   <name> <median> (<goal>[; <beside>])
+// "<name> <median>" is what scripts/bench.sh collects; the parenthesis says
+// what the median should reach and what belongs beside it (the absolute
+// figure behind a ratio, say).
+void printFigure(const std::string& name, const std::vector<double>& values, int digits, const Goal& goal,
+                 const std::string& beside = {});
 
 // Runs the benchmark: an exception is reported as "<program>: <what>" on
 // standard error, with exit status 2.

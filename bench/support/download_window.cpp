@@ -27,7 +27,13 @@ bool startsStep(const std::string& text) {
 
 void DownloadWindow::mark(const std::string& name) {
   const ProcessUsage usage = processUsage();
-  m_marks.push_back({name, std::chrono::steady_clock::now(), usage.cpuSeconds, usage.waits});
+  const double treeCpu = m_treeCpu ? m_treeCpu() : 0.0;
+  m_marks.push_back({name, std::chrono::steady_clock::now(), usage.cpuSeconds, usage.waits, treeCpu});
+}
+
+void DownloadWindow::sampleTreeCpu(std::function<double()> treeCpu) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_treeCpu = std::move(treeCpu);
 }
 
 void DownloadWindow::onEvent(const hxflash::HostEvent& event) {

@@ -6,6 +6,7 @@
 // includes fixed waits of the module clock (scaled in this run), so the
 // transfer of the images is timed from "Start Write Bootloader" on.
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,12 +20,16 @@ struct StepMark {
   std::chrono::steady_clock::time_point when;
   double cpuSeconds = 0;
   long waits = 0;  // the process's voluntary context switches so far
+  double treeCpuSeconds = 0;  // this process and its phones, when the window samples them
 };
 
 class DownloadWindow {
  public:
   // Called for every report of the session (from its thread).
   void onEvent(const hxflash::HostEvent& event);
+  // Each mark from now on also notes `treeCpu()`: the CPU time of this
+  // process and its phones (process_tree_cpu.h). Set before the reports come.
+  void sampleTreeCpu(std::function<double()> treeCpu);
 
   // The marks in order: "connected", the steps of the download, "countdown".
   std::vector<StepMark> marks() const;
@@ -43,6 +48,7 @@ class DownloadWindow {
 
   mutable std::mutex m_mutex;
   std::vector<StepMark> m_marks;
+  std::function<double()> m_treeCpu;
   bool m_started = false;
   bool m_ended = false;
 };

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "child_process.h"
 #include "flash_runner.h"
+#include "process_tree_cpu.h"
+#include "shared_library.h"
 
 namespace hxbench {
 namespace {
@@ -34,6 +38,59 @@ class StdoutToFile {
  private:
   int m_saved = -1;
 };
+
+using Phones = std::vector<std::unique_ptr<FlashedPhone>>;
+
+FlashedPhone* phoneOnPort(const Phones& phones, uint32_t comPort) {
+  for (const auto& phone : phones)
+    if (phone->comPort == comPort) return phone.get();
+  return nullptr;
+}
+
+bool isCountdown(const hxflash::HostEvent& event) {
+  return event.code == hxflash::kNotifyStatus && event.text.starts_with(hxflash::kCountdownPrefix);
+}
+
+// Sets the clock of the module the run has loaded from `module`: the library
+// is opened once more (the loaded one is found), and let go again. Called
+// from a report, so it says what failed rather than throw into the module.
+void setModuleTimeScale(const std::string& module, double factor) {
+  std::string why;
+  void* library = hxflash::openSharedLibrary(module, &why);
+  using SetTimeScale = int (*)(double);
+  const auto set = library ? reinterpret_cast<SetTimeScale>(hxflash::findExport(library, "SetTimeScale")) : nullptr;
+  if (!set || !set(factor))
+    std::fprintf(stderr, "the module's clock could not be set to %g for the countdown: %s\n", factor,
+                 library ? "SetTimeScale refused or missing" : why.c_str());
+  if (library) hxflash::closeSharedLibrary(library);
+}
+
+// The run over the phones' ports: each report goes to its phone's window
+// (and notes); the module's lines, when noted, go to its notes and to
+// standard output, which is module.log meanwhile.
+hxflash::FlashOptions flashOptions(const BenchPackage& package, const PhoneFlashSetup& setup, const std::string& module,
+                                   const Phones& phones) {
+  hxflash::FlashOptions options;
+  options.modulePath = module;
+  options.packagePath = package.path;
+  options.timeScale = setup.timeScale;
+  for (const auto& phone : phones) options.comPorts.push_back(phone->comPort);
+  auto countdownSeen = std::make_shared<std::atomic<bool>>(false);
+  options.onEvent = [&phones, &setup, module, countdownSeen](uint32_t comPort, int, const hxflash::HostEvent& e) {
+    FlashedPhone* phone = phoneOnPort(phones, comPort);
+    if (!phone) return;
+    phone->window.onEvent(e);
+    if (setup.noteSessions && e.code == hxflash::kNotifyStatus) phone->notes.add(e.text);
+    if (setup.countdownTimeScale && isCountdown(e) && !countdownSeen->exchange(true))
+      setModuleTimeScale(module, *setup.countdownTimeScale);
+  };
+  if (setup.noteSessions)
+    options.onModuleLine = [&phones](unsigned comPort, int, const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      if (FlashedPhone* phone = phoneOnPort(phones, comPort)) phone->notes.add(line);
+    };
+  return options;
+}
 
 }  // namespace
 
@@ -81,22 +138,17 @@ bool flashPhones(const BenchPackage& package, const PhoneFlashSetup& setup, int 
   std::filesystem::copy_file(setup.module, module, std::filesystem::copy_options::overwrite_existing);
 
   std::vector<std::unique_ptr<hxflash::ChildProcess>> processes;
-  hxflash::FlashOptions options;
-  options.modulePath = module;
-  options.packagePath = package.path;
-  options.timeScale = setup.timeScale;
+  std::vector<pid_t> pids;
   for (const auto& phone : phones) {
     processes.push_back(startPhoneProcess(package, setup, *phone));
-    options.comPorts.push_back(phone->comPort);
+    pids.push_back(processes.back()->pid());
   }
-  options.onEvent = [&phones](uint32_t comPort, int, const hxflash::HostEvent& e) {
-    for (const auto& phone : phones)
-      if (phone->comPort == comPort) phone->window.onEvent(e);
-  };
+  if (setup.markTreeCpu)
+    for (const auto& phone : phones) phone->window.sampleTreeCpu([pids] { return processTreeCpuSeconds(pids); });
   std::vector<hxflash::PhoneResult> results;
   {
     StdoutToFile log(setup.workDir + "/module.log");
-    results = hxflash::FlashRun(options).run();
+    results = hxflash::FlashRun(flashOptions(package, setup, module, phones)).run();
   }
 
   bool all = true;

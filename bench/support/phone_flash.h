@@ -5,12 +5,14 @@
 // the working directory, so that the benchmark's own output stays readable.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench_files.h"
 #include "child_process.h"
 #include "download_window.h"
+#include "session_notes.h"
 
 namespace hxbench {
 
@@ -23,6 +25,16 @@ struct PhoneFlashSetup {
   int plugDelayMs = 2500;
   bool verify = true;     // check each phone's NAND against the package afterwards
   bool keepFiles = false; // keep the module copy, the dumps and the logs
+  // Note each phone's status reports and log lines with their times
+  // (FlashedPhone::notes); the module's lines still reach module.log.
+  bool noteSessions = false;
+  // Each phone's window marks also note the CPU time of this process and
+  // all the phones' processes (StepMark::treeCpuSeconds).
+  bool markTreeCpu = false;
+  // The module clock from the first "Waiting for Reset" report on: the reset
+  // countdown lies outside every window, and at clock 1 it lasts 80 s. For a
+  // run of one phone (every session's waits follow the one clock).
+  std::optional<double> countdownTimeScale;
 };
 
 // One phone: its port, the hxphone options beyond the usual ones, and after
@@ -34,6 +46,7 @@ struct FlashedPhone {
   int phoneStatus = -1;    // hxphone's exit status (it unplugs after its reset)
   bool verified = false;   // the NAND holds the package
   DownloadWindow window;
+  SessionNotes notes;      // when the setup asks for them
 };
 
 // Flashes every phone of `phones` at once. The module reads its package once

@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+
+#include "raw_pty.h"
 
 namespace hxbench {
 namespace {
@@ -71,7 +71,7 @@ struct HostPeerTimes {
 int64_t cpuNanoseconds() {
   timespec t{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::seconds(t.tv_sec)).count() + t.tv_nsec;
 }
 
 // Sends its times through `result`.
@@ -85,40 +85,6 @@ int64_t cpuNanoseconds() {
   times.ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
   _exit(writeAll(result, reinterpret_cast<const uint8_t*>(&times), sizeof times) ? 0 : 1);
 }
-
-// A pty pair whose slave is raw, as a serial port opened by the host.
-struct RawPty {
-  int master = -1;
-  int slave = -1;
-
-  RawPty() {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0)
-      return;
-    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) return;
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-  }
-  ~RawPty() {
-    closeMaster();
-    closeSlave();
-  }
-  RawPty(const RawPty&) = delete;
-  RawPty& operator=(const RawPty&) = delete;
-
-  bool open() const { return master >= 0 && slave >= 0; }
-  void closeMaster() {
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  void closeSlave() {
-    if (slave >= 0) ::close(slave);
-    slave = -1;
-  }
-};
 
 // Whether the child exited with status 0. One still running at the deadline
 // is killed.
