@@ -1,32 +1,33 @@
 // Measures what the host spends per unit of work while it flashes a virtual
-// phone (an hxphone process) over a pseudo-terminal, two ways, alternating
-// round by round:
-//   (a) CPU: a 64 MiB package flashed through the real module in this process;
-//       this process's user + system CPU time from the connection report to
-//       the first "Waiting for Reset" report, per MiB of images sent.
+// phone (an hxphone process) over a pseudo-terminal, each against the floor
+// this machine sets for the same work, two ways, alternating round by round:
+//   (a) CPU: a 64 MiB package flashed through the real module in this process,
+//       the phone noting its link's turns; this process's user + system CPU
+//       time from the connection report to the first "Waiting for Reset"
+//       report, per MiB of images sent. Against it, the turns of that window
+//       replayed on a fresh pty pair by two peers that only move the bytes
+//       (turn_replay.h): the host peer's CPU per MiB of the same images.
 //   (b) System calls: a fresh phone flashed by the `hxflash flash` program run
 //       under `strace -f -y`; from the trace, every call of the thread that
 //       writes the port most, from its first write of the port to its last
 //       read of it, per exchange (exchange_calls.h says what one is), split by
 //       kind of call and by kind of exchange (NFB chunks, FS packets, commands).
+//       Against it, the pty floor of the same exchange (pty_floor.h): the
+//       writes and reads its turns need at the most bytes one call on a pty
+//       pair moves, measured when the benchmark starts.
 // The module clock runs at 0.01, so its fixed waits cost little; both phones
 // are checked against the package with `hxphone verify` afterwards.
 //
 // Prints the details of each round, the medians with their ranges, and as its
 // last two lines (medians of the rounds)
-//   host-cpu-ms-per-mib X
-//   host-syscalls-per-exchange Y
+//   host-cpu-ratio X (goal <= 1.3; host-cpu-ms-per-mib A)
+//   host-syscalls-ratio Y (goal <= 1.1; host-syscalls-per-exchange B, pty floor C)
 //
 //   bench_host_cpu [--mib N] [--rounds N] [--keep]
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -34,10 +35,13 @@
 
 #include "bench_files.h"
 #include "bench_run.h"
-#include "child_process.h"
 #include "exchange_calls.h"
+#include "flash_turns.h"
 #include "phone_flash.h"
+#include "pty_floor.h"
 #include "syscall_trace.h"
+#include "traced_flash.h"
+#include "turn_replay.h"
 
 namespace {
 
@@ -46,16 +50,8 @@ using hxbench::mib;
 constexpr uint32_t kComPort = 41;
 constexpr uint32_t kPageSize = 2048;
 constexpr double kTimeScale = 0.01;
-// hxflash flashes a phone whose port appears while its session waits; one
-// that is there before is taken for a phone left in the socket. So the phone
-// starts once hxflash says it waits, and plugs in shortly after.
-constexpr const char* kHxflashWaits = "waiting for the phone to be plugged in";
-constexpr auto kHxflashReadyLimit = std::chrono::minutes(2);
-constexpr auto kOutputLookStep = std::chrono::milliseconds(20);
-constexpr int kTracedPlugDelayMs = 200;
-constexpr auto kTracedFlashLimit = std::chrono::minutes(15);
-constexpr auto kPhoneExitLimit = std::chrono::minutes(2);
-constexpr auto kStraceCheckLimit = std::chrono::seconds(20);
+constexpr double kCpuGoal = 1.3;
+constexpr double kSyscallsGoal = 1.1;
 
 hxbench::RunOptions parseArguments(int argc, char** argv) {
   hxbench::RunOptions o;
@@ -63,26 +59,6 @@ hxbench::RunOptions parseArguments(int argc, char** argv) {
     if (!hxbench::takeRunOption(argc, argv, i, o))
       throw std::invalid_argument("usage: bench_host_cpu [--mib N] [--rounds N] [--keep]");
   return o;
-}
-
-// The strace program on PATH (child processes are started by file name), or
-// empty when there is none that runs.
-std::string findStrace(const std::string& dir) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  for (size_t begin = 0; begin <= dirs.size();) {
-    const size_t end = std::min(dirs.find(':', begin), dirs.size());
-    const std::string candidate = dirs.substr(begin, end - begin) + "/strace";
-    begin = end + 1;
-    if (candidate.front() != '/' || ::access(candidate.c_str(), X_OK) != 0) continue;
-    try {
-      hxflash::ChildProcess check({candidate, "-V"}, dir + "/strace-version.txt", dir + "/strace-version.txt");
-      const std::optional<int> status = check.waitFor(kStraceCheckLimit);
-      if (status && *status == 0) return candidate;
-    } catch (const std::exception&) {
-    }
-  }
-  return {};
 }
 
 void printSteps(const std::vector<hxbench::StepMark>& marks) {
@@ -93,75 +69,33 @@ void printSteps(const std::vector<hxbench::StepMark>& marks) {
   }
 }
 
-// (a): the host CPU in ms per MiB of images sent.
-double measureCpu(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup, int round) {
-  std::vector<std::unique_ptr<hxbench::FlashedPhone>> phones;
-  phones.push_back(hxbench::phoneOn(kComPort));
-  if (!hxbench::flashPhones(package, setup, round, phones)) {
-    const hxbench::FlashedPhone& flash = *phones[0];
-    throw std::runtime_error("round " + std::to_string(round) + ": the in-process flash failed (download " +
-                             (flash.succeeded ? "succeeded" : "failed") + ", phone exit " +
-                             std::to_string(flash.phoneStatus) + ", NAND not verified); files in " + setup.workDir);
-  }
-  const hxbench::DownloadWindow& window = phones[0]->window;
+// (a): the host's CPU per MiB of images sent, and the replay host peer's.
+struct CpuRound {
+  double hostMsPerMiB = 0;
+  double replayMsPerMiB = 0;
+  double ratio() const { return hostMsPerMiB / replayMsPerMiB; }
+};
+
+CpuRound measureCpu(const hxbench::BenchPackage& package, const hxbench::PhoneFlashSetup& setup, int round) {
+  const hxbench::TurnsFlash flash = hxbench::flashNotingTurns(package, setup, round, kComPort);
+  const hxbench::DownloadWindow& window = flash.phone->window;
   const auto download = window.untilCountdown("connected");
-  const double msPerMiB = download.cpuSeconds * 1000 / mib(package.imageBytes);
+  const std::vector<hxbench::StepMark> marks = window.marks();
+  const hxbench::SpanTurns span =
+      hxbench::turnsBetween(flash.turns, hxbench::steadyNs(marks.front().when), hxbench::steadyNs(marks.back().when));
+  const hxbench::TurnReplay replay = hxbench::replayTurns(span.turns);
+  if (!replay.ok) throw std::runtime_error("the replay of round " + std::to_string(round) + " failed");
+  const double images = mib(package.imageBytes);
+  const CpuRound cpu{download.cpuSeconds * 1000 / images, replay.hostCpuSeconds * 1000 / images};
   std::printf("round %d cpu: Download %.3f s, host cpu %.3f s = %.2f ms per MiB of images, "
               "%.0f host waits per MiB; NAND verified\n",
-              round, download.seconds, download.cpuSeconds, msPerMiB,
-              static_cast<double>(download.waits) / mib(package.imageBytes));
-  printSteps(window.marks());
-  return msPerMiB;
-}
-
-// Whether `program` wrote `text` to its output file within `limit`; false as
-// soon as it has ended without.
-bool waitForOutput(hxflash::ChildProcess& program, const std::string& output, const std::string& text,
-                   std::chrono::steady_clock::duration limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    std::ifstream in(output);
-    const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (seen.find(text) != std::string::npos) return true;
-    if (program.waitFor(kOutputLookStep)) return false;
-  }
-  return false;
-}
-
-// Runs hxflash flash under strace against a fresh phone; returns the trace's path.
-std::string tracedFlash(const std::string& strace, const hxbench::BenchPackage& package,
-                        const hxbench::PhoneFlashSetup& setup, int round) {
-  const std::string tag = std::to_string(round);
-  const std::string trace = setup.workDir + "/trace-" + tag;
-  const std::string output = setup.workDir + "/hxflash-" + tag + ".txt";
-  // Every kind of call: what the thread waits in, locks and logs counts too.
-  // strace writing to a file ignores SIGTERM unless told (-I 2); with it, a
-  // run given up on ends, and strace ends hxflash with it.
-  hxflash::ChildProcess flash({strace, "-I", "2", "-f", "-qq", "-y", "-s", "4", "-o", trace, "-e", "trace=all",
-                               HX_BENCH_HXFLASH, "flash", package.path, "-p", std::to_string(kComPort),
-                               "--time-scale", std::to_string(setup.timeScale), "--log-dir",
-                               setup.workDir + "/hxflash-logs-" + tag},
-                              output, output);
-  if (!waitForOutput(flash, output, kHxflashWaits, kHxflashReadyLimit))
-    throw std::runtime_error("round " + tag + ": hxflash under strace did not come to wait for the phone; see " +
-                             output);
-
-  hxbench::PhoneFlashSetup phoneSetup = setup;
-  phoneSetup.plugDelayMs = kTracedPlugDelayMs;
-  const auto phone = hxbench::phoneOn(kComPort);
-  const std::unique_ptr<hxflash::ChildProcess> phoneProcess = hxbench::startPhoneProcess(package, phoneSetup, *phone);
-  const std::optional<int> flashStatus = flash.waitFor(kTracedFlashLimit);
-  if (!flashStatus) throw std::runtime_error("hxflash under strace did not finish in time; see " + output);
-  const std::optional<int> phoneStatus = phoneProcess->waitFor(kPhoneExitLimit);
-  const bool verified = *flashStatus == 0 && phoneStatus == 0 && hxbench::verifyPhoneNand(package, setup, kComPort);
-  std::error_code ec;
-  if (!setup.keepFiles) std::filesystem::remove(hxbench::phoneFile(setup, kComPort, ".nand"), ec);
-  if (!verified)
-    throw std::runtime_error("round " + tag + ": the traced flash failed (hxflash exit " +
-                             std::to_string(*flashStatus) + ", phone exit " +
-                             (phoneStatus ? std::to_string(*phoneStatus) : std::string("none")) +
-                             ", or NAND not verified); files in " + setup.workDir);
-  return trace;
+              round, download.seconds, download.cpuSeconds, cpu.hostMsPerMiB,
+              static_cast<double>(download.waits) / images);
+  printSteps(marks);
+  std::printf("round %d replay of its %zu turns: %.3f s, host peer cpu %.3f s = %.2f ms per MiB; "
+              "host-cpu-ratio %.3f\n",
+              round, span.turns.size(), replay.seconds, replay.hostCpuSeconds, cpu.replayMsPerMiB, cpu.ratio());
+  return cpu;
 }
 
 std::vector<std::pair<std::string, long>> mostFirst(const std::map<std::string, long>& byKind) {
@@ -177,32 +111,70 @@ void printTally(const char* label, const hxbench::CallTally& tally) {
   std::printf("\n");
 }
 
-// (b): the host's system calls per exchange.
-double measureSyscalls(const std::string& strace, const hxbench::BenchPackage& package,
-                       const hxbench::PhoneFlashSetup& setup, int round) {
-  const std::string trace = tracedFlash(strace, package, setup, round);
-  const hxbench::ExchangeCalls counted = hxbench::countExchangeCalls(hxbench::readTrace(trace));
+// (b): the host's system calls per exchange, and the pty floor of the same exchange.
+struct SyscallRound {
+  double callsPerExchange = 0;
+  double floorPerExchange = 0;
+  double ratio() const { return callsPerExchange / floorPerExchange; }
+};
+
+SyscallRound measureSyscalls(const std::string& strace, const hxbench::BenchPackage& package,
+                             const hxbench::PhoneFlashSetup& setup, const hxbench::PtyLimits& limits, int round) {
+  const hxbench::TracedFlash traced = hxbench::tracedFlash(strace, package, setup, kComPort, round);
+  const hxbench::ExchangeCalls counted = hxbench::countExchangeCalls(hxbench::readTrace(traced.trace));
   std::error_code ec;
-  if (!setup.keepFiles) std::filesystem::remove(trace, ec);
+  if (!setup.keepFiles) std::filesystem::remove(traced.trace, ec);
   if (counted.all.exchanges == 0) throw std::runtime_error("the trace holds no exchange with the phone");
+  const std::vector<hxphone::LinkTurn> turns = hxbench::turnsUpToLastAnswer(traced.turns);
+  const uint64_t floor = hxbench::floorCalls(turns, limits);
+  const double exchanges = static_cast<double>(counted.all.exchanges);
+  const SyscallRound calls{counted.all.callsPerExchange(), static_cast<double>(floor) / exchanges};
   std::printf("round %d syscalls: thread %ld, port %s: %ld calls from its first write of the port to its last "
               "read, %ld exchanges = %.2f calls per exchange (%ld after the last exchange); NAND verified\n",
               round, counted.tid, counted.port.c_str(), counted.all.calls, counted.all.exchanges,
               counted.all.callsPerExchange(), counted.callsAfterLastExchange);
   printTally("all", counted.all);
   for (const auto& [kind, tally] : counted.byExchangeKind) printTally(kind.c_str(), tally);
-  return counted.all.callsPerExchange();
+  std::printf("round %d pty floor: %zu turns up to the last answer, %llu writes and reads = %.2f per exchange; "
+              "host-syscalls-ratio %.3f\n",
+              round, turns.size(), static_cast<unsigned long long>(floor), calls.floorPerExchange, calls.ratio());
+  return calls;
+}
+
+// The figures of the rounds, one value per round each.
+struct Rounds {
+  std::vector<double> hostCpu, replayCpu, cpuRatios, calls, floors, callRatios;
+};
+
+void printFigures(const Rounds& r) {
+  hxbench::printRounds("host cpu ms per MiB", r.hostCpu, 2);
+  hxbench::printRounds("replay host peer cpu ms per MiB", r.replayCpu, 2);
+  hxbench::printRounds("host syscalls per exchange", r.calls, 2);
+  hxbench::printRounds("pty floor per exchange", r.floors, 2);
+  hxbench::printRounds("host-cpu-ratio", r.cpuRatios, 3);
+  hxbench::printRounds("host-syscalls-ratio", r.callRatios, 3);
+  char beside[128];
+  std::snprintf(beside, sizeof beside, "host-cpu-ms-per-mib %.2f, replay %.2f", hxbench::median(r.hostCpu),
+                hxbench::median(r.replayCpu));
+  hxbench::printFigure("host-cpu-ratio", r.cpuRatios, 3, hxbench::atMost(kCpuGoal), beside);
+  std::snprintf(beside, sizeof beside, "host-syscalls-per-exchange %.2f, pty floor %.2f", hxbench::median(r.calls),
+                hxbench::median(r.floors));
+  hxbench::printFigure("host-syscalls-ratio", r.callRatios, 3, hxbench::atMost(kSyscallsGoal), beside);
 }
 
 int runBench(const hxbench::RunOptions& o) {
   const std::string dir = hxbench::makeWorkDir("hx-bench-host-cpu");
-  const std::string strace = findStrace(dir);
+  const std::string strace = hxbench::findStrace(dir);
   if (strace.empty()) {
     std::fprintf(stderr, "bench_host_cpu: strace is needed to count the host's system calls and does not run "
                          "here; install it (apt-get install strace) and run again\n");
     std::filesystem::remove_all(dir);
     return 2;
   }
+  const hxbench::PtyLimits limits = hxbench::measurePtyLimits();
+  std::printf("pty pair: one write() to the slave takes at most %llu bytes, one read() from it returns at most "
+              "%llu\n",
+              static_cast<unsigned long long>(limits.hostWrite), static_cast<unsigned long long>(limits.hostRead));
   hxbench::usePrivatePortsDir(dir + "/ports");
   const hxbench::BenchPackage package = hxbench::writeBenchPackage(dir + "/Firmware.BIN", o.packageMiB, kPageSize);
   std::printf("package %.1f MiB, %zu FS images, %.1f MiB of images sent to the phone\n",
@@ -213,18 +185,21 @@ int runBench(const hxbench::RunOptions& o) {
   setup.timeScale = kTimeScale;
   setup.keepFiles = o.keep;
 
-  std::vector<double> cpuPerMiB, callsPerExchange;
+  Rounds r;
   for (int round = 1; round <= o.rounds; ++round) {
-    cpuPerMiB.push_back(measureCpu(package, setup, round));
+    const CpuRound cpu = measureCpu(package, setup, round);
+    r.hostCpu.push_back(cpu.hostMsPerMiB);
+    r.replayCpu.push_back(cpu.replayMsPerMiB);
+    r.cpuRatios.push_back(cpu.ratio());
     std::fflush(stdout);
-    callsPerExchange.push_back(measureSyscalls(strace, package, setup, round));
+    const SyscallRound calls = measureSyscalls(strace, package, setup, limits, round);
+    r.calls.push_back(calls.callsPerExchange);
+    r.floors.push_back(calls.floorPerExchange);
+    r.callRatios.push_back(calls.ratio());
     std::fflush(stdout);
   }
   hxbench::finishWorkDir(dir, o.keep);
-  hxbench::printRounds("host cpu ms per MiB", cpuPerMiB, 2);
-  hxbench::printRounds("host syscalls per exchange", callsPerExchange, 2);
-  hxbench::printFigure("host-cpu-ms-per-mib", cpuPerMiB, 2, hxbench::noGoalSet());
-  hxbench::printFigure("host-syscalls-per-exchange", callsPerExchange, 2, hxbench::noGoalSet());
+  printFigures(r);
   return 0;
 }
 
