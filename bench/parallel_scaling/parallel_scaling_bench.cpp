@@ -19,7 +19,7 @@
 //
 // Prints the details of each round, the medians with their ranges, and as its
 // last lines (medians of the rounds), one for each number of phones:
-//   parallel-efficiency X (no goal set; cpu use C of N cores)      eight phones
+//   parallel-efficiency X (goal >= 0.9; cpu use C of N cores)        eight phones
 //   parallel-efficiency-16 Y (goal >= 0.9; cpu use C of N cores)   sixteen
 // each one phone's time / the wall time of those phones.
 //
@@ -52,7 +52,6 @@ constexpr double kTimeScale = 0.01;
 const std::vector<std::string> kUsbFullSpeed = {"--link", "usb-fs"};
 // The figure of eight phones keeps the name it has always had.
 constexpr int kPhonesOfPlainFigure = 8;
-constexpr int kPhonesWithGoal = 16;
 constexpr double kEfficiencyGoal = 0.90;
 // Cores this busy over the wall time leave the phones nothing more to take.
 constexpr double kCoresBusy = 0.9;
@@ -211,7 +210,7 @@ void printFigures(const std::vector<double>& aloneSeconds, const std::map<int, C
     char beside[96];
     std::snprintf(beside, sizeof beside, "cpu use %.2f of %d cores%s", median(r.cores), cores,
                   median(r.cores) >= kCoresBusy * cores ? ", the cores are the limit" : "");
-    const hxbench::Goal goal = count == kPhonesWithGoal ? hxbench::atLeast(kEfficiencyGoal) : hxbench::noGoalSet();
+    const hxbench::Goal goal = hxbench::atLeast(kEfficiencyGoal);
     hxbench::printFigure(figureName(count), r.efficiencies, 4, goal, beside);
   }
 }

@@ -50,7 +50,6 @@ Goal goal(const char* relation, double bound) {
 
 Goal atMost(double bound) { return goal("<=", bound); }
 Goal atLeast(double bound) { return goal(">=", bound); }
-Goal noGoalSet() { return {"no goal set"}; }
 
 void printFigure(const std::string& name, const std::vector<double>& values, int digits, const Goal& goal,
                  const std::string& beside) {

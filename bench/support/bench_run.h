@@ -27,13 +27,12 @@ void finishWorkDir(const std::string& dir, bool keep);
 void printRounds(const std::string& label, const std::vector<double>& values, int digits);
 
 // What a figure should reach, as printed beside it: "goal <= 1.3",
-// "goal >= 0.85", or "no goal set".
+// "goal >= 0.85".
 struct Goal {
   std::string text;
 };
 Goal atMost(double bound);
 Goal atLeast(double bound);
-Goal noGoalSet();
 
 // The benchmark's result line, as the last lines carry them:
 //   <name> <median> (<goal>[; <beside>])
