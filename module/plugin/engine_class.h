@@ -47,6 +47,8 @@ class CEngineClass {
   void requestCancel();
   void clearCancel();
 
+  // The presence probe of the session's wait for its phone (the engine steps').
+  bool portPresent(uint32_t comPort) const { return m_steps->portPresent(comPort); }
   void closePort();
   bool portOpen() const;
   uint32_t comPortNumber() const { return m_comPortNumber; }
