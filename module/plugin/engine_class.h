@@ -99,7 +99,5 @@ class CEngineClassEx : public CEngineClass {
 // Loads the package named by PreviousLoad, once in the module's life, under
 // the package lock. Always 1.
 int LoadPackageOnce();
-// Whether the once-only load has been attempted.
-bool packageLoadAttempted();
 
 }  // namespace hx
