@@ -194,7 +194,7 @@ FsOutcome reservedRanges(const FsWrite& w, std::vector<BlockRange>* ranges) {
 // the blocks its FS keeps as spares formatted.
 FsOutcome clearForTheImage(FsWrite& w, const std::optional<PhoneInfoBlock>& phone) {
   if (phone && !sameFsVersion(phone->header, w.imageFsHeader)) {
-    if (w.agent.formatRange(1, 0, 1, w.fsAreaStart, w.fsAreaLength) != 0)
+    if (w.agent.formatRange(kFormatFsArea, w.fsAreaStart, w.fsAreaLength) != 0)
       return fail(kFsWriteFailed, "the format of the FS area failed");
     return kGoOn;
   }
@@ -202,7 +202,7 @@ FsOutcome clearForTheImage(FsWrite& w, const std::optional<PhoneInfoBlock>& phon
   std::vector<BlockRange> ranges;
   if (FsOutcome o = reservedRanges(w, &ranges); stops(o)) return o;
   for (const BlockRange& range : ranges)
-    if (w.agent.formatRange(1, 1, 0, range.start, range.length) != 0)
+    if (w.agent.formatRange(kFormatReservedBlocks, range.start, range.length) != 0)
       return fail(kFsWriteFailed, "the format of the reserved blocks failed");
   return kGoOn;
 }
@@ -321,7 +321,7 @@ FsOutcome writeInfoBlock(FsWrite& w) {
   }
   if (w.oldInfoBlock == kNoOldInfoBlock) return kGoOn;
   const std::optional<uint32_t> old = blockAddress(w.oldInfoBlock, 1, w.geometry);
-  if (!old || w.agent.formatRange(1, 0, 0, *old, w.geometry.blockDataSize) != 0)
+  if (!old || w.agent.formatRange(kFormatOldInfoBlock, *old, w.geometry.blockDataSize) != 0)
     return fail(kFsWriteFailed, "the format of the old info block failed");
   return kGoOn;
 }

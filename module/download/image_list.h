@@ -10,9 +10,7 @@
 
 namespace hx {
 
-inline constexpr int kImageListFailed = 4007;
-
-// 0 or 4007. A primary ROM image without the record's marker fails before
+// 0 or 4007 (kImageListFailed). A primary ROM image without the record's marker fails before
 // anything is sent.
 int sendNandImageList(Link& link, const ImageBuffer& primary, const ImageBuffer& secondary, SessionReport& report);
 

@@ -14,7 +14,6 @@
 
 #include "platform/log.h"
 #include "link/output_drain.h"
-#include "link/port_open_observer.h"
 #include "link/serial_link.h"
 #include "link/tty_posix.h"
 
@@ -207,7 +206,6 @@ class SerialLink final : public SerialPortLink {
 }  // namespace
 
 std::unique_ptr<SerialPortLink> openSerialLink(uint32_t comPort, uint32_t baud, std::string* why) {
-  notePortOpen(PortOpenPurpose::Link);
   const int fd = openComTty(comPort, baud, why);
   if (fd < 0) return nullptr;
   return std::make_unique<SerialLink>(fd, comPort);

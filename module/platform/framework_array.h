@@ -13,8 +13,6 @@ class CArray {
  public:
   size_t GetSize() const { return m_items.size(); }
   bool IsEmpty() const { return m_items.empty(); }
-  // Records the array holds room for before it grows again.
-  size_t GetAllocSize() const { return m_items.capacity(); }
   // 0: the array's own rule.
   void SetGrowBy(size_t step) { m_growBy = step; }
 

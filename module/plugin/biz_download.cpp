@@ -4,7 +4,6 @@
 
 #include "platform/clock.h"
 #include "platform/log.h"
-#include "ports/com_mngr.h"
 
 namespace hx {
 namespace {
@@ -42,17 +41,14 @@ int CBizDownload::Init(int) {
 // opens) must first disappear. Said once per wait, with its end: a host can
 // tell its operator, and cannot see it otherwise without opening the port.
 void CBizDownload::waitUntilPortAbsent() {
-  CComMngr ports;
   bool told = false;
   while (m_stopRequested.load() == 0) {
-    if (ports.OpenComPort(static_cast<unsigned char>(m_comPort))) {
-      ports.Close();
+    if (m_controller.portPresent(static_cast<uint32_t>(m_comPort))) {
       if (!told) logMessageFor(static_cast<unsigned>(m_comPort), "COM%d: %s\n", m_comPort, kStillAttachedLine);
       told = true;
       sleepMs(kPollMs);
       continue;
     }
-    ports.Close();
     if (told) logMessageFor(static_cast<unsigned>(m_comPort), "COM%d: %s\n", m_comPort, kGoneLine);
     return;
   }

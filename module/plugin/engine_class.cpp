@@ -26,8 +26,6 @@ int LoadPackageOnce() {
   return 1;
 }
 
-bool packageLoadAttempted() { return g_packageLoaded.load() != 0; }
-
 // Constructing a controller leaves every module-wide record as it is: the
 // package is loaded once, and every later session needs its bootloader too.
 CEngineClass::CEngineClass() : m_steps(realEngineSteps()) {}

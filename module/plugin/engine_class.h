@@ -47,6 +47,8 @@ class CEngineClass {
   void requestCancel();
   void clearCancel();
 
+  // The presence probe of the session's wait for its phone (the engine steps').
+  bool portPresent(uint32_t comPort) const { return m_steps->portPresent(comPort); }
   void closePort();
   bool portOpen() const;
   uint32_t comPortNumber() const { return m_comPortNumber; }
@@ -97,7 +99,5 @@ class CEngineClassEx : public CEngineClass {
 // Loads the package named by PreviousLoad, once in the module's life, under
 // the package lock. Always 1.
 int LoadPackageOnce();
-// Whether the once-only load has been attempted.
-bool packageLoadAttempted();
 
 }  // namespace hx

@@ -1,9 +1,17 @@
 #include "plugin/engine_steps.h"
 
+#include "ports/com_mngr.h"
 #include "protocol/bootrom.h"
 #include "link/serial_link.h"
 
 namespace hx {
+
+bool EngineSteps::portPresent(uint32_t comPort) {
+  CComMngr port;
+  const bool opened = port.OpenComPort(static_cast<unsigned char>(comPort)) != 0;
+  port.Close();
+  return opened;
+}
 
 std::unique_ptr<Link> EngineSteps::openLink(uint32_t comPort, uint32_t baud, std::string* why) {
   return openSerialLink(comPort, baud, why);

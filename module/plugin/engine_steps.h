@@ -17,6 +17,9 @@ namespace hx {
 class EngineSteps {
  public:
   virtual ~EngineSteps() = default;
+  // The presence probe of the session's wait: whether COM port `comPort` is
+  // there, told by opening it through the port manager and closing it again.
+  virtual bool portPresent(uint32_t comPort);
   // Opens COM port `comPort` as the protocol link; null (reason in *why) when it cannot.
   virtual std::unique_ptr<Link> openLink(uint32_t comPort, uint32_t baud, std::string* why);
   // The BootROM connection on a freshly opened link.

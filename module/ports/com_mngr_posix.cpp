@@ -6,7 +6,6 @@
 
 #include "ports/com_mngr.h"
 #include "link/port_names.h"
-#include "link/port_open_observer.h"
 #include "link/tty_posix.h"
 
 namespace hx {
@@ -34,7 +33,6 @@ int CComMngr::OpenComPort(unsigned char port) {
 
 int CComMngr::Open() {
   if (m_open) return 0;
-  notePortOpen(PortOpenPurpose::PresenceProbe);
   const int fd = openComTty(m_port, kLineBaud, nullptr);
   if (fd < 0) {
     m_device->fd = -1;

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "link/port_open_observer.h"
-
 namespace hx {
 namespace {
 
@@ -30,7 +28,6 @@ int OverlappedPort::openComPort(unsigned char port) {
 
 int OverlappedPort::open(unsigned char port) {
   if (isOpen()) return 0;
-  notePortOpen(PortOpenPurpose::PresenceProbe);
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(port));
   const SerialHandle handle = m_system->openPort(name, true);

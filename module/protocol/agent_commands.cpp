@@ -3,16 +3,12 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "protocol/agent_command_bytes.h"
 #include "protocol/agent_wire.h"
 #include "link/link_ops.h"
 
 namespace hx {
 namespace {
-
-constexpr uint8_t kCmdE0 = 0xE0;
-constexpr uint8_t kCmdSharedData = 0xBE;
-constexpr uint8_t kCmdFormat = 0xD4;
-constexpr uint8_t kCmdWatchdog = 0xDB;
 
 constexpr int kSharedDataAttemptsPerByte = 1000;
 constexpr uint32_t kFormatBusyStatus = 3021;
@@ -89,8 +85,8 @@ int readBootloaderSharedData(Link& link, uint32_t type, uint8_t* dest, size_t ca
   return readSharedDataBytes(link, dest, dest ? capacity : 0, announced);
 }
 
-int formatRange(Link& link, uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length) {
-  uint8_t frame[12] = {kCmdFormat, flag0, flag1, flag2};
+int formatRange(Link& link, FormatFlags flags, uint32_t start, uint32_t length) {
+  uint8_t frame[12] = {kCmdFormat, flags.first, flags.second, flags.third};
   putU32(putU32(frame + 4, start), length);
   if (writeBytes(link, frame, sizeof frame) != kLinkOk) return kFormatFailed;
   if (!readAcknowledgement(link) || !readAcknowledgement(link)) return kFormatFailed;
@@ -106,7 +102,7 @@ int formatRange(Link& link, uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_
 }
 
 int enableWatchdog(Link& link, uint16_t value) {
-  uint8_t frame[3] = {kCmdWatchdog};
+  uint8_t frame[3] = {kCmdEnableWatchdog};
   putU16(frame + 1, value);
   if (writeBytes(link, frame, sizeof frame) != kLinkOk) return kWatchdogFailed;
   return readExpected(link, kAgentAck) ? 0 : kWatchdogFailed;

@@ -1,8 +1,11 @@
 #pragma once
 // The download agent's connection and command set. Every command is a command
-// byte followed by big-endian fields; each returns 0 or its own result code.
+// byte (agent_command_bytes.h) followed by big-endian fields; each returns 0
+// or its own result code. The writers in download/ compose these: nothing
+// outside this folder frames an agent command or reads its answers.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "formats/image_buffer.h"
 #include "protocol/session_report.h"
@@ -28,6 +31,8 @@ enum AgentResult : int {
   kReadBackFailed = 3100,
   kFormatFailed = 3019,
   kWatchdogFailed = 4012,
+  kImageListFailed = 4007,        // NAND image list: a send failed or an answer was not 0x5A
+  kNfbWriteFailed = 4008,         // NFB write: a send failed, an answer was wrong, or an image was given up
 };
 
 // Shared-data read results by step (a nonzero agent status is returned as is).
@@ -85,7 +90,55 @@ int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t
 // with spare bytes) into dest, which holds `capacity` bytes.
 int readBack(Link& link, uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity);
 
-int formatRange(Link& link, uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length);
+// The format command's three flag bytes, in the order they are sent. The FS
+// writer formats with three combinations, named below for what each formats.
+struct FormatFlags {
+  uint8_t first = 0;
+  uint8_t second = 0;
+  uint8_t third = 0;
+  friend bool operator==(const FormatFlags&, const FormatFlags&) = default;
+};
+inline constexpr FormatFlags kFormatFsArea{1, 0, 1};          // the whole FS area: the phone holds another FS version
+inline constexpr FormatFlags kFormatReservedBlocks{1, 1, 0};  // the FS's spares: the phone holds no info block
+inline constexpr FormatFlags kFormatOldInfoBlock{1, 0, 0};    // the phone's old info block, once the new one is written
+
+int formatRange(Link& link, FormatFlags flags, uint32_t start, uint32_t length);
 int enableWatchdog(Link& link, uint16_t value);
+
+// An inclusive range of byte offsets.
+struct ByteRange {
+  uint32_t first = 0;
+  uint32_t last = 0;
+};
+
+// The NAND image list: where the ROM information record lies in the primary
+// ROM image, then the byte ranges the primary and the secondary ROM image
+// occupy, each answered 0x5A. 0 or 4007.
+int sendImageListRanges(Link& link, ByteRange romInfoRecord, ByteRange primary, ByteRange secondary);
+
+// The NFB write, exchange by exchange: the writer streams the ROM images in
+// chunks between them. Each is 0 or 4008.
+inline constexpr uint32_t kNfbChunkBytes = 0x1000;
+// The command and the chunk size, each answered 0x5A.
+int startNfbWrite(Link& link);
+// One chunk and its byte sum in one write, answered 0x69. The frame is built
+// in a buffer kept for the next chunk.
+class NfbChunkSender {
+ public:
+  explicit NfbChunkSender(Link& link) : m_link(link) { m_frame.reserve(kNfbChunkBytes + 2); }
+  int send(const uint8_t* chunk, uint32_t length);
+
+ private:
+  Link& m_link;
+  std::vector<uint8_t> m_frame;
+};
+// After the last chunk of both images: the agent's two 0x5A.
+int readNfbImagesStored(Link& link);
+// An image's check: 0x5A and the byte sum of the whole image, answered 0x5A.
+int sendNfbImageCheck(Link& link, const uint8_t* bytes, uint32_t length);
+// Gives the write up (0xA5), in place of an empty image's check.
+void giveUpNfbWrite(Link& link);
+// The agent's last 0x5A, after both checks.
+int readNfbWriteDone(Link& link);
 
 }  // namespace hx

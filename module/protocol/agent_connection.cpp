@@ -16,6 +16,10 @@ constexpr uint32_t kAccconChip15 = 0x20022113;
 constexpr uint32_t kAccconOthers = 0x7007FFFF;
 constexpr size_t kFlashReportPart1 = 28;
 constexpr size_t kFlashReportPart2 = 53;
+// What the host tells the agent during the connection, as it is sent.
+constexpr uint8_t kBootRomAndBootloaderVersion[] = {0xFF, 0xFE};
+constexpr uint8_t kChipSelect[] = {0x00, 0x08, 0x00};
+constexpr uint8_t kClockSetting = 0x02;
 
 bool knownChip(uint8_t chip) {
   return chip == 0x0F || chip == 0x14 || chip == 0x15 || chip == 0x20 || chip == 0x22;
@@ -45,8 +49,9 @@ bool huntReadyByte(Link& link) {
   }
 }
 
-bool sendBytes(Link& link, std::initializer_list<uint8_t> bytes) {
-  return writeBytes(link, std::data(bytes), bytes.size()) == kLinkOk;
+template <size_t N>
+bool sendBytes(Link& link, const uint8_t (&bytes)[N]) {
+  return writeBytes(link, bytes, N) == kLinkOk;
 }
 
 // The flash report: read to keep the stream in step, its values dropped.
@@ -73,17 +78,17 @@ int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer
   }
 
   report.subStep(30, "Send BootRom & Bootloader version");
-  if (!sendBytes(link, {0xFF, 0xFE})) return kAgentConnectFailed;
+  if (!sendBytes(link, kBootRomAndBootloaderVersion)) return kAgentConnectFailed;
 
   report.subStep(40, "Send Chip Select");
-  if (!sendBytes(link, {0x00, 0x08, 0x00})) return kAgentConnectFailed;
+  if (!sendBytes(link, kChipSelect)) return kAgentConnectFailed;
 
   report.subStep(50, "Send NFI_ACCCON setting");
   if (writeU32(link, chip == kChipWithOwnTiming ? kAccconChip15 : kAccconOthers) != kLinkOk)
     return kAgentConnectFailed;
 
   report.subStep(60, "Send Clock setting");
-  if (writeU8(link, 0x02) != kLinkOk || writeU32(link, 0) != kLinkOk) return kAgentConnectFailed;
+  if (writeU8(link, kClockSetting) != kLinkOk || writeU32(link, 0) != kLinkOk) return kAgentConnectFailed;
 
   if (sendDeviceTable(link, norTable, kNorRecordBytes) != 0) return kAgentConnectFailed;
 

@@ -3,14 +3,12 @@
 
 #include "platform/clock.h"
 #include "protocol/agent_commands.h"
+#include "protocol/agent_command_bytes.h"
 #include "protocol/agent_wire.h"
 #include "link/link_ops.h"
 
 namespace hx {
 namespace {
-
-constexpr uint8_t kCmdWriteBlock = 0xBD;
-constexpr uint8_t kCmdWritePages = 0xC0;
 
 // The agent's answer to one packet.
 enum class PacketAnswer { Taken, Resend, BadBlock, Failed };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/little_endian.h"
+#include "protocol/agent_command_bytes.h"
 #include "protocol/agent_wire.h"
 #include "formats/bootloader_info.h"
 #include "protocol/session_report.h"
@@ -10,8 +11,6 @@
 
 namespace hx {
 namespace {
-
-constexpr uint8_t kCmdWriteBootloader = 0xDC;
 
 constexpr uint32_t kPacketBytes = 4096;
 

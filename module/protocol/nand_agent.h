@@ -15,7 +15,7 @@ class NandAgent {
  public:
   virtual ~NandAgent() = default;
   virtual int readBack(uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity) = 0;
-  virtual int formatRange(uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length) = 0;
+  virtual int formatRange(FormatFlags flags, uint32_t start, uint32_t length) = 0;
   virtual int writeBlock(uint32_t block, const BlockPages& pages, uint16_t checksum) = 0;
   virtual int writePages(uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount,
                          const BlockPages& pages) = 0;
@@ -27,8 +27,8 @@ class LinkNandAgent final : public NandAgent {
   int readBack(uint32_t address, uint32_t length, uint8_t mode, uint8_t* dest, size_t capacity) override {
     return hx::readBack(m_link, address, length, mode, dest, capacity);
   }
-  int formatRange(uint8_t flag0, uint8_t flag1, uint8_t flag2, uint32_t start, uint32_t length) override {
-    return hx::formatRange(m_link, flag0, flag1, flag2, start, length);
+  int formatRange(FormatFlags flags, uint32_t start, uint32_t length) override {
+    return hx::formatRange(m_link, flags, start, length);
   }
   int writeBlock(uint32_t block, const BlockPages& pages, uint16_t checksum) override {
     return hx::writeBlock(m_link, block, pages, checksum, m_report);

@@ -1,13 +1,13 @@
 #include <algorithm>
 
 #include "protocol/agent_commands.h"
+#include "protocol/agent_command_bytes.h"
 #include "protocol/agent_wire.h"
 #include "link/link_ops.h"
 
 namespace hx {
 namespace {
 
-constexpr uint8_t kCmdReadBack = 0xDF;
 constexpr uint32_t kReadBackUnitBytes = 4224;  // what the agent's chunk size is measured against
 constexpr int kChunkResendBudget = 10;          // chunk resends for the whole command
 

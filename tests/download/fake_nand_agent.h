@@ -69,9 +69,9 @@ class FakeNandAgent : public NandAgent {
     return 0;
   }
 
-  int formatRange(uint8_t f0, uint8_t f1, uint8_t f2, uint32_t start, uint32_t length) override {
+  int formatRange(FormatFlags flags, uint32_t start, uint32_t length) override {
     const uint32_t first = start / blockDataSize(), count = length / blockDataSize();
-    log.push_back("format " + std::to_string(f0) + std::to_string(f1) + std::to_string(f2) + " " +
+    log.push_back("format " + std::to_string(flags.first) + std::to_string(flags.second) + std::to_string(flags.third) + " " +
                   std::to_string(first) + "+" + std::to_string(count));
     if (formatFails) return kFormatFailed;
     for (auto& [b, bytes] : blocks)

@@ -14,7 +14,6 @@
 #include "ports_dir.h"
 #include "pty_pair.h"
 #include "recording_host.h"
-#include "link/port_open_observer.h"
 #include "test_steps.h"
 
 namespace {
@@ -24,16 +23,6 @@ using hxtest::Report;
 
 constexpr int kPortIndex = 2;  // COM42
 constexpr uint32_t kCom = 42;
-
-// Open attempts on COM ports by purpose, counted through the module's seam
-// while a session test runs.
-std::atomic<uint64_t> g_presenceProbes{0};
-std::atomic<uint64_t> g_linkOpens{0};
-void countPortOpen(hx::PortOpenPurpose purpose) {
-  (purpose == hx::PortOpenPurpose::PresenceProbe ? g_presenceProbes : g_linkOpens).fetch_add(1);
-}
-uint64_t portProbeAttempts() { return g_presenceProbes.load(); }
-uint64_t linkOpenAttempts() { return g_linkOpens.load(); }
 
 // Waits (generously) until `condition` holds.
 template <class F>
@@ -49,7 +38,6 @@ bool eventually(F condition, std::chrono::milliseconds limit = 10s) {
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hx::setPortOpenObserver(countPortOpen);
     session = std::make_unique<hx::CBizDownload>(kPortIndex);
     session->attachHostCallback(&host);
     steps = std::make_shared<hxtest::TestSteps>();
@@ -57,8 +45,11 @@ class SessionTest : public ::testing::Test {
   }
   void TearDown() override {
     hx::setTimeScale(1.0);
-    hx::setPortOpenObserver(nullptr);
   }
+
+  // The session's attempts on its port, counted by the engine steps it runs.
+  uint64_t portProbeAttempts() const { return steps->presenceProbes.load(); }
+  uint64_t linkOpenAttempts() const { return steps->linkOpens.load(); }
 
   std::future<int> startWait() {
     return std::async(std::launch::async, [this] { return session->WaitAndConnect(); });
@@ -70,6 +61,22 @@ class SessionTest : public ::testing::Test {
   std::unique_ptr<hx::CBizDownload> session;
   std::shared_ptr<hxtest::TestSteps> steps;
 };
+
+// The real presence probe: it tells whether the port is there, and lets go of
+// it again, so the protocol link can open it next.
+TEST(PresenceProbe, TellsWhetherThePortIsThereAndLeavesItClosed) {
+  hxtest::PortsDir ports;
+  hx::EngineSteps steps;
+  EXPECT_FALSE(steps.portPresent(kCom));
+  hxtest::PtyPair phone;
+  ports.plug(kCom, phone.slavePath());
+  EXPECT_TRUE(steps.portPresent(kCom));
+  EXPECT_TRUE(steps.portPresent(kCom));
+  std::string why;
+  EXPECT_NE(steps.openLink(kCom, 19200, &why), nullptr) << why;
+  ports.unplug(kCom);
+  EXPECT_FALSE(steps.portPresent(kCom));
+}
 
 TEST_F(SessionTest, WaitBeforeInitReturnsAtOnceWithoutTouchingThePort) {
   const auto probes = portProbeAttempts();

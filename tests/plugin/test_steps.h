@@ -34,8 +34,17 @@ class TestSteps : public hx::EngineSteps {
 
   std::atomic<int> connects{0};
   std::atomic<int> downloads{0};
+  // The session's attempts on its port: presence probes (the real ones, on
+  // the real port) and opens of the protocol link.
+  std::atomic<uint64_t> presenceProbes{0};
+  std::atomic<uint64_t> linkOpens{0};
 
+  bool portPresent(uint32_t comPort) override {
+    ++presenceProbes;
+    return hx::EngineSteps::portPresent(comPort);
+  }
   std::unique_ptr<hx::Link> openLink(uint32_t comPort, uint32_t baud, std::string* why) override {
+    ++linkOpens;
     if (makeLink) return makeLink();
     if (fakePorts) return std::make_unique<NullLink>();
     return hx::EngineSteps::openLink(comPort, baud, why);

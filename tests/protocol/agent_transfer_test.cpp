@@ -299,7 +299,7 @@ TEST(ReadBack, AnnouncementsThatDoNotFitAreRefused) {
 TEST(FormatRange, BusyAndOtherStatusesBeforeSuccess) {
   ScriptedLink link;
   link.replyBytes(cat({{0x5A, 0x5A}, be32(3021), {0x00}, be32(55), be32(9), {0x69}, be32(0), {0x00, 0x5A, 0x5A}}));
-  EXPECT_EQ(formatRange(link, 1, 0, 1, 0x200000, 0x100000), 0);
+  EXPECT_EQ(formatRange(link, kFormatFsArea, 0x200000, 0x100000), 0);
   EXPECT_EQ(link.sent, cat({{0xD4, 1, 0, 1}, be32(0x200000), be32(0x100000), {0x5A}, {0x5A}}));
   EXPECT_EQ(link.unread(), 0u);
 }
@@ -315,7 +315,7 @@ TEST(FormatRange, WrongBytesAndSilenceGive3019) {
   for (const auto& phone : cases) {
     ScriptedLink link;
     link.replyBytes(phone);
-    EXPECT_EQ(formatRange(link, 1, 1, 0, 0, 0x4000), kFormatFailed);
+    EXPECT_EQ(formatRange(link, kFormatReservedBlocks, 0, 0x4000), kFormatFailed);
   }
 }
 

@@ -26,11 +26,6 @@ void patchLe32(BuiltPackage& pkg, uint64_t fileOffset, uint32_t value) {
   detail::putLe32(&pkg.bytes[fileOffset], value);
 }
 
-void patchBytes(BuiltPackage& pkg, uint64_t fileOffset, std::span<const uint8_t> bytes) {
-  checkRange(pkg, fileOffset, bytes.size());
-  std::copy(bytes.begin(), bytes.end(), pkg.bytes.begin() + static_cast<std::ptrdiff_t>(fileOffset));
-}
-
 void patchEntry(BuiltPackage& pkg, size_t index, const EntryPatch& patch) {
   const uint64_t at = pkg.layout.entries.at(index).recordOffset;
   if (patch.firstBlock) patchLe32(pkg, at, *patch.firstBlock);

@@ -79,7 +79,6 @@ struct BlockRef {
 
 // Packed mapping word: bits 0..7 region tag, bits 8..31 block.
 inline uint32_t packMapWord(BlockRef r) { return (r.region & 0xFFu) | (r.block << 8); }
-inline BlockRef unpackMapWord(uint32_t w) { return {w & 0xFFu, w >> 8}; }
 
 // The 48 header bytes (the six u16 at 36 are zero).
 std::array<uint8_t, kFsImageHeaderSize> encodeFsImageHeader(const FsImageHeaderFields& h);

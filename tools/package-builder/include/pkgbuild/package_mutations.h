@@ -21,7 +21,6 @@ namespace pkgbuild {
 // Little-endian writes at a file offset; throw std::out_of_range outside the package.
 void patchLe16(BuiltPackage& pkg, uint64_t fileOffset, uint16_t value);
 void patchLe32(BuiltPackage& pkg, uint64_t fileOffset, uint32_t value);
-void patchBytes(BuiltPackage& pkg, uint64_t fileOffset, std::span<const uint8_t> bytes);
 
 struct EntryPatch {
   std::optional<uint32_t> firstBlock;
