@@ -141,6 +141,12 @@ class CommLink final : public SerialPortLink {
     return m_system->clearCommError(m_handle, nullptr, nullptr) ? kLinkNothingReceived : failed(deviceError());
   }
 
+  // The bytes the driver's input queue holds (ClearCommError's cbInQue).
+  size_t waiting() override {
+    uint32_t queued = 0;
+    return m_system->clearCommError(m_handle, nullptr, &queued) ? queued : 0;
+  }
+
   std::string failureDetail() const override { return m_failure; }
 
   int setTimeouts(uint32_t readMs, uint32_t writeMs) override {

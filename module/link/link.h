@@ -35,6 +35,11 @@ class Link {
   // Read and write time-out constants in ms. 0 or 3.
   virtual int setTimeouts(uint32_t readMs, uint32_t writeMs) = 0;
 
+  // How many bytes have come and wait to be read: the link's own buffer and
+  // the driver's queue. A link that cannot tell says 0, so a wait for the
+  // phone to speak lasts its whole bound.
+  virtual size_t waiting() { return 0; }
+
   // Set by the session's Abort; loops that wait for a phone to appear (the
   // BootROM handshake) consult it between attempts.
   void cancel() { m_cancelled.store(true); }

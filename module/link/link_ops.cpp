@@ -7,6 +7,7 @@ namespace hx {
 namespace {
 
 constexpr uint32_t kWriteTimeoutMs = 5000;  // the write constant of every setting the protocol uses
+constexpr uint32_t kWaitingPollMs = 2;     // how often a wait for the phone to speak looks
 
 // A write the link did not complete: the port took nothing in time, or it failed.
 int noteWriteResult(Link& link, int rc, size_t count) {
@@ -85,6 +86,31 @@ int readExact(Link& link, void* dest, size_t count) {
     }
   }
   return heard(link);
+}
+
+int readWithin(Link& link, void* dest, size_t count, const Deadline& window) {
+  auto* out = static_cast<uint8_t*>(dest);
+  size_t have = 0;
+  for (;;) {
+    const bool lastRead = window.expired();
+    size_t got = 0;
+    const int rc = link.read(out + have, count - have, &got);
+    if (got > count - have) return kLinkFailed;  // a link that claims more than asked
+    have += got;
+    if (have == count) return heard(link);
+    if (rc == kLinkFailed && got == 0) {  // the device failed or has gone
+      link.noteCause(LinkCause::deviceFailed(link.failureDetail()));
+      return kLinkFailed;
+    }
+    if (lastRead) {
+      link.noteCause(LinkCause::silent(window.elapsedMs()));
+      return have == 0 ? kLinkNothingReceived : kLinkFailed;
+    }
+  }
+}
+
+void waitUntilWaiting(Link& link, size_t count, const Deadline& window) {
+  while (link.waiting() < count && !window.expired()) sleepMs(kWaitingPollMs);
 }
 
 int readU8(Link& link, uint8_t* dest) {

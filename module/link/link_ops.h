@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "link/link.h"
+#include "platform/clock.h"
 
 namespace hx {
 
@@ -21,6 +22,13 @@ int readBytes(Link& link, void* dest, size_t count);
 // by kReplyBoundMs on the module clock. 1 for a count of 0, 3 on failure or
 // when the bound passes.
 int readExact(Link& link, void* dest, size_t count);
+// Reads until all `count` bytes have arrived, across empty time-outs until
+// `window` has passed, then once more with the read's own time-out. 0
+// complete, 1 nothing, 3 partial or failure.
+int readWithin(Link& link, void* dest, size_t count, const Deadline& window);
+// Waits, polling the link, until at least `count` bytes are waiting or
+// `window` has passed.
+void waitUntilWaiting(Link& link, size_t count, const Deadline& window);
 int readU8(Link& link, uint8_t* dest);
 int readU16(Link& link, uint16_t* dest);
 int readU32(Link& link, uint32_t* dest);

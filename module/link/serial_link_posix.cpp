@@ -119,6 +119,13 @@ class SerialLink final : public SerialPortLink {
     return *got == 0 ? kLinkNothingReceived : kLinkFailed;
   }
 
+  // The bytes this link has buffered and those the tty holds (FIONREAD).
+  size_t waiting() override {
+    int queued = 0;
+    if (::ioctl(m_fd, FIONREAD, &queued) != 0 || queued < 0) queued = 0;
+    return (m_end - m_begin) + static_cast<size_t>(queued);
+  }
+
   int setTimeouts(uint32_t readMs, uint32_t writeMs) override {
     m_readMs = readMs;
     m_writeMs = writeMs;

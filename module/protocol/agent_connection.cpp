@@ -9,6 +9,9 @@
 namespace hx {
 namespace {
 
+// The agent's settle time, before its ready byte and before its flash report.
+// Each wait ends as soon as the agent has spoken (what it will read first is
+// waiting); the reads up to its chip type may still wait out the first.
 constexpr uint32_t kAgentSettleMs = 3000;
 constexpr uint8_t kAgentVersion[2] = {0x03, 0x02};
 constexpr uint8_t kChipWithOwnTiming = 0x15;
@@ -60,18 +63,19 @@ bool readFlashReportPart(Link& link, size_t bytes) {
   return readBytes(link, report, bytes) == kLinkOk;
 }
 
-int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report) {
+int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report,
+                      const Deadline& settled) {
   if (!huntReadyByte(link)) return kAgentConnectFailed;
 
   report.subStep(10, "Get DA Version");
   uint8_t version[2] = {};
-  if (readBytes(link, version, sizeof version) != kLinkOk) return kAgentConnectFailed;
+  if (readWithin(link, version, sizeof version, settled) != kLinkOk) return kAgentConnectFailed;
   if (!isExpected(link, LinkCause::Subject::Word, loadBe16(version), loadBe16(kAgentVersion)))
     return kAgentVersionWrong;
 
   report.subStep(20, "Get BB chip type");
   uint8_t chip = 0;
-  if (readU8(link, &chip) != kLinkOk) return kAgentConnectFailed;
+  if (readWithin(link, &chip, 1, settled) != kLinkOk) return kAgentConnectFailed;
   if (!knownChip(chip)) {
     link.noteCause(LinkCause::unexpected(LinkCause::Subject::Byte, chip));
     return kAgentChipUnknown;
@@ -97,7 +101,7 @@ int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer
   if (readU8(link, &detect) != kLinkOk) return kAgentConnectFailed;
   if (detect == kAgentAck && sendDeviceTable(link, nandTable, kNandRecordBytes) != 0) return kAgentConnectFailed;
 
-  sleepMs(kAgentSettleMs);
+  waitUntilWaiting(link, kFlashReportPart1 + kFlashReportPart2, Deadline(kAgentSettleMs));
   if (!readFlashReportPart(link, kFlashReportPart1)) return kAgentConnectFailed;
   report.subStep(80, "Nand Flash Report");
   if (!readFlashReportPart(link, kFlashReportPart2)) return kAgentConnectFailed;
@@ -114,9 +118,10 @@ int connectAgentSteps(Link& link, const ImageBuffer& norTable, const ImageBuffer
 }  // namespace
 
 int connectAgent(Link& link, const ImageBuffer& norTable, const ImageBuffer& nandTable, SessionReport& report) {
-  sleepMs(kAgentSettleMs);
+  const Deadline settled(kAgentSettleMs);
+  waitUntilWaiting(link, 1, settled);
   report.step(0, "Start DA Connect");
-  if (const int rc = connectAgentSteps(link, norTable, nandTable, report); rc != 0) return rc;
+  if (const int rc = connectAgentSteps(link, norTable, nandTable, report, settled); rc != 0) return rc;
   report.step(100, "DA connect complete");
   return 0;
 }

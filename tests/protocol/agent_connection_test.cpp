@@ -9,6 +9,8 @@ namespace hx::test {
 namespace {
 
 struct AgentScript {
+  uint32_t pauseBeforeVersionMs = 0;  // real milliseconds
+  uint32_t pauseInReportMs = 0;       // between the flash report's two parts
   std::vector<uint8_t> beforeReady;
   std::vector<uint8_t> version{0x03, 0x02};
   uint8_t chip = 0x14;
@@ -21,6 +23,7 @@ struct AgentScript {
 void scriptAgent(ScriptedLink& link, const AgentScript& s) {
   link.replyBytes(s.beforeReady);
   link.reply({0xC0});
+  if (s.pauseBeforeVersionMs) link.pause(s.pauseBeforeVersionMs);
   link.replyBytes(s.version);
   link.reply({s.chip});
   link.reply({0x5A});  // NOR record count taken
@@ -32,6 +35,7 @@ void scriptAgent(ScriptedLink& link, const AgentScript& s) {
       link.reply({static_cast<uint8_t>(r == s.nandStopAfter ? 0x5A : 0x00)});
   }
   link.replyBytes(std::vector<uint8_t>(28, 0x01));
+  if (s.pauseInReportMs) link.pause(s.pauseInReportMs);
   link.replyBytes(std::vector<uint8_t>(53, 0x02));
   link.reply({s.scanDone});
   link.replyBytes(std::vector<uint8_t>(9, 0x03));
@@ -132,6 +136,35 @@ TEST(ConnectAgent, SilenceReadErrorsAndAWrongScanAnswerFail) {
   ScriptedLink scan;
   scriptAgent(scan, {.scanDone = 0x33});
   EXPECT_EQ(connect(scan), kAgentConnectFailed);
+}
+
+// The two settle waits end once the agent has spoken: one look each when its
+// bytes are there already.
+TEST(ConnectAgent, SettleWaitsEndOnceTheAgentHasSpoken) {
+  FastClock fast;
+  ScriptedLink link;
+  scriptAgent(link, {});
+  ASSERT_EQ(connect(link), 0);
+  EXPECT_EQ(link.waitingLooks, 2);
+
+  ScriptedLink silent;  // never speaks: the first wait lasts its bound, the hunt its own
+  EXPECT_EQ(connect(silent), kAgentConnectFailed);
+  EXPECT_GT(silent.waitingLooks, 1);
+  EXPECT_EQ(silent.cause().kind, LinkCause::Kind::Silent);
+}
+
+// The waits used to absorb an agent's pauses: its version may follow its
+// ready byte late within the first window, its flash report's parts may come
+// apart. At a clock of 0.1 the window is 300 ms; the pauses are 10 ms.
+TEST(ConnectAgent, AnAgentThatPausesWithinTheSettleTimeStillConnects) {
+  FastClock tenth(0.1);
+  ScriptedLink lateVersion;
+  scriptAgent(lateVersion, {.pauseBeforeVersionMs = 10});
+  EXPECT_EQ(connect(lateVersion), 0);
+  ScriptedLink splitReport;
+  scriptAgent(splitReport, {.pauseInReportMs = 10});
+  EXPECT_EQ(connect(splitReport), 0);
+  EXPECT_EQ(splitReport.unread(), 0u);
 }
 
 TEST(SendDeviceTable, AllRecordsWhenTheAgentNeverStopsAndMalformedTablesRefused) {

@@ -1,9 +1,12 @@
 #pragma once
-// A Link whose phone side is a script: the bytes the phone sends, time-outs
-// and read errors, in order. Everything the host writes is recorded. When the
-// script runs out the phone is silent: reads time out at once (no sleeping).
+// A Link whose phone side is a script: the bytes the phone sends, time-outs,
+// pauses and read errors, in order. Everything the host writes is recorded.
+// When the script runs out the phone is silent: reads time out at once (no
+// sleeping). Bytes count as waiting up to the next time-out, pause or error.
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -34,6 +37,10 @@ class ScriptedLink : public Link {
   void silence(int count = 1) {
     for (int i = 0; i < count; ++i) m_script.push_back({Kind::Silence, {}});
   }
+  // The phone says nothing for `ms` real milliseconds, counted from when the
+  // host has read, or seen waiting, all that came before: reads time out at
+  // once until then.
+  void pause(uint32_t ms) { m_script.push_back({Kind::Pause, {}, 0, std::chrono::milliseconds(ms)}); }
   // One read that fails (the phone has gone).
   void readError() { m_script.push_back({Kind::Error, {}}); }
   // Every read fails once the script has run out.
@@ -55,6 +62,7 @@ class ScriptedLink : public Link {
   int read(uint8_t* dest, size_t n, size_t* got) override {
     ++reads;
     *got = 0;
+    if (pausing()) return kLinkNothingReceived;
     if (m_script.empty()) return m_hungUp ? kLinkFailed : kLinkNothingReceived;
     Item& front = m_script.front();
     if (front.kind != Kind::Data) {
@@ -76,6 +84,17 @@ class ScriptedLink : public Link {
   }
   void failTimeouts() { m_timeoutsFail = true; }
 
+  size_t waiting() override {
+    ++waitingLooks;
+    size_t n = 0;
+    for (Item& i : m_script) {
+      if (i.kind == Kind::Pause && pauseOver(i)) continue;
+      if (i.kind != Kind::Data) break;
+      n += i.bytes.size() - i.pos;
+    }
+    return n;
+  }
+
   // Phone bytes not yet read.
   size_t unread() const {
     size_t n = 0;
@@ -88,16 +107,35 @@ class ScriptedLink : public Link {
   std::vector<std::vector<uint8_t>> writes;
   std::vector<std::pair<uint32_t, uint32_t>> timeouts;
   int reads = 0;
+  int waitingLooks = 0;  // how often the host asked how many bytes wait
   // Called after every accepted write; lets a test answer what was sent.
   std::function<void(ScriptedLink&, const uint8_t*, size_t)> onWrite;
 
  private:
-  enum class Kind { Data, Silence, Error };
+  enum class Kind { Data, Silence, Error, Pause };
   struct Item {
     Kind kind;
     std::vector<uint8_t> bytes;
     size_t pos = 0;
+    std::chrono::milliseconds length{};
+    std::optional<std::chrono::steady_clock::time_point> started;
   };
+
+  // Whether the pause has passed; it begins the first time it is asked.
+  static bool pauseOver(Item& pause) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!pause.started) pause.started = now;
+    return now - *pause.started >= pause.length;
+  }
+
+  // Whether a pause at the front still lasts; one that is over is dropped.
+  bool pausing() {
+    while (!m_script.empty() && m_script.front().kind == Kind::Pause) {
+      if (!pauseOver(m_script.front())) return true;
+      m_script.pop_front();
+    }
+    return false;
+  }
   std::deque<Item> m_script;
   bool m_hungUp = false;
   bool m_timeoutsFail = false;
