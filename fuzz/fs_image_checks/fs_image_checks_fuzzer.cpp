@@ -38,7 +38,7 @@ class WellBehavedPhone final : public hx::NandAgent {
     }
     return 0;
   }
-  int formatRange(uint8_t, uint8_t, uint8_t, uint32_t, uint32_t) override { return 0; }
+  int formatRange(hx::FormatFlags, uint32_t, uint32_t) override { return 0; }
   int writeBlock(uint32_t, const hx::BlockPages&, uint16_t) override { return 0; }
   int writePages(uint32_t, const uint32_t*, uint32_t, const hx::BlockPages&) override { return 0; }
 

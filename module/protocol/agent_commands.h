@@ -96,7 +96,6 @@ struct FormatFlags {
   uint8_t first = 0;
   uint8_t second = 0;
   uint8_t third = 0;
-  friend bool operator==(const FormatFlags&, const FormatFlags&) = default;
 };
 inline constexpr FormatFlags kFormatFsArea{1, 0, 1};          // the whole FS area: the phone holds another FS version
 inline constexpr FormatFlags kFormatReservedBlocks{1, 1, 0};  // the FS's spares: the phone holds no info block
