@@ -115,12 +115,10 @@ double measureIn(const BenchOptions& o, uint64_t bytes) {
       if (!writeAll(pty.slave, source.data(), std::min<uint64_t>(kHostWrite, bytes - sent))) return;
   });
   std::vector<uint8_t> sink(bytes);
-  try {
-    port.readBytes(sink.data(), sink.size(), "the transfer");
-  } catch (...) {
+  if (hxphone::Ending end = port.readBytes(sink.data(), sink.size(), "the transfer")) {
     pty.hangUp();  // the host thread's pending call ends
     host.join();
-    throw;
+    throw std::runtime_error(end.end().why);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   host.join();
@@ -147,12 +145,10 @@ double measureOut(const BenchOptions& o, uint64_t bytes) {
   });
   std::vector<uint8_t> source(bytes, 0xA5);
   const Clock::time_point start = Clock::now();
-  try {
-    port.writeBytes(source.data(), source.size());
-  } catch (...) {
+  if (hxphone::Ending end = port.writeBytes(source.data(), source.size())) {
     pty.hangUp();  // the host thread's pending call ends
     host.join();
-    throw;
+    throw std::runtime_error(end.end().why);
   }
   host.join();
   if (done == Clock::time_point{}) throw std::runtime_error("the host did not read every byte");

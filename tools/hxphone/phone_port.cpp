@@ -9,7 +9,6 @@
 #include <string>
 #include <thread>
 
-#include "hxphone/session_end.h"
 #include "hxphone/wire.h"
 
 namespace hxphone {
@@ -40,85 +39,105 @@ bool PhonePort::stopRequested() const {
   return ::poll(&p, 1, 0) > 0;
 }
 
-// Waits until bytes are in the buffer. Returns false when the deadline passed.
+namespace {
+const SessionEnd kStopped{Outcome::Stopped, "stopped by its owner"};
+}  // namespace
+
+// Waits until bytes are in the buffer; `filled` is false when the deadline passed.
 // While the host is sending (the last read brought bytes and the phone has
 // not answered since) the descriptor is read at once: the rest of a packet is
 // usually there, and a wait first would cost a call and a wake-up per piece.
 // Otherwise the phone waits first: after an answer the host has yet to speak.
-bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what) {
+Ending PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what, bool* filled) {
   bool waited = false;
+  *filled = true;
   while (m_head == m_tail) {
     m_head = m_tail = 0;
-    if (m_hostSending && readAvailable(what, waited)) break;
+    bool got = false;
+    if (m_hostSending) {
+      if (Ending end = readAvailable(what, waited, &got)) return end;
+      if (got) break;
+    }
     m_hostSending = true;
-    if (!waitReadable(deadline)) return false;
+    bool ready = false;
+    if (Ending end = waitReadable(deadline, &ready)) return end;
+    if (!ready) {
+      *filled = false;
+      return kGoOn;
+    }
     waited = true;
   }
-  return true;
+  return kGoOn;
 }
 
-// Reads what the descriptor holds; false when it holds nothing yet. `waited`:
-// the phone had to wait for these bytes, so the link may have stood idle.
-bool PhonePort::readAvailable(const char* what, bool waited) {
+// Reads what the descriptor holds; `got` is false when it holds nothing yet.
+// `waited`: the phone had to wait for these bytes, so the link may have stood idle.
+Ending PhonePort::readAvailable(const char* what, bool waited, bool* got) {
+  *got = false;
   if (++m_readsSinceWait >= kReadsBetweenStopChecks) {
     m_readsSinceWait = 0;
-    if (stopRequested()) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
+    if (stopRequested()) return kStopped;
   }
   size_t piece = m_buffer.size();
   if (m_timing.pacedLink) piece = std::min(piece, m_timing.pacedLink->bytesPerFrame());
   if (m_faults.linkBytesPerSecond) piece = std::min(piece, kSlowReadPiece);
-  ssize_t got = ::read(m_fd, m_buffer.data(), piece);
-  if (got > 0) {
-    paceArrival(static_cast<size_t>(got), waited);
-    m_tail = static_cast<size_t>(got);
+  ssize_t n = ::read(m_fd, m_buffer.data(), piece);
+  if (n > 0) {
+    paceArrival(static_cast<size_t>(n), waited);
+    m_tail = static_cast<size_t>(n);
     m_hostSeen = true;
     noiseOnBuffered();
-    return true;
+    *got = true;
+    return kGoOn;
   }
   m_hostSending = false;
-  if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
-  if (errno == EAGAIN || errno == EINTR) return false;
+  if (n == 0) return SessionEnd{Outcome::HostGone, std::string("host closed the port while waiting for ") + what};
+  if (errno == EAGAIN || errno == EINTR) return kGoOn;
   if (!m_hostSeen && (errno == EIO)) {
     // Nobody has the port open yet.
     std::this_thread::sleep_for(kAbsentHostPoll);
-    return false;
+    return kGoOn;
   }
-  throw SessionEnd(Outcome::HostGone, std::string("host hung up while waiting for ") + what);
+  return SessionEnd{Outcome::HostGone, std::string("host hung up while waiting for ") + what};
 }
 
 // Waits for the descriptor to become readable, at most until the deadline (a
-// second at a time). False when the deadline has passed.
-bool PhonePort::waitReadable(std::optional<Clock::time_point> deadline) {
+// second at a time). `ready` is false when the deadline has passed.
+Ending PhonePort::waitReadable(std::optional<Clock::time_point> deadline, bool* ready) {
+  *ready = true;
   int timeoutMs = 1000;
   if (deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-    if (left <= 0) return false;
+    if (left <= 0) {
+      *ready = false;
+      return kGoOn;
+    }
     timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1000));
   }
   m_readsSinceWait = 0;
   pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
   int n = ::poll(fds, m_stopFd >= 0 ? 2 : 1, timeoutMs);
-  if (n < 0 && errno != EINTR) throw SessionEnd(Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno));
-  if (n > 0 && m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
-  return true;
+  if (n < 0 && errno != EINTR) return SessionEnd{Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno)};
+  if (n > 0 && m_stopFd >= 0 && (fds[1].revents & POLLIN)) return kStopped;
+  return kGoOn;
 }
 
-void PhonePort::take(size_t n) {
+Ending PhonePort::take(size_t n) {
   m_head += n;
   m_received += n;
   if (m_turns) m_turns->hostBytesTaken(n, Clock::now());
   if (m_faults.unplugAfterBytes && m_received >= *m_faults.unplugAfterBytes)
-    throw SessionEnd(Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host");
-  unplugWhenDue();
+    return SessionEnd{Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host"};
+  return unplugWhenDue();
 }
 
-void PhonePort::stepBegins(const std::string& step, uint32_t occurrence) {
-  if (occurrence != 1) return;
+Ending PhonePort::stepBegins(const std::string& step, uint32_t occurrence) {
+  if (occurrence != 1) return kGoOn;
   if (m_faults.noiseIn.step == step) m_noiseInAt = m_received + m_faults.noiseIn.offset;
   if (m_faults.noiseOut.step == step) m_noiseOutAt = m_sent + m_faults.noiseOut.offset;
   if (m_faults.unplugIn.step == step) m_unplugAt = m_received + m_sent + m_faults.unplugIn.offset;
   noiseOnBuffered();
-  unplugWhenDue();
+  return unplugWhenDue();
 }
 
 void PhonePort::strike() {
@@ -134,11 +153,11 @@ void PhonePort::noiseOnBuffered() {
   strike();
 }
 
-void PhonePort::unplugWhenDue() {
-  if (!m_unplugAt || m_received + m_sent < *m_unplugAt) return;
+Ending PhonePort::unplugWhenDue() {
+  if (!m_unplugAt || m_received + m_sent < *m_unplugAt) return kGoOn;
   strike();
-  throw SessionEnd(Outcome::Unplugged, "unplugged " + std::to_string(m_faults.unplugIn.offset) + " bytes into step " +
-                                           m_faults.unplugIn.step);
+  return SessionEnd{Outcome::Unplugged,
+                    "unplugged " + std::to_string(m_faults.unplugIn.offset) + " bytes into step " + m_faults.unplugIn.step};
 }
 
 void PhonePort::turnaround(Direction to) {
@@ -166,68 +185,64 @@ void PhonePort::throttle(size_t n) {
   std::this_thread::sleep_until(m_linkFreeAt);
 }
 
-void PhonePort::readBytes(uint8_t* dest, size_t n, const char* what) {
+Ending PhonePort::readBytes(uint8_t* dest, size_t n, const char* what) {
   turnaround(Direction::FromHost);
   size_t done = 0;
   while (done < n) {
-    if (!fill(Clock::now() + m_timing.silenceLimit, what))
-      throw SessionEnd(Outcome::HostGone, std::string("host silent for ") +
-                                              std::to_string(m_timing.silenceLimit.count()) + " ms, expected " + what);
+    bool filled = false;
+    if (Ending end = fill(Clock::now() + m_timing.silenceLimit, what, &filled)) return end;
+    if (!filled)
+      return SessionEnd{Outcome::HostGone, std::string("host silent for ") +
+                                               std::to_string(m_timing.silenceLimit.count()) + " ms, expected " + what};
     size_t piece = std::min(n - done, m_tail - m_head);
     std::memcpy(dest + done, m_buffer.data() + m_head, piece);
     done += piece;
     throttle(piece);
-    take(piece);
+    if (Ending end = take(piece)) return end;
   }
+  return kGoOn;
 }
 
-uint8_t PhonePort::readU8(const char* what) {
-  uint8_t b = 0;
-  readBytes(&b, 1, what);
-  return b;
-}
+Ending PhonePort::readU8(uint8_t* value, const char* what) { return readBytes(value, 1, what); }
 
-uint16_t PhonePort::readU16(const char* what) {
+Ending PhonePort::readU16(uint16_t* value, const char* what) {
   uint8_t b[2];
-  readBytes(b, 2, what);
-  return static_cast<uint16_t>(b[0] << 8 | b[1]);
+  if (Ending end = readBytes(b, 2, what)) return end;
+  *value = static_cast<uint16_t>(b[0] << 8 | b[1]);
+  return kGoOn;
 }
 
-uint32_t PhonePort::readU32(const char* what) {
+Ending PhonePort::readU32(uint32_t* value, const char* what) {
   uint8_t b[4];
-  readBytes(b, 4, what);
-  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 | b[3];
+  if (Ending end = readBytes(b, 4, what)) return end;
+  *value = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 | b[3];
+  return kGoOn;
 }
 
-uint8_t PhonePort::readU8Patiently() {
+Ending PhonePort::readU8Patiently(uint8_t* value) {
   turnaround(Direction::FromHost);
-  fill(std::nullopt, "the host");
-  uint8_t b = m_buffer[m_head];
+  bool filled = false;
+  if (Ending end = fill(std::nullopt, "the host", &filled)) return end;
+  *value = m_buffer[m_head];
   throttle(1);
-  take(1);
-  return b;
+  return take(1);
 }
 
-std::optional<uint8_t> PhonePort::pollU8(std::chrono::milliseconds wait) {
-  if (!fill(Clock::now() + wait, "a byte")) return std::nullopt;
-  turnaround(Direction::FromHost);
-  uint8_t b = m_buffer[m_head];
-  throttle(1);
-  take(1);
-  return b;
+Ending PhonePort::expectU8(uint8_t expected, const char* what) {
+  uint8_t got = 0;
+  if (Ending end = readU8(&got, what)) return end;
+  if (got != expected) return violation(what, hex(expected), hex(got));
+  return kGoOn;
 }
 
-void PhonePort::expectU8(uint8_t expected, const char* what) {
-  uint8_t got = readU8(what);
-  if (got != expected) violation(what, hex(expected), hex(got));
+Ending PhonePort::expectU32(uint32_t expected, const char* what) {
+  uint32_t got = 0;
+  if (Ending end = readU32(&got, what)) return end;
+  if (got != expected) return violation(what, hex(expected, 8), hex(got, 8));
+  return kGoOn;
 }
 
-void PhonePort::expectU32(uint32_t expected, const char* what) {
-  uint32_t got = readU32(what);
-  if (got != expected) violation(what, hex(expected, 8), hex(got, 8));
-}
-
-void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
+Ending PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
   turnaround(Direction::ToHost);
   m_hostSending = false;
   std::vector<uint8_t> noisy;
@@ -239,10 +254,7 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
     strike();
   }
   auto deadline = Clock::now() + m_timing.silenceLimit;
-  if (!m_toHost) {
-    sendPiece(bytes, n, deadline);
-    return;
-  }
+  if (!m_toHost) return sendPiece(bytes, n, deadline);
   // A frame's worth at a time, each written when it has crossed the link.
   const size_t frame = m_timing.pacedLink->bytesPerFrame();
   for (size_t done = 0; done < n;) {
@@ -250,17 +262,18 @@ void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
     std::this_thread::sleep_until(done == 0 ? m_toHost->pass(Clock::now(), piece, m_answerNotBefore)
                                             : m_toHost->follow(piece));
     m_toHost->wokeAt(Clock::now());
-    sendPiece(bytes + done, piece, deadline);
+    if (Ending end = sendPiece(bytes + done, piece, deadline)) return end;
     done += piece;
   }
+  return kGoOn;
 }
 
-void PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point deadline) {
+Ending PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point deadline) {
   size_t done = 0;
   while (done < n) {
     size_t piece = n - done;
     if (m_unplugAt) {
-      unplugWhenDue();
+      if (Ending end = unplugWhenDue()) return end;
       piece = std::min<uint64_t>(piece, *m_unplugAt - (m_received + m_sent));
     }
     ssize_t put = writeSome(bytes + done, piece);
@@ -272,13 +285,14 @@ void PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point dead
       continue;
     }
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && errno != EAGAIN) throw SessionEnd(Outcome::HostGone, std::string("write failed: ") + std::strerror(errno));
-    if (Clock::now() >= deadline) throw SessionEnd(Outcome::HostGone, "host stopped reading");
+    if (put < 0 && errno != EAGAIN)
+      return SessionEnd{Outcome::HostGone, std::string("write failed: ") + std::strerror(errno)};
+    if (Clock::now() >= deadline) return SessionEnd{Outcome::HostGone, "host stopped reading"};
     pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
     ::poll(fds, m_stopFd >= 0 ? 2 : 1, 100);
-    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
+    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) return kStopped;
   }
-  unplugWhenDue();
+  return unplugWhenDue();
 }
 
 // A socket is written without SIGPIPE when the host has gone; anything else
@@ -292,23 +306,23 @@ long PhonePort::writeSome(const uint8_t* bytes, size_t n) {
   return ::write(m_fd, bytes, n);
 }
 
-void PhonePort::writeU8(uint8_t v) { writeBytes(&v, 1); }
+Ending PhonePort::writeU8(uint8_t v) { return writeBytes(&v, 1); }
 
-void PhonePort::writeByteAndU32(uint8_t b, uint32_t v) {
+Ending PhonePort::writeByteAndU32(uint8_t b, uint32_t v) {
   uint8_t bytes[5] = {b, static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
                       static_cast<uint8_t>(v)};
-  writeBytes(bytes, 5);
+  return writeBytes(bytes, 5);
 }
 
-void PhonePort::writeU16(uint16_t v) {
+Ending PhonePort::writeU16(uint16_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-  writeBytes(b, 2);
+  return writeBytes(b, 2);
 }
 
-void PhonePort::writeU32(uint32_t v) {
+Ending PhonePort::writeU32(uint32_t v) {
   uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
                   static_cast<uint8_t>(v)};
-  writeBytes(b, 4);
+  return writeBytes(b, 4);
 }
 
 }  // namespace hxphone

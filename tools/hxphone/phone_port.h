@@ -23,6 +23,7 @@
 #include "hxphone/faults.h"
 #include "hxphone/link_pacer.h"
 #include "hxphone/link_turns.h"
+#include "hxphone/session_end.h"
 
 namespace hxphone {
 
@@ -37,52 +38,49 @@ class PhonePort {
   // turns: where the exchange is noted turn by turn (nullptr: nowhere).
   PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults, LinkTurns* turns = nullptr);
 
-  // Typed reads of host bytes (big-endian). `what` names the field in errors.
-  uint8_t readU8(const char* what);
-  uint16_t readU16(const char* what);
-  uint32_t readU32(const char* what);
-  void readBytes(uint8_t* dest, size_t n, const char* what);
+  // Typed reads of host bytes (big-endian). `what` names the field when the
+  // session ends waiting for it.
+  Ending readU8(uint8_t* value, const char* what);
+  Ending readU16(uint16_t* value, const char* what);
+  Ending readU32(uint32_t* value, const char* what);
+  Ending readBytes(uint8_t* dest, size_t n, const char* what);
 
   // Reads one byte waiting as long as it takes (the phone waiting to be
   // connected); ends only with a byte, the host gone, or a stop.
-  uint8_t readU8Patiently();
+  Ending readU8Patiently(uint8_t* value);
 
-  // A byte if one comes within `wait`, else nothing.
-  std::optional<uint8_t> pollU8(std::chrono::milliseconds wait);
+  // Reads and checks one field: a different value is a protocol violation.
+  Ending expectU8(uint8_t expected, const char* what);
+  Ending expectU32(uint32_t expected, const char* what);
 
-  // Reads and checks one byte: a different byte is a protocol violation.
-  void expectU8(uint8_t expected, const char* what);
-  void expectU32(uint32_t expected, const char* what);
-
-  void writeU8(uint8_t v);
-  void writeU16(uint16_t v);
-  void writeU32(uint32_t v);
-  void writeBytes(const uint8_t* bytes, size_t n);
+  Ending writeU8(uint8_t v);
+  Ending writeU16(uint16_t v);
+  Ending writeU32(uint32_t v);
+  Ending writeBytes(const uint8_t* bytes, size_t n);
   // A byte and a status in one write: 0xA5 and 3041 for a bad block.
-  void writeByteAndU32(uint8_t b, uint32_t v);
+  Ending writeByteAndU32(uint8_t b, uint32_t v);
 
-  uint64_t bytesReceived() const { return m_received; }
   bool stopRequested() const;
 
   // A step begins for the `occurrence`-th time: arms the plan's in-step
-  // faults of its first run.
-  void stepBegins(const std::string& step, uint32_t occurrence);
+  // faults of its first run (an unplug may strike at once).
+  Ending stepBegins(const std::string& step, uint32_t occurrence);
   // When an in-step fault struck, if one did.
   std::optional<std::chrono::steady_clock::time_point> inStepFaultStruck() const { return m_inStepStruck; }
 
  private:
   enum class Direction { None, FromHost, ToHost };
-  bool fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what);
-  bool readAvailable(const char* what, bool waited);
-  bool waitReadable(std::optional<std::chrono::steady_clock::time_point> deadline);
-  void take(size_t n);
+  Ending fill(std::optional<std::chrono::steady_clock::time_point> deadline, const char* what, bool* filled);
+  Ending readAvailable(const char* what, bool waited, bool* got);
+  Ending waitReadable(std::optional<std::chrono::steady_clock::time_point> deadline, bool* ready);
+  Ending take(size_t n);
   void turnaround(Direction to);
   void throttle(size_t n);
   void paceArrival(size_t n, bool waited);
-  void sendPiece(const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline);
+  Ending sendPiece(const uint8_t* bytes, size_t n, std::chrono::steady_clock::time_point deadline);
   long writeSome(const uint8_t* bytes, size_t n);
   void noiseOnBuffered();
-  void unplugWhenDue();
+  Ending unplugWhenDue();
   void strike();
 
   int m_fd;

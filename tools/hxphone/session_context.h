@@ -14,6 +14,7 @@
 #include "hxphone/phone_options.h"
 #include "hxphone/phone_port.h"
 #include "hxphone/phone_record.h"
+#include "hxphone/session_end.h"
 
 namespace hxphone {
 
@@ -40,8 +41,9 @@ struct SessionContext {
   uint32_t primaryRomBlock = 2;  // where the primary ROM image goes (after the bootloaders)
   std::optional<std::chrono::steady_clock::time_point> faultStruck;  // when a step fault of the plan struck
 
-  // Marks the start of a protocol step; unplugs here when the plan says so.
-  void beginStep(const std::string& step);
+  // Marks the start of a protocol step; the session ends here when a fault
+  // of the plan strikes at this step.
+  Ending beginStep(const std::string& step);
   // How often the step has begun so far (this time included).
   uint32_t stepCount(const std::string& step) const;
 };

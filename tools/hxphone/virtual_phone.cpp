@@ -49,57 +49,53 @@ std::optional<std::chrono::steady_clock::time_point> VirtualPhone::faultStruck()
   return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
 }
 
-void VirtualPhone::converse(int fd) {
+namespace {
+
+// One power cycle as the host leads it: the BootROM, the agent's start, its commands.
+SessionEnd serve(SessionContext& ctx) {
+  if (Ending end = runBootRom(ctx)) return end.end();
+  if (Ending end = connectAgent(ctx)) return end.end();
+  return serveAgentCommands(ctx);
+}
+
+}  // namespace
+
+SessionEnd VirtualPhone::converse(int fd) {
   PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
   SessionContext ctx{port, m_nand, m_options, m_log, m_record};
-  auto noteFaultStruck = [&] {
-    const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();
-    if (struck) m_faultStruck.store(struck->time_since_epoch().count());
-  };
-  try {
-    runBootRom(ctx);
-    connectAgent(ctx);
-    serveAgentCommands(ctx);
-    noteFaultStruck();
-  } catch (const SessionEnd& end) {
-    noteFaultStruck();
-    if (end.outcome() != Outcome::Silenced) throw;
-    stayUntilTheHostGoes(port);
-    throw;
-  }
+  const SessionEnd end = serve(ctx);
+  const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();
+  if (struck) m_faultStruck.store(struck->time_since_epoch().count());
+  if (end.outcome == Outcome::Silenced) stayUntilTheHostGoes(port);
+  return end;
 }
 
 // A silenced phone keeps its port and drops what the host sends until the
 // host closes it, its silence limit passes, or the phone is stopped.
 void VirtualPhone::stayUntilTheHostGoes(PhonePort& port) {
-  try {
-    for (;;) port.readU8("nothing: the phone is silent");
-  } catch (const SessionEnd&) {
+  for (;;) {
+    uint8_t dropped = 0;
+    if (Ending end = port.readU8(&dropped, "nothing: the phone is silent")) return;
   }
 }
 
 Outcome VirtualPhone::run(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  Outcome outcome = Outcome::Reset;
-  std::string why = "the host re-enabled the watchdog";
+  SessionEnd end{Outcome::Failed, ""};
   try {
-    converse(fd);
-  } catch (const SessionEnd& end) {
-    outcome = end.outcome();
-    why = end.what();
+    end = converse(fd);
   } catch (const std::exception& e) {
-    outcome = Outcome::Failed;
-    why = e.what();
+    end = {Outcome::Failed, e.what()};
   }
-  m_failure = outcome == Outcome::Reset ? std::string() : why;
-  m_record.ended(outcomeName(outcome), m_failure);
-  if (outcome == Outcome::Failed)
-    m_log.error(why);
+  m_failure = end.outcome == Outcome::Reset ? std::string() : end.why;
+  m_record.ended(outcomeName(end.outcome), m_failure);
+  if (end.outcome == Outcome::Failed)
+    m_log.error(end.why);
   else
-    m_log.info(std::string(outcomeName(outcome)) + ": " + why);
-  m_outcome.store(outcome);
-  return outcome;
+    m_log.info(std::string(outcomeName(end.outcome)) + ": " + end.why);
+  m_outcome.store(end.outcome);
+  return end.outcome;
 }
 
 }  // namespace hxphone

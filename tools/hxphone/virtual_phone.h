@@ -57,7 +57,7 @@ class VirtualPhone {
   std::optional<std::chrono::steady_clock::time_point> faultStruck() const;
 
  private:
-  void converse(int fd);
+  SessionEnd converse(int fd);
   static void stayUntilTheHostGoes(PhonePort& port);
 
   PhoneOptions m_options;
