@@ -27,7 +27,7 @@ Ending sendGarbageForever(SessionContext& ctx) {
   for (uint32_t i = 0;; ++i) {
     if (Ending end = ctx.port.writeU8(garbageByte(i))) return end;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (ctx.port.stopRequested()) return SessionEnd{Outcome::Stopped, "stopped by its owner"};
+    if (ctx.link.stopRequested()) return SessionEnd{Outcome::Stopped, "stopped by its owner"};
   }
 }
 

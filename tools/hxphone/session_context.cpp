@@ -5,7 +5,7 @@ namespace hxphone {
 Ending SessionContext::beginStep(const std::string& step) {
   uint32_t n = ++stepCounts[step];
   log.detail("step " + step + " #" + std::to_string(n));
-  if (Ending end = port.stepBegins(step, n)) return end;
+  if (Ending end = link.stepBegins(step, n)) return end;
   const FaultPlan& faults = options.faults;
   const std::string at = " at step " + step + " #" + std::to_string(n);
   auto strikes = [&](const std::string& faultStep, uint32_t occurrence) {

@@ -1,6 +1,6 @@
 #pragma once
 // Everything one conversation between a host and the phone shares: the
-// port, the NAND, the options, the log, the record, and what earlier steps
+// link and its port, the NAND, the options, the log, the record, and what earlier steps
 // left for later ones (the announced image list, how often each step began).
 #include <chrono>
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "hxphone/phone_port.h"
 #include "hxphone/phone_record.h"
 #include "hxphone/session_end.h"
+#include "hxphone/session_link.h"
 
 namespace hxphone {
 
@@ -28,7 +29,8 @@ struct AnnouncedImages {
 };
 
 struct SessionContext {
-  PhonePort& port;
+  SessionLink& link;
+  PhonePort& port;  // the link's typed reads and writes
   NandModel& nand;
   const PhoneOptions& options;
   PhoneLog& log;

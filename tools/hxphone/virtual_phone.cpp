@@ -1,10 +1,8 @@
 #include "hxphone/virtual_phone.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <stdexcept>
+#include <exception>
 
 #include "hxphone/agent_commands.h"
 #include "hxphone/agent_connect.h"
@@ -16,21 +14,14 @@ namespace hxphone {
 VirtualPhone::VirtualPhone(PhoneOptions options, NandModel nand)
     : m_options(std::move(options)),
       m_nand(std::move(nand)),
-      m_log(m_options.name, m_options.logSink, m_options.verbose) {
-  if (::pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-}
+      m_log(m_options.name, m_options.logSink, m_options.verbose) {}
 
 VirtualPhone::~VirtualPhone() {
   stop();
   if (m_thread.joinable()) m_thread.join();
-  ::close(m_stopPipe[0]);
-  ::close(m_stopPipe[1]);
 }
 
-void VirtualPhone::stop() {
-  uint8_t b = 1;
-  [[maybe_unused]] auto n = ::write(m_stopPipe[1], &b, 1);
-}
+void VirtualPhone::stop() { m_stop.request(); }
 
 void VirtualPhone::start(int fd) {
   m_thread = std::thread([this, fd] { run(fd); });
@@ -61,12 +52,12 @@ SessionEnd serve(SessionContext& ctx) {
 }  // namespace
 
 SessionEnd VirtualPhone::converse(int fd) {
-  PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
-  SessionContext ctx{port, m_nand, m_options, m_log, m_record};
+  SessionLink link(fd, &m_stop, m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
+  SessionContext ctx{link, link.port(), m_nand, m_options, m_log, m_record};
   const SessionEnd end = serve(ctx);
-  const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();
+  const auto struck = ctx.faultStruck ? ctx.faultStruck : link.inStepFaultStruck();
   if (struck) m_faultStruck.store(struck->time_since_epoch().count());
-  if (end.outcome == Outcome::Silenced) stayUntilTheHostGoes(port);
+  if (end.outcome == Outcome::Silenced) stayUntilTheHostGoes(link.port());
   return end;
 }
 
