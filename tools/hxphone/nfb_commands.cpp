@@ -46,12 +46,21 @@ Ending receiveEntry(PhonePort& port, const char* name, ListEntry* e) {
   return port.expectU32(1, name);
 }
 
+// "[start, end]": an entry's range in messages.
+std::string rangeText(const ListEntry& e) {
+  std::string text = "[";
+  text += std::to_string(e.start);
+  text += ", ";
+  text += std::to_string(e.end);
+  text += "]";
+  return text;
+}
+
 // An entry's length; an empty image has end = start - 1.
 Ending entryLength(const ListEntry& e, const char* name, uint32_t* length) {
   *length = e.end + 1 - e.start;
   if (*length > kLongestRomImage)
-    return violation(name, "a range of at most " + std::to_string(kLongestRomImage) + " bytes",
-                     "[" + std::to_string(e.start) + ", " + std::to_string(e.end) + "]");
+    return violation(name, "a range of at most " + std::to_string(kLongestRomImage) + " bytes", rangeText(e));
   return kGoOn;
 }
 
