@@ -1,7 +1,8 @@
 #pragma once
 // Everything one conversation between a host and the phone shares: the
-// link and its port, the NAND, the options, the log, the record, and what earlier steps
-// left for later ones (the announced image list, how often each step began).
+// link and its port, the NAND, the options, the log, the record, and what
+// earlier steps left for later ones (the announced image list, how often
+// each step began).
 #include <chrono>
 #include <cstdint>
 #include <optional>
