@@ -3,7 +3,7 @@
 // way reaches with the rate the link is configured for.
 //
 // The host side is a thread that writes (or reads) as fast as the pty lets
-// it; the phone side is a PhonePort with the link of `--link` (default the
+// it; the phone side is a session's link paced as `--link` says (default the
 // USB full-speed model, usb-fs). Each transfer is timed from its first byte
 // handed to the link until the far end holds the last.
 //
@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "hxphone/faults.h"
-#include "hxphone/phone_port.h"
+#include "hxphone/session_link.h"
 
 namespace {
 
@@ -107,7 +107,8 @@ double measureIn(const BenchOptions& o, uint64_t bytes) {
   hxphone::FaultPlan noFaults;
   hxphone::PortTiming timing;
   timing.pacedLink = o.link;
-  hxphone::PhonePort port(pty.master, -1, timing, noFaults);
+  hxphone::SessionLink link(pty.master, nullptr, timing, noFaults, nullptr);
+  hxphone::PhonePort& port = link.port();
   std::vector<uint8_t> source(kHostWrite, 0x5A);
   const Clock::time_point start = Clock::now();
   std::thread host([&] {
@@ -115,12 +116,10 @@ double measureIn(const BenchOptions& o, uint64_t bytes) {
       if (!writeAll(pty.slave, source.data(), std::min<uint64_t>(kHostWrite, bytes - sent))) return;
   });
   std::vector<uint8_t> sink(bytes);
-  try {
-    port.readBytes(sink.data(), sink.size(), "the transfer");
-  } catch (...) {
+  if (hxphone::Ending end = port.readBytes(sink.data(), sink.size(), "the transfer")) {
     pty.hangUp();  // the host thread's pending call ends
     host.join();
-    throw;
+    throw std::runtime_error(end.end().why);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   host.join();
@@ -134,7 +133,8 @@ double measureOut(const BenchOptions& o, uint64_t bytes) {
   hxphone::FaultPlan noFaults;
   hxphone::PortTiming timing;
   timing.pacedLink = o.link;
-  hxphone::PhonePort port(pty.master, -1, timing, noFaults);
+  hxphone::SessionLink link(pty.master, nullptr, timing, noFaults, nullptr);
+  hxphone::PhonePort& port = link.port();
   Clock::time_point done{};
   std::thread host([&] {
     std::vector<uint8_t> buffer(1 << 16);
@@ -147,12 +147,10 @@ double measureOut(const BenchOptions& o, uint64_t bytes) {
   });
   std::vector<uint8_t> source(bytes, 0xA5);
   const Clock::time_point start = Clock::now();
-  try {
-    port.writeBytes(source.data(), source.size());
-  } catch (...) {
+  if (hxphone::Ending end = port.writeBytes(source.data(), source.size())) {
     pty.hangUp();  // the host thread's pending call ends
     host.join();
-    throw;
+    throw std::runtime_error(end.end().why);
   }
   host.join();
   if (done == Clock::time_point{}) throw std::runtime_error("the host did not read every byte");

@@ -11,7 +11,8 @@ namespace {
 // Which commands the host may send next.
 class CommandOrder {
  public:
-  void check(uint8_t cmd) {
+  // Whether `cmd` may come now; a command out of order is a violation.
+  Ending check(uint8_t cmd) {
     const char* expected = nullptr;
     switch (cmd) {
       case 0xE0: expected = m_count == 0 ? nullptr : "E0 only as the first command"; break;
@@ -24,15 +25,16 @@ class CommandOrder {
       case 0xBD:
       case 0xC0:
       case 0xDB: expected = m_nfb ? nullptr : "this command only after DE"; break;
-      default: violation("agent command", "E0, BE, DC, DD, DE, DF, D4, BD, C0 or DB", hex(cmd));
+      default: return violation("agent command", "E0, BE, DC, DD, DE, DF, D4, BD, C0 or DB", hex(cmd));
     }
-    if (expected) violation("command order", expected, hex(cmd) + " as command " + std::to_string(m_count + 1));
+    if (expected) return violation("command order", expected, hex(cmd) + " as command " + std::to_string(m_count + 1));
     ++m_count;
     m_e0 |= cmd == 0xE0;
     m_shared += cmd == 0xBE;
     m_bootloader |= cmd == 0xDC;
     m_imageList |= cmd == 0xDD;
     m_nfb |= cmd == 0xDE;
+    return kGoOn;
   }
 
  private:
@@ -44,33 +46,55 @@ class CommandOrder {
   bool m_nfb = false;
 };
 
-void serveE0(SessionContext& ctx) {
-  ctx.beginStep("e0");
-  ctx.port.expectU32(0, "E0 argument");
-  ctx.port.writeU8(kAck);
+Ending serveE0(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("e0")) return end;
+  if (Ending end = ctx.port.expectU32(0, "E0 argument")) return end;
+  return ctx.port.writeU8(kAck);
 }
 
-void serveSharedData(SessionContext& ctx) {
+Ending serveSharedData(SessionContext& ctx) {
   uint32_t index = ctx.stepCount("shared-data");
-  ctx.beginStep("shared-data");
+  if (Ending end = ctx.beginStep("shared-data")) return end;
   PhonePort& port = ctx.port;
-  port.writeU32(0);
-  port.writeU8(kAck);
-  uint32_t type = port.readU32("shared-data type");
-  if (type != kSharedDataTypes[index]) violation("shared-data read", hex(kSharedDataTypes[index], 5), hex(type, 5));
-  port.writeU8(kAck);
+  if (Ending end = port.writeU32(0)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  uint32_t type = 0;
+  if (Ending end = port.readU32(&type, "shared-data type")) return end;
+  if (type != kSharedDataTypes[index])
+    return violation("shared-data read", hex(kSharedDataTypes[index], 5), hex(type, 5));
+  if (Ending end = port.writeU8(kAck)) return end;
   std::vector<uint8_t> data = sharedDataFor(type);
-  port.writeU32(static_cast<uint32_t>(data.size()));
-  port.writeBytes(data.data(), data.size());
+  if (Ending end = port.writeU32(static_cast<uint32_t>(data.size()))) return end;
+  if (Ending end = port.writeBytes(data.data(), data.size())) return end;
   ctx.record.sharedData(type);
+  return kGoOn;
 }
 
-void serveWatchdog(SessionContext& ctx) {
-  ctx.beginStep("watchdog-on");
-  uint16_t value = ctx.port.readU16("watchdog value");
+// After the watchdog command the phone resets: the session's normal end.
+SessionEnd serveWatchdog(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("watchdog-on")) return end.end();
+  uint16_t value = 0;
+  if (Ending end = ctx.port.readU16(&value, "watchdog value")) return end.end();
   ctx.record.watchdog(value);
-  if (value != kWatchdogOnValue) violation("watchdog command", std::to_string(kWatchdogOnValue), std::to_string(value));
-  ctx.port.writeU8(kAck);
+  if (value != kWatchdogOnValue) return violation("watchdog command", std::to_string(kWatchdogOnValue), std::to_string(value));
+  if (Ending end = ctx.port.writeU8(kAck)) return end.end();
+  return {Outcome::Reset, "the host re-enabled the watchdog"};
+}
+
+Ending serveCommand(SessionContext& ctx, uint8_t cmd) {
+  switch (cmd) {
+    case 0xE0: return serveE0(ctx);
+    case 0xBE: return serveSharedData(ctx);
+    case 0xDC: return serveBootloader(ctx);
+    case 0xDD: return serveImageList(ctx);
+    case 0xDE: return serveNfbImages(ctx);
+    case 0xDF: return serveReadBack(ctx);
+    case 0xD4: return serveFormat(ctx);
+    case 0xBD: return serveWriteBlock(ctx);
+    case 0xC0: return serveWritePages(ctx);
+    case 0xDB: return serveWatchdog(ctx);
+  }
+  return kGoOn;
 }
 
 }  // namespace
@@ -81,24 +105,14 @@ std::vector<uint8_t> sharedDataFor(uint32_t type) {
   return data;
 }
 
-void serveAgentCommands(SessionContext& ctx) {
+SessionEnd serveAgentCommands(SessionContext& ctx) {
   CommandOrder order;
   for (;;) {
-    uint8_t cmd = ctx.port.readU8("an agent command");
-    order.check(cmd);
+    uint8_t cmd = 0;
+    if (Ending end = ctx.port.readU8(&cmd, "an agent command")) return end.end();
+    if (Ending end = order.check(cmd)) return end.end();
     ctx.record.command(hex(cmd));
-    switch (cmd) {
-      case 0xE0: serveE0(ctx); break;
-      case 0xBE: serveSharedData(ctx); break;
-      case 0xDC: serveBootloader(ctx); break;
-      case 0xDD: serveImageList(ctx); break;
-      case 0xDE: serveNfbImages(ctx); break;
-      case 0xDF: serveReadBack(ctx); break;
-      case 0xD4: serveFormat(ctx); break;
-      case 0xBD: serveWriteBlock(ctx); break;
-      case 0xC0: serveWritePages(ctx); break;
-      case 0xDB: serveWatchdog(ctx); return;
-    }
+    if (Ending end = serveCommand(ctx, cmd)) return end.end();
   }
 }
 

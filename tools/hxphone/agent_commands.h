@@ -14,17 +14,18 @@ namespace hxphone {
 inline constexpr uint32_t kSharedDataTypes[4] = {0x10000, 0x10001, 0x10002, 0x10003};
 inline constexpr uint16_t kWatchdogOnValue = 64;
 
-// Serves commands until the watchdog command (returns) or the session ends (throws).
-void serveAgentCommands(SessionContext& ctx);
+// Serves commands until the session ends: after the watchdog command the
+// phone resets; any other end comes from a command or the link.
+SessionEnd serveAgentCommands(SessionContext& ctx);
 
 // The commands, one file each.
-void serveBootloader(SessionContext& ctx);      // 0xDC
-void serveImageList(SessionContext& ctx);       // 0xDD
-void serveNfbImages(SessionContext& ctx);       // 0xDE
-void serveReadBack(SessionContext& ctx);        // 0xDF
-void serveFormat(SessionContext& ctx);          // 0xD4
-void serveWriteBlock(SessionContext& ctx);      // 0xBD
-void serveWritePages(SessionContext& ctx);      // 0xC0
+Ending serveBootloader(SessionContext& ctx);      // 0xDC
+Ending serveImageList(SessionContext& ctx);       // 0xDD
+Ending serveNfbImages(SessionContext& ctx);       // 0xDE
+Ending serveReadBack(SessionContext& ctx);        // 0xDF
+Ending serveFormat(SessionContext& ctx);          // 0xD4
+Ending serveWriteBlock(SessionContext& ctx);      // 0xBD
+Ending serveWritePages(SessionContext& ctx);      // 0xC0
 
 // The bytes the phone answers a shared-data read of `type` with.
 std::vector<uint8_t> sharedDataFor(uint32_t type);

@@ -21,6 +21,6 @@ inline constexpr uint32_t kPageFailedStatus = 3042;  // a page the agent could n
 inline constexpr size_t kFlashReportFirstPart = 28;
 inline constexpr size_t kFlashReportSecondPart = 53;
 
-void connectAgent(SessionContext& ctx);
+Ending connectAgent(SessionContext& ctx);
 
 }  // namespace hxphone

@@ -31,7 +31,7 @@ constexpr uint32_t kLongestBootloader = 4u << 20;
 constexpr char kBootloaderMarker[] = "MTK_BLOADER_INFO_v";
 
 struct BootloaderHeader {
-  uint8_t infoBytes88[4];
+  uint8_t infoBytes88[4] = {};
   uint32_t length = 0;
   uint32_t info96 = 0;
   uint32_t checksum = 0;
@@ -39,43 +39,44 @@ struct BootloaderHeader {
   uint32_t extChecksum = 0;
 };
 
-BootloaderHeader receiveHeader(PhonePort& port) {
-  BootloaderHeader h;
-  port.expectU32(kPacketSize, "bootloader packet size");
-  port.readBytes(h.infoBytes88, 4, "bootloader information bytes 88..91");
-  h.length = port.readU32("bootloader length");
-  h.info96 = port.readU32("bootloader information word 96");
-  h.checksum = port.readU32("bootloader checksum");
+Ending receiveHeader(PhonePort& port, BootloaderHeader* h) {
+  if (Ending end = port.expectU32(kPacketSize, "bootloader packet size")) return end;
+  if (Ending end = port.readBytes(h->infoBytes88, 4, "bootloader information bytes 88..91")) return end;
+  if (Ending end = port.readU32(&h->length, "bootloader length")) return end;
+  if (Ending end = port.readU32(&h->info96, "bootloader information word 96")) return end;
+  if (Ending end = port.readU32(&h->checksum, "bootloader checksum")) return end;
   uint8_t zeros[32];
-  port.readBytes(zeros, sizeof zeros, "32 zero bytes");
+  if (Ending end = port.readBytes(zeros, sizeof zeros, "32 zero bytes")) return end;
   for (uint8_t z : zeros)
-    if (z != 0) violation("bootloader header", "32 zero bytes", "a byte " + hex(z));
-  port.expectU8(kAck, "0x5A after the bootloader header");
-  h.extLength = port.readU32("ext bootloader length");
-  h.extChecksum = port.readU32("ext bootloader checksum");
-  if (h.length == 0 || h.length > kLongestBootloader)
-    violation("bootloader header", "a bootloader length of 1.." + std::to_string(kLongestBootloader), std::to_string(h.length));
-  if (h.extLength > kLongestBootloader)
-    violation("bootloader header", "an ext bootloader length up to " + std::to_string(kLongestBootloader),
-              std::to_string(h.extLength));
-  return h;
+    if (z != 0) return violation("bootloader header", "32 zero bytes", "a byte " + hex(z));
+  if (Ending end = port.expectU8(kAck, "0x5A after the bootloader header")) return end;
+  if (Ending end = port.readU32(&h->extLength, "ext bootloader length")) return end;
+  if (Ending end = port.readU32(&h->extChecksum, "ext bootloader checksum")) return end;
+  if (h->length == 0 || h->length > kLongestBootloader)
+    return violation("bootloader header", "a bootloader length of 1.." + std::to_string(kLongestBootloader),
+                     std::to_string(h->length));
+  if (h->extLength > kLongestBootloader)
+    return violation("bootloader header", "an ext bootloader length up to " + std::to_string(kLongestBootloader),
+                     std::to_string(h->extLength));
+  return kGoOn;
 }
 
-std::vector<uint8_t> receivePackets(SessionContext& ctx, uint32_t length, const char* name) {
-  std::vector<uint8_t> image(length);
+Ending receivePackets(SessionContext& ctx, uint32_t length, const char* name, std::vector<uint8_t>* image) {
+  image->assign(length, 0);
   for (uint32_t offset = 0; offset < length;) {
     uint32_t n = std::min(kPacketSize, length - offset);
-    ctx.port.readBytes(image.data() + offset, n, name);
-    uint16_t sum = ctx.port.readU16("packet sum");
-    uint16_t want = byteSum16({image.data() + offset, n});
+    if (Ending end = ctx.port.readBytes(image->data() + offset, n, name)) return end;
+    uint16_t sum = 0;
+    if (Ending end = ctx.port.readU16(&sum, "packet sum")) return end;
+    uint16_t want = byteSum16({image->data() + offset, n});
     if (sum != want) {
-      ctx.port.writeByteAndU32(kRefuse, 1);
-      violation(std::string(name) + " packet at " + std::to_string(offset), "sum " + hex(want, 4), hex(sum, 4));
+      if (Ending end = ctx.port.writeByteAndU32(kRefuse, 1)) return end;
+      return violation(std::string(name) + " packet at " + std::to_string(offset), "sum " + hex(want, 4), hex(sum, 4));
     }
-    ctx.port.writeU8(kContinue);
+    if (Ending end = ctx.port.writeU8(kContinue)) return end;
     offset += n;
   }
-  return image;
+  return kGoOn;
 }
 
 // The bootloader information record at the end of the bootloader: its length
@@ -98,34 +99,32 @@ bool findBootloaderInfo(const std::vector<uint8_t>& image, BootloaderInfo& info)
   return true;
 }
 
-void checkAgainstInfo(SessionContext& ctx, const BootloaderHeader& h, const std::vector<uint8_t>& bootloader,
-                      const std::vector<uint8_t>& ext) {
-  auto refuse = [&](const std::string& what, const std::string& expected, const std::string& got) {
-    ctx.port.writeU8(kRefuse);
-    violation(what, expected, got);
+// The header against the bootloader's information record, and both word
+// checksums; a mismatch is refused with 0xA5.
+Ending checkAgainstInfo(SessionContext& ctx, const BootloaderHeader& h, const std::vector<uint8_t>& bootloader,
+                        const std::vector<uint8_t>& ext) {
+  auto refuse = [&](const std::string& what, const std::string& expected, const std::string& got) -> Ending {
+    if (Ending end = ctx.port.writeU8(kRefuse)) return end;
+    return violation(what, expected, got);
   };
   BootloaderInfo info;
   if (!findBootloaderInfo(bootloader, info))
-    refuse("bootloader", "a bootloader information record at its end", "none");
+    return refuse("bootloader", "a bootloader information record at its end", "none");
   if (std::memcmp(info.bytes88, h.infoBytes88, 4) != 0)
-    refuse("bootloader header", "the record's bytes 88..91", "other bytes");
-  if (info.word96 != h.info96) refuse("bootloader header", "record word 96 = " + hex(info.word96, 8), hex(h.info96, 8));
+    return refuse("bootloader header", "the record's bytes 88..91", "other bytes");
+  if (info.word96 != h.info96)
+    return refuse("bootloader header", "record word 96 = " + hex(info.word96, 8), hex(h.info96, 8));
   uint32_t sum = wordXor32(bootloader, info.seed);
-  if (sum != h.checksum) refuse("bootloader checksum", hex(sum, 8), hex(h.checksum, 8));
+  if (sum != h.checksum) return refuse("bootloader checksum", hex(sum, 8), hex(h.checksum, 8));
   uint32_t extSum = wordXor32(ext, info.seed);
-  if (extSum != h.extChecksum) refuse("ext bootloader checksum", hex(extSum, 8), hex(h.extChecksum, 8));
+  if (extSum != h.extChecksum) return refuse("ext bootloader checksum", hex(extSum, 8), hex(h.extChecksum, 8));
+  return kGoOn;
 }
 
-}  // namespace
-
-void serveBootloader(SessionContext& ctx) {
-  ctx.beginStep("bootloader");
-  ctx.port.writeU8(kAck);
-  BootloaderHeader h = receiveHeader(ctx.port);
-  ctx.port.writeU8(kAck);
-  std::vector<uint8_t> ext = receivePackets(ctx, h.extLength, "ext bootloader");
-  std::vector<uint8_t> bootloader = receivePackets(ctx, h.length, "bootloader");
-  checkAgainstInfo(ctx, h, bootloader, ext);
+// Both images into the NAND: the bootloader from block 0, the ext bootloader
+// after it, and the ROM area after both.
+void storeBootloaders(SessionContext& ctx, const BootloaderHeader& h, const std::vector<uint8_t>& bootloader,
+                      const std::vector<uint8_t>& ext) {
   BlockExtent bl = storePageData(ctx.nand, kBootloaderFirstBlock, bootloader);
   BlockExtent ex = storePageData(ctx.nand, bl.end, ext);
   ctx.primaryRomBlock = primaryRomFirstBlock(ex.end);
@@ -134,7 +133,22 @@ void serveBootloader(SessionContext& ctx) {
                  std::to_string(ex.end));
   ctx.record.image("bootloader", h.length, {{"firstBlock", bl.first}, {"checksum", h.checksum}});
   ctx.record.image("ext-bootloader", h.extLength, {{"firstBlock", ex.first}, {"checksum", h.extChecksum}});
-  ctx.port.writeU8(kAck);
+}
+
+}  // namespace
+
+Ending serveBootloader(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("bootloader")) return end;
+  if (Ending end = ctx.port.writeU8(kAck)) return end;
+  BootloaderHeader h;
+  if (Ending end = receiveHeader(ctx.port, &h)) return end;
+  if (Ending end = ctx.port.writeU8(kAck)) return end;
+  std::vector<uint8_t> ext, bootloader;
+  if (Ending end = receivePackets(ctx, h.extLength, "ext bootloader", &ext)) return end;
+  if (Ending end = receivePackets(ctx, h.length, "bootloader", &bootloader)) return end;
+  if (Ending end = checkAgainstInfo(ctx, h, bootloader, ext)) return end;
+  storeBootloaders(ctx, h, bootloader, ext);
+  return ctx.port.writeU8(kAck);
 }
 
 }  // namespace hxphone

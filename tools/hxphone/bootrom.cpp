@@ -78,14 +78,15 @@ class RegisterFile {
 
 // The four handshake bytes, each answered with its complement; `matched` bytes
 // of them have come already.
-void handshake(SessionContext& ctx, size_t matched = 0) {
+Ending handshake(SessionContext& ctx, size_t matched = 0) {
   PhonePort& port = ctx.port;
   uint32_t answered = 0;
   bool begun = matched > 0;
   while (matched < 4) {
-    uint8_t b = port.readU8Patiently();
+    uint8_t b = 0;
+    if (Ending end = port.readU8Patiently(&b)) return end;
     if (!begun) {
-      ctx.beginStep("handshake");
+      if (Ending end = ctx.beginStep("handshake")) return end;
       begun = true;
     }
     if (ctx.options.faults.silent) continue;
@@ -95,25 +96,24 @@ void handshake(SessionContext& ctx, size_t matched = 0) {
       bool glitch = ctx.options.faults.handshakeGlitchAt == answered;
       if (glitch) matched = 0;
       if (matched == 4) ctx.record.handshakeDone();
-      port.writeU8(glitch ? 0x00 : static_cast<uint8_t>(~b));
+      if (Ending end = port.writeU8(glitch ? 0x00 : static_cast<uint8_t>(~b))) return end;
       continue;
     }
     ctx.log.detail("handshake: expected " + hex(kHandshake[matched]) + ", got " + hex(b) + "; starting again");
     matched = 0;
   }
   ctx.log.detail("handshake done");
+  return kGoOn;
 }
 
-uint32_t echoU32(PhonePort& port, const char* what) {
-  uint32_t v = port.readU32(what);
-  port.writeU32(v);
-  return v;
+Ending echoU32(PhonePort& port, uint32_t* value, const char* what) {
+  if (Ending end = port.readU32(value, what)) return end;
+  return port.writeU32(*value);
 }
 
-uint16_t echoU16(PhonePort& port, const char* what) {
-  uint16_t v = port.readU16(what);
-  port.writeU16(v);
-  return v;
+Ending echoU16(PhonePort& port, uint16_t* value, const char* what) {
+  if (Ending end = port.readU16(value, what)) return end;
+  return port.writeU16(*value);
 }
 
 // An agent image as the BootROM received it.
@@ -129,79 +129,91 @@ class CommandMode {
  public:
   explicit CommandMode(SessionContext& ctx) : m_ctx(ctx), m_port(ctx.port), m_regs(ctx.options.powerKeyLatched) {}
 
-  void run() {
+  // Serves commands until the host jumps to DA1.
+  Ending run() {
     bool commanded = false;
     for (;;) {
-      uint8_t cmd = m_port.readU8("a BootROM command");
+      uint8_t cmd = 0;
+      if (Ending end = m_port.readU8(&cmd, "a BootROM command")) return end;
       // A host that missed the last handshake answer (it came after the
       // host's read time-out) starts the handshake again; until its first
       // command the BootROM goes along.
       if (!commanded && cmd == kHandshake[0]) {
-        m_port.writeU8(static_cast<uint8_t>(~cmd));
-        handshake(m_ctx, 1);
+        if (Ending end = m_port.writeU8(static_cast<uint8_t>(~cmd))) return end;
+        if (Ending end = handshake(m_ctx, 1)) return end;
         continue;
       }
       commanded = true;
-      m_port.writeU8(cmd);
-      switch (cmd) {
-        case 0xA1: writeRegister(); break;
-        case 0xA2: readRegister(); break;
-        case 0xAD: loadImage(); break;
-        case 0xA4: checksum(); break;
-        case 0xA8:
-          if (jump()) return;
-          break;
-        default: violation("BootROM command", "0xA1, 0xA2, 0xA4, 0xA8 or 0xAD", hex(cmd));
-      }
+      if (Ending end = m_port.writeU8(cmd)) return end;
+      if (cmd == 0xA8) return jump();
+      if (Ending end = serve(cmd)) return end;
     }
   }
 
  private:
-  void noteRegisterStep(uint32_t address) {
-    if (address == kWatchdogRegister && m_ctx.stepCount("watchdog-off") == 0) m_ctx.beginStep("watchdog-off");
-    if ((address & 0xFFFF0000) == 0x800C0000 && m_ctx.stepCount("power-key") == 0) m_ctx.beginStep("power-key");
+  Ending serve(uint8_t cmd) {
+    switch (cmd) {
+      case 0xA1: return writeRegister();
+      case 0xA2: return readRegister();
+      case 0xAD: return loadImage();
+      case 0xA4: return checksum();
+      default: return violation("BootROM command", "0xA1, 0xA2, 0xA4, 0xA8 or 0xAD", hex(cmd));
+    }
   }
 
-  void writeRegister() {
-    uint32_t address = echoU32(m_port, "register address");
-    uint32_t count = echoU32(m_port, "register count");
-    if (count != 1) violation("write 16-bit register", "count 1", std::to_string(count));
-    uint16_t value = echoU16(m_port, "register value");
-    noteRegisterStep(address);
+  Ending noteRegisterStep(uint32_t address) {
+    if (address == kWatchdogRegister && m_ctx.stepCount("watchdog-off") == 0)
+      if (Ending end = m_ctx.beginStep("watchdog-off")) return end;
+    if ((address & 0xFFFF0000) == 0x800C0000 && m_ctx.stepCount("power-key") == 0)
+      if (Ending end = m_ctx.beginStep("power-key")) return end;
+    return kGoOn;
+  }
+
+  // The address and the count of a register command; the count must be 1.
+  Ending receiveRegister(const char* command, uint32_t* address) {
+    uint32_t count = 0;
+    if (Ending end = echoU32(m_port, address, "register address")) return end;
+    if (Ending end = echoU32(m_port, &count, "register count")) return end;
+    if (count != 1) return violation(command, "count 1", std::to_string(count));
+    return kGoOn;
+  }
+
+  Ending writeRegister() {
+    uint32_t address = 0;
+    uint16_t value = 0;
+    if (Ending end = receiveRegister("write 16-bit register", &address)) return end;
+    if (Ending end = echoU16(m_port, &value, "register value")) return end;
+    if (Ending end = noteRegisterStep(address)) return end;
     m_regs.write(address, value);
     m_ctx.record.registerWrite(address, value);
     m_ctx.log.detail("write " + hex(address, 8) + " = " + hex(value, 4));
+    return kGoOn;
   }
 
-  void readRegister() {
-    uint32_t address = echoU32(m_port, "register address");
-    uint32_t count = echoU32(m_port, "register count");
-    if (count != 1) violation("read 16-bit register", "count 1", std::to_string(count));
-    noteRegisterStep(address);
+  Ending readRegister() {
+    uint32_t address = 0;
+    if (Ending end = receiveRegister("read 16-bit register", &address)) return end;
+    if (Ending end = noteRegisterStep(address)) return end;
     uint16_t value = m_regs.read(address);
-    m_port.writeU16(value);
+    if (Ending end = m_port.writeU16(value)) return end;
     m_ctx.record.registerRead(address, value);
+    return kGoOn;
   }
 
-  void loadImage() {
-    uint32_t address = echoU32(m_port, "load address");
-    uint32_t words = echoU32(m_port, "word count");
+  Ending loadImage() {
+    uint32_t address = 0, words = 0;
+    if (Ending end = echoU32(m_port, &address, "load address")) return end;
+    if (Ending end = echoU32(m_port, &words, "word count")) return end;
     bool first = m_images.empty();
     const char* name = first ? "DA1" : "DA2";
-    uint32_t wantAddress = first ? kDa1Address : kDa2Address;
-    uint32_t wantLength = first ? kDa1Length : kDa2Length;
-    if (m_images.size() >= 2) violation("load agent image", "no third image", "another at " + hex(address, 8));
+    if (m_images.size() >= 2) return violation("load agent image", "no third image", "another at " + hex(address, 8));
     if (!first && !m_images.back().checked)
-      violation("load agent image", "the checksum command for DA1 first", "DA2");
-    m_ctx.beginStep(first ? "load-da1" : "load-da2");
-    if (address != wantAddress) violation(std::string("load ") + name, "address " + hex(wantAddress, 8), hex(address, 8));
-    if (words != wantLength / 2)
-      violation(std::string("load ") + name, std::to_string(wantLength / 2) + " words", std::to_string(words));
-    if (m_regs.value(kWatchdogRegister) != kWatchdogOff)
-      violation(std::string("load ") + name, "the watchdog off (0x2200 at 0x801E0000) first", "it still on");
+      return violation("load agent image", "the checksum command for DA1 first", "DA2");
+    if (Ending end = m_ctx.beginStep(first ? "load-da1" : "load-da2")) return end;
+    if (Ending end = checkImagePlace(name, first, address, words)) return end;
     // The image travels as 16-bit words, high byte first.
     std::vector<uint8_t> wire(size_t{words} * 2);
-    m_port.readBytes(wire.data(), wire.size(), name);
+    if (Ending end = m_port.readBytes(wire.data(), wire.size(), name)) return end;
     std::vector<uint8_t> image(wire.size());
     for (size_t i = 0; i + 1 < wire.size(); i += 2) {
       image[i] = wire[i + 1];
@@ -209,34 +221,52 @@ class CommandMode {
     }
     m_images.push_back({name, address, words, wordXor16(image), false});
     m_ctx.log.detail(std::string("received ") + name + " (" + std::to_string(image.size()) + " bytes)");
+    return kGoOn;
   }
 
-  void checksum() {
-    uint32_t address = echoU32(m_port, "checksum address");
-    uint32_t words = echoU32(m_port, "checksum word count");
-    if (m_images.empty()) violation("checksum", "an agent image loaded first", "none");
+  // DA1 and DA2 each have their address and length, and go in with the watchdog off.
+  Ending checkImagePlace(const char* name, bool first, uint32_t address, uint32_t words) {
+    uint32_t wantAddress = first ? kDa1Address : kDa2Address;
+    uint32_t wantLength = first ? kDa1Length : kDa2Length;
+    if (address != wantAddress)
+      return violation(std::string("load ") + name, "address " + hex(wantAddress, 8), hex(address, 8));
+    if (words != wantLength / 2)
+      return violation(std::string("load ") + name, std::to_string(wantLength / 2) + " words", std::to_string(words));
+    if (m_regs.value(kWatchdogRegister) != kWatchdogOff)
+      return violation(std::string("load ") + name, "the watchdog off (0x2200 at 0x801E0000) first", "it still on");
+    return kGoOn;
+  }
+
+  Ending checksum() {
+    uint32_t address = 0, words = 0;
+    if (Ending end = echoU32(m_port, &address, "checksum address")) return end;
+    if (Ending end = echoU32(m_port, &words, "checksum word count")) return end;
+    if (m_images.empty()) return violation("checksum", "an agent image loaded first", "none");
     LoadedImage& image = m_images.back();
     if (address != image.address || words != image.words)
-      violation("checksum", hex(image.address, 8) + " / " + std::to_string(image.words) + " words",
-                hex(address, 8) + " / " + std::to_string(words) + " words");
+      return violation("checksum", hex(image.address, 8) + " / " + std::to_string(image.words) + " words",
+                       hex(address, 8) + " / " + std::to_string(words) + " words");
     uint16_t answer = image.checksum;
     if (m_ctx.options.faults.badAgentChecksum) answer ^= 0x5AA5;
-    m_port.writeU16(answer);
+    if (Ending end = m_port.writeU16(answer)) return end;
     image.checked = true;
     m_ctx.record.agentImage(image.name, image.address, image.words * 2, image.checksum);
+    return kGoOn;
   }
 
-  bool jump() {
-    uint32_t address = echoU32(m_port, "jump address");
-    m_ctx.beginStep("jump");
+  // The jump to DA1 ends command mode.
+  Ending jump() {
+    uint32_t address = 0;
+    if (Ending end = echoU32(m_port, &address, "jump address")) return end;
+    if (Ending end = m_ctx.beginStep("jump")) return end;
     m_ctx.record.jump(address);
-    if (address != kDa1Address) violation("jump", hex(kDa1Address, 8), hex(address, 8));
+    if (address != kDa1Address) return violation("jump", hex(kDa1Address, 8), hex(address, 8));
     if (m_images.size() != 2 || !m_images[1].checked)
-      violation("jump", "DA1 and DA2 loaded and checked", std::to_string(m_images.size()) + " image(s)");
+      return violation("jump", "DA1 and DA2 loaded and checked", std::to_string(m_images.size()) + " image(s)");
     if (std::string problem = m_regs.powerKeyProblem(); !problem.empty())
-      violation("jump", "the power key latched: " + problem, "not so");
+      return violation("jump", "the power key latched: " + problem, "not so");
     m_ctx.log.detail("jump to DA1");
-    return true;
+    return kGoOn;
   }
 
   SessionContext& m_ctx;
@@ -247,9 +277,9 @@ class CommandMode {
 
 }  // namespace
 
-void runBootRom(SessionContext& ctx) {
-  handshake(ctx);
-  CommandMode(ctx).run();
+Ending runBootRom(SessionContext& ctx) {
+  if (Ending end = handshake(ctx)) return end;
+  return CommandMode(ctx).run();
 }
 
 }  // namespace hxphone

@@ -38,7 +38,7 @@ inline constexpr uint32_t kPkControl = 0x800C0058;
 inline constexpr uint16_t kPkKey1Value = 0xA357;
 inline constexpr uint16_t kPkKey2Value = 0x67D2;
 
-// Runs the handshake and command mode; returns once the host has jumped to DA1.
-void runBootRom(SessionContext& ctx);
+// Runs the handshake and command mode; goes on once the host has jumped to DA1.
+Ending runBootRom(SessionContext& ctx);
 
 }  // namespace hxphone

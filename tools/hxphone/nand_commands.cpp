@@ -24,6 +24,8 @@
 //     A page stored wrongly for another reason: 96 + u32 status, the u16,
 //     host 5A, and the command ends.
 #include <algorithm>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "hxphone/agent_commands.h"
@@ -41,14 +43,16 @@ constexpr uint32_t kFormatError = 3020;
 constexpr uint32_t kBlockPacketSize = 16896;
 constexpr uint32_t kReadBackResendLimit = 100;
 
-void checkGeometry(SessionContext& ctx, const char* command, uint32_t block, uint32_t pageSize, uint32_t spareSize,
-                   uint32_t pagesPerBlock) {
+Ending checkGeometry(SessionContext& ctx, const char* command, uint32_t block, uint32_t pageSize, uint32_t spareSize,
+                     uint32_t pagesPerBlock) {
   const NandGeometry& g = ctx.nand.geometry();
   if (pageSize != g.pageSize || spareSize != g.spareSize || pagesPerBlock != g.pagesPerBlock)
-    violation(command, std::to_string(g.pageSize) + "/" + std::to_string(g.spareSize) + "/" + std::to_string(g.pagesPerBlock),
-              std::to_string(pageSize) + "/" + std::to_string(spareSize) + "/" + std::to_string(pagesPerBlock));
+    return violation(command,
+                     std::to_string(g.pageSize) + "/" + std::to_string(g.spareSize) + "/" + std::to_string(g.pagesPerBlock),
+                     std::to_string(pageSize) + "/" + std::to_string(spareSize) + "/" + std::to_string(pagesPerBlock));
   if (block >= g.blockCount)
-    violation(command, "a block below " + std::to_string(g.blockCount), "block " + std::to_string(block));
+    return violation(command, "a block below " + std::to_string(g.blockCount), "block " + std::to_string(block));
+  return kGoOn;
 }
 
 bool inRomInfoBlocks(uint32_t block) { return block >= 2 && block <= 9; }
@@ -70,69 +74,83 @@ std::vector<uint8_t> readBackBytes(SessionContext& ctx, uint8_t mode, uint32_t f
   return out;
 }
 
-// Sends the chunks; returns how often the host asked for one again.
-uint32_t sendReadBackChunks(SessionContext& ctx, const std::vector<uint8_t>& bytes, size_t chunkSize, bool& gaveUp) {
+// How the host took the read-back chunks: how often it asked for one again,
+// and whether it gave up.
+struct ReadBackAnswers {
   uint32_t resends = 0;
-  gaveUp = false;
+  bool gaveUp = false;
+};
+
+// One chunk with its sum (made wrong while the bad-readback-sum fault lasts).
+Ending sendReadBackChunk(SessionContext& ctx, std::span<const uint8_t> chunk) {
+  uint16_t sum = byteSum16(chunk);
+  uint32_t& badSums = ctx.badReadBackSumsSent;
+  if (badSums < ctx.options.faults.badReadBackSums) {
+    ++badSums;
+    sum ^= 0x0101;
+  }
+  if (Ending end = ctx.port.writeBytes(chunk.data(), chunk.size())) return end;
+  return ctx.port.writeU16(sum);
+}
+
+Ending sendReadBackChunks(SessionContext& ctx, const std::vector<uint8_t>& bytes, size_t chunkSize,
+                          ReadBackAnswers* answers) {
   for (size_t offset = 0; offset < bytes.size();) {
     size_t n = std::min(chunkSize, bytes.size() - offset);
-    uint16_t sum = byteSum16({bytes.data() + offset, n});
-    uint32_t& badSums = ctx.badReadBackSumsSent;
-    if (badSums < ctx.options.faults.badReadBackSums) {
-      ++badSums;
-      sum ^= 0x0101;
-    }
-    ctx.port.writeBytes(bytes.data() + offset, n);
-    ctx.port.writeU16(sum);
-    uint8_t answer = ctx.port.readU8("read-back chunk answer");
+    if (Ending end = sendReadBackChunk(ctx, {bytes.data() + offset, n})) return end;
+    uint8_t answer = 0;
+    if (Ending end = ctx.port.readU8(&answer, "read-back chunk answer")) return end;
     if (answer == kAck) {
       offset += n;
     } else if (answer == kContinue) {
-      if (++resends > kReadBackResendLimit) violation("read-back", "at most 100 resend requests", "more");
+      if (++answers->resends > kReadBackResendLimit)
+        return violation("read-back", "at most 100 resend requests", "more");
     } else if (answer == kRefuse) {
-      gaveUp = true;
-      return resends;
+      answers->gaveUp = true;
+      return kGoOn;
     } else {
-      violation("read-back chunk answer", "0x5A, 0x69 or 0xA5", hex(answer));
+      return violation("read-back chunk answer", "0x5A, 0x69 or 0xA5", hex(answer));
     }
   }
-  return resends;
+  return kGoOn;
 }
 
 // A target block the phone refuses to write: 0xA5 and the bad-block status.
-bool refuseBadTarget(SessionContext& ctx, uint32_t block) {
-  if (!ctx.nand.isBad(block) && !ctx.options.faults.spareExhaustion) return false;
-  ctx.port.writeByteAndU32(kRefuse, kBadBlockStatus);
-  return true;
+Ending refuseBadTarget(SessionContext& ctx, uint32_t block, bool* refused) {
+  *refused = ctx.nand.isBad(block) || ctx.options.faults.spareExhaustion;
+  if (!*refused) return kGoOn;
+  return ctx.port.writeByteAndU32(kRefuse, kBadBlockStatus);
 }
 
 // Reads one data packet (5A + bytes) of a block write, asking for it again
 // while the resend-packet fault lasts.
-void receiveDataPacket(SessionContext& ctx, uint8_t* dest, size_t n) {
+Ending receiveDataPacket(SessionContext& ctx, uint8_t* dest, size_t n) {
   for (;;) {
-    ctx.port.expectU8(kAck, "0x5A before a data packet");
-    ctx.port.readBytes(dest, n, "a data packet");
+    if (Ending end = ctx.port.expectU8(kAck, "0x5A before a data packet")) return end;
+    if (Ending end = ctx.port.readBytes(dest, n, "a data packet")) return end;
     if (ctx.resendRequestsSent < ctx.options.faults.resendPackets) {
       ++ctx.resendRequestsSent;
-      ctx.port.writeU8(0x00);
+      if (Ending end = ctx.port.writeU8(0x00)) return end;
       continue;
     }
-    return;
+    return kGoOn;
   }
 }
 
-// Programs pages (each page's data followed by its spare bytes); false when
-// the block failed, which the phone answers with 0xA5 and 3041.
-bool programPages(SessionContext& ctx, uint32_t block, const uint8_t* raw, const std::vector<uint32_t>& pages) {
+// Programs pages (each page's data followed by its spare bytes); `failed`
+// when the block failed, which the phone answers with 0xA5 and 3041.
+Ending programPages(SessionContext& ctx, uint32_t block, const uint8_t* raw, const std::vector<uint32_t>& pages,
+                    bool* failed) {
   const NandGeometry& g = ctx.nand.geometry();
+  *failed = false;
   for (size_t i = 0; i < pages.size(); ++i) {
     const uint8_t* page = raw + i * g.rawPageSize();
     if (!ctx.nand.programPage(block, pages[i], page, page + g.pageSize)) {
-      ctx.port.writeByteAndU32(kRefuse, kBadBlockStatus);
-      return false;
+      *failed = true;
+      return ctx.port.writeByteAndU32(kRefuse, kBadBlockStatus);
     }
   }
-  return true;
+  return kGoOn;
 }
 
 // The XOR of the page-data words of the first `pages` pages: page by page,
@@ -143,185 +161,275 @@ uint16_t pageDataChecksum(const NandGeometry& g, const std::vector<uint8_t>& raw
   return x;
 }
 
-void sendFormatStatus(SessionContext& ctx, uint32_t status, uint8_t value) {
-  ctx.port.writeU32(status);
-  ctx.port.writeU8(value);
-  ctx.port.expectU8(kAck, "0x5A after a format status");
+Ending sendFormatStatus(SessionContext& ctx, uint32_t status, uint8_t value) {
+  if (Ending end = ctx.port.writeU32(status)) return end;
+  if (Ending end = ctx.port.writeU8(value)) return end;
+  return ctx.port.expectU8(kAck, "0x5A after a format status");
 }
 
 bool acceptedFormatFlags(const uint8_t f[3]) {
   return f[0] == 1 && ((f[1] == 1 && f[2] == 0) || (f[1] == 0 && f[2] == 1) || (f[1] == 0 && f[2] == 0));
 }
 
-}  // namespace
+// A read-back request: mode, byte address and length of whole pages inside the device.
+struct ReadBackRequest {
+  uint8_t mode = 0;
+  uint32_t address = 0;
+  uint32_t length = 0;
+};
 
-void serveReadBack(SessionContext& ctx) {
-  ctx.beginStep("read-back");
+Ending receiveReadBackRequest(SessionContext& ctx, ReadBackRequest* r) {
   PhonePort& port = ctx.port;
   const NandGeometry& g = ctx.nand.geometry();
-  uint8_t mode = port.readU8("read-back mode");
-  uint32_t address = port.readU32("read-back address");
-  uint32_t length = port.readU32("read-back length");
-  port.expectU32(0, "read-back reserved word");
-  if (mode > 1) violation("read-back", "mode 0 or 1", std::to_string(mode));
+  if (Ending end = port.readU8(&r->mode, "read-back mode")) return end;
+  if (Ending end = port.readU32(&r->address, "read-back address")) return end;
+  if (Ending end = port.readU32(&r->length, "read-back length")) return end;
+  if (Ending end = port.expectU32(0, "read-back reserved word")) return end;
+  if (r->mode > 1) return violation("read-back", "mode 0 or 1", std::to_string(r->mode));
   uint64_t deviceBytes = uint64_t{g.blockDataSize()} * g.blockCount;
-  if (address % g.pageSize || length % g.pageSize || uint64_t{address} + length > deviceBytes)
-    violation("read-back", "whole pages inside the device's " + std::to_string(deviceBytes) + " bytes",
-              "address " + std::to_string(address) + " length " + std::to_string(length));
-  port.writeU8(kAck);
-  uint32_t unit = mode == 0 ? g.rawPageSize() : g.pageSize;
-  port.writeU32(g.pageSize);
-  port.writeU32(g.spareSize);
-  port.writeU32(unit);
-  port.expectU32(kReadBackUnit / g.rawPageSize(), "read-back pages per chunk");
-  std::vector<uint8_t> bytes = readBackBytes(ctx, mode, address / g.pageSize, length / g.pageSize);
-  port.writeU32(static_cast<uint32_t>(bytes.size()));
-  bool gaveUp = false;
-  uint32_t resends = sendReadBackChunks(ctx, bytes, size_t{kReadBackUnit / g.rawPageSize()} * unit, gaveUp);
-  ctx.record.readBack({{"mode", mode}, {"address", address}, {"length", length}, {"resends", resends}, {"gaveUp", gaveUp}});
+  if (r->address % g.pageSize || r->length % g.pageSize || uint64_t{r->address} + r->length > deviceBytes)
+    return violation("read-back", "whole pages inside the device's " + std::to_string(deviceBytes) + " bytes",
+                     "address " + std::to_string(r->address) + " length " + std::to_string(r->length));
+  return kGoOn;
 }
 
-void serveFormat(SessionContext& ctx) {
-  ctx.beginStep("format");
+// A format request: its flags and the whole blocks it covers.
+struct FormatRequest {
+  uint8_t flags[3] = {};
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+Ending receiveFormatRequest(SessionContext& ctx, FormatRequest* r) {
   PhonePort& port = ctx.port;
   const NandGeometry& g = ctx.nand.geometry();
-  uint8_t flags[3];
-  port.readBytes(flags, 3, "format flags");
-  uint32_t start = port.readU32("format start");
-  uint32_t length = port.readU32("format length");
-  if (!acceptedFormatFlags(flags))
-    violation("format", "flags 1 1 0, 1 0 1 or 1 0 0",
-              std::to_string(flags[0]) + " " + std::to_string(flags[1]) + " " + std::to_string(flags[2]));
+  if (Ending end = port.readBytes(r->flags, 3, "format flags")) return end;
+  if (Ending end = port.readU32(&r->start, "format start")) return end;
+  if (Ending end = port.readU32(&r->length, "format length")) return end;
+  if (!acceptedFormatFlags(r->flags))
+    return violation("format", "flags 1 1 0, 1 0 1 or 1 0 0",
+                     std::to_string(r->flags[0]) + " " + std::to_string(r->flags[1]) + " " + std::to_string(r->flags[2]));
   uint64_t deviceBytes = uint64_t{g.blockDataSize()} * g.blockCount;
-  if (start % g.blockDataSize() || length % g.blockDataSize() || length == 0 || uint64_t{start} + length > deviceBytes)
-    violation("format", "whole blocks inside the device", "start " + std::to_string(start) + " length " + std::to_string(length));
-  port.writeU8(kAck);
-  port.writeU8(kAck);
-  uint32_t first = start / g.blockDataSize();
-  uint32_t count = length / g.blockDataSize();
-  nlohmann::json entry = {{"flags", {flags[0], flags[1], flags[2]}}, {"start", start}, {"length", length},
+  if (r->start % g.blockDataSize() || r->length % g.blockDataSize() || r->length == 0 ||
+      uint64_t{r->start} + r->length > deviceBytes)
+    return violation("format", "whole blocks inside the device",
+                     "start " + std::to_string(r->start) + " length " + std::to_string(r->length));
+  return kGoOn;
+}
+
+// The format-fails fault: the format stops at `block` with an error status.
+Ending failFormat(SessionContext& ctx, uint32_t block, nlohmann::json& entry) {
+  if (Ending end = ctx.port.writeU32(kFormatError)) return end;
+  if (Ending end = ctx.port.writeU32(block)) return end;
+  if (Ending end = ctx.port.writeU8(kRefuse)) return end;
+  entry["result"] = "failed";
+  ctx.record.format(entry);
+  ctx.log.info("format failed at block " + std::to_string(block) + " (format-fails)");
+  return kGoOn;
+}
+
+// A bad block in the range is reported and kept; a good one is erased.
+Ending formatBlock(SessionContext& ctx, uint32_t block) {
+  if (!ctx.nand.isBad(block)) {
+    ctx.nand.eraseBlock(block);
+    return kGoOn;
+  }
+  if (Ending end = ctx.port.writeU32(kBadBlockStatus)) return end;
+  if (Ending end = ctx.port.writeU32(block)) return end;
+  return ctx.port.writeU8(kContinue);
+}
+
+// A block write's header: the target block and the geometry the host assumes.
+struct BlockWriteRequest {
+  uint32_t block = 0;
+  uint32_t pageCount = 0;  // write-pages only
+  uint32_t pageSize = 0;
+  uint32_t spareSize = 0;
+  uint32_t pagesPerBlock = 0;
+};
+
+Ending receiveBlockGeometry(SessionContext& ctx, const char* command, BlockWriteRequest* r) {
+  const std::string name = command;
+  if (Ending end = ctx.port.readU32(&r->pageSize, (name + " page size").c_str())) return end;
+  if (Ending end = ctx.port.readU32(&r->spareSize, (name + " spare size").c_str())) return end;
+  if (Ending end = ctx.port.readU32(&r->pagesPerBlock, (name + " pages per block").c_str())) return end;
+  return checkGeometry(ctx, command, r->block, r->pageSize, r->spareSize, r->pagesPerBlock);
+}
+
+// Programs one packet's pages of a write-block; `failed` when the block failed.
+Ending writeBlockPacket(SessionContext& ctx, uint32_t block, uint32_t firstPage, std::vector<uint8_t>& raw,
+                        bool* failed) {
+  const NandGeometry& g = ctx.nand.geometry();
+  const uint32_t pagesPerPacket = kBlockPacketSize / g.rawPageSize();
+  uint8_t* packet = raw.data() + size_t{firstPage} * g.rawPageSize();
+  if (Ending end = receiveDataPacket(ctx, packet, kBlockPacketSize)) return end;
+  std::vector<uint32_t> pages(pagesPerPacket);
+  for (uint32_t i = 0; i < pagesPerPacket; ++i) pages[i] = firstPage + i;
+  if (Ending end = programPages(ctx, block, packet, pages, failed)) return end;
+  if (*failed) return kGoOn;
+  return ctx.port.writeU8(kContinue);
+}
+
+// The packets of a whole block into `raw`; `failed` when the block failed.
+Ending writeBlockPackets(SessionContext& ctx, uint32_t block, std::vector<uint8_t>& raw, bool* failed) {
+  const NandGeometry& g = ctx.nand.geometry();
+  const uint32_t pagesPerPacket = kBlockPacketSize / g.rawPageSize();
+  for (uint32_t firstPage = 0; firstPage < g.pagesPerBlock && !*failed; firstPage += pagesPerPacket)
+    if (Ending end = writeBlockPacket(ctx, block, firstPage, raw, failed)) return end;
+  return kGoOn;
+}
+
+// The page-status fault: a page the agent could not store, though the block
+// is good. The page's sum still follows, and the host confirms it before the
+// command ends.
+Ending failPageStatus(SessionContext& ctx, const std::vector<uint8_t>& raw) {
+  if (Ending end = ctx.port.writeByteAndU32(kStoreFailed, kPageFailedStatus)) return end;
+  if (Ending end = ctx.port.writeU16(pageDataChecksum(ctx.nand.geometry(), raw, 1))) return end;
+  return ctx.port.expectU8(kAck, "0x5A after a failed page's checksum");
+}
+
+// One page of a write-pages: its index, its bytes, then 69 and its sum, which
+// the host confirms. `stoppedBy` names how the page ended the command, when it did.
+Ending writeOnePage(SessionContext& ctx, uint32_t block, int64_t& previous, std::vector<uint8_t>& raw,
+                    nlohmann::json& entry, const char** stoppedBy) {
+  const NandGeometry& g = ctx.nand.geometry();
+  uint32_t page = 0;
+  if (Ending end = ctx.port.readU32(&page, "write-pages page index")) return end;
+  if (page >= g.pagesPerBlock || static_cast<int64_t>(page) <= previous)
+    return violation("write-pages page index", "ascending indices below " + std::to_string(g.pagesPerBlock),
+                     std::to_string(page));
+  previous = page;
+  entry["pages"].push_back(page);
+  if (Ending end = receiveDataPacket(ctx, raw.data(), raw.size())) return end;
+  if (++ctx.writePagesPagesSeen == ctx.options.faults.pageStatusAt) {
+    *stoppedBy = "failed-status";
+    return failPageStatus(ctx, raw);
+  }
+  bool failed = false;
+  if (Ending end = programPages(ctx, block, raw.data(), {page}, &failed)) return end;
+  if (failed) {
+    *stoppedBy = "failed-program";
+    return kGoOn;
+  }
+  if (Ending end = ctx.port.writeU8(kContinue)) return end;
+  if (Ending end = ctx.port.writeU16(pageDataChecksum(g, raw, 1))) return end;
+  return ctx.port.expectU8(kAck, "0x5A after a page's checksum");
+}
+
+// The pages of a write-pages, until one ends the command early.
+Ending writePages(SessionContext& ctx, const BlockWriteRequest& r, nlohmann::json& entry, const char** stoppedBy) {
+  std::vector<uint8_t> raw(ctx.nand.geometry().rawPageSize());
+  int64_t previous = -1;
+  for (uint32_t i = 0; i < r.pageCount && !*stoppedBy; ++i)
+    if (Ending end = writeOnePage(ctx, r.block, previous, raw, entry, stoppedBy)) return end;
+  return kGoOn;
+}
+
+Ending receiveWritePagesRequest(SessionContext& ctx, BlockWriteRequest* r) {
+  if (Ending end = ctx.port.readU32(&r->block, "write-pages block")) return end;
+  if (Ending end = ctx.port.readU32(&r->pageCount, "write-pages page count")) return end;
+  if (Ending end = receiveBlockGeometry(ctx, "write-pages", r)) return end;
+  const uint32_t pagesPerBlock = ctx.nand.geometry().pagesPerBlock;
+  if (r->pageCount > pagesPerBlock)
+    return violation("write-pages", "at most " + std::to_string(pagesPerBlock) + " pages", std::to_string(r->pageCount));
+  return kGoOn;
+}
+
+// A block write ends: its entry in the record says how.
+Ending recordBlockWrite(SessionContext& ctx, nlohmann::json& entry, const char* result) {
+  entry["result"] = result;
+  ctx.record.blockWrite(entry);
+  return kGoOn;
+}
+
+}  // namespace
+
+Ending serveReadBack(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("read-back")) return end;
+  PhonePort& port = ctx.port;
+  const NandGeometry& g = ctx.nand.geometry();
+  ReadBackRequest r;
+  if (Ending end = receiveReadBackRequest(ctx, &r)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  uint32_t unit = r.mode == 0 ? g.rawPageSize() : g.pageSize;
+  if (Ending end = port.writeU32(g.pageSize)) return end;
+  if (Ending end = port.writeU32(g.spareSize)) return end;
+  if (Ending end = port.writeU32(unit)) return end;
+  if (Ending end = port.expectU32(kReadBackUnit / g.rawPageSize(), "read-back pages per chunk")) return end;
+  std::vector<uint8_t> bytes = readBackBytes(ctx, r.mode, r.address / g.pageSize, r.length / g.pageSize);
+  if (Ending end = port.writeU32(static_cast<uint32_t>(bytes.size()))) return end;
+  ReadBackAnswers answers;
+  if (Ending end = sendReadBackChunks(ctx, bytes, size_t{kReadBackUnit / g.rawPageSize()} * unit, &answers)) return end;
+  ctx.record.readBack({{"mode", r.mode}, {"address", r.address}, {"length", r.length}, {"resends", answers.resends},
+                       {"gaveUp", answers.gaveUp}});
+  return kGoOn;
+}
+
+Ending serveFormat(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("format")) return end;
+  PhonePort& port = ctx.port;
+  const NandGeometry& g = ctx.nand.geometry();
+  FormatRequest r;
+  if (Ending end = receiveFormatRequest(ctx, &r)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  uint32_t first = r.start / g.blockDataSize();
+  uint32_t count = r.length / g.blockDataSize();
+  nlohmann::json entry = {{"flags", {r.flags[0], r.flags[1], r.flags[2]}}, {"start", r.start}, {"length", r.length},
                           {"firstBlock", first}, {"blockCount", count}};
   bool fails = ctx.options.faults.formatFailsAt == ctx.stepCount("format");
   uint32_t quarter = 1;
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t block = first + i;
-    if (fails && i == count / 2) {
-      port.writeU32(kFormatError);
-      port.writeU32(block);
-      port.writeU8(kRefuse);
-      entry["result"] = "failed";
-      ctx.record.format(entry);
-      ctx.log.info("format failed at block " + std::to_string(block) + " (format-fails)");
-      return;
-    }
-    if (ctx.nand.isBad(block)) {
-      port.writeU32(kBadBlockStatus);
-      port.writeU32(block);
-      port.writeU8(kContinue);
-    } else {
-      ctx.nand.eraseBlock(block);
-    }
+    if (fails && i == count / 2) return failFormat(ctx, first + i, entry);
+    if (Ending end = formatBlock(ctx, first + i)) return end;
     if (count >= 4 && quarter < 4 && (i + 1) * 4 >= quarter * count) {
-      sendFormatStatus(ctx, kFormatProgress, static_cast<uint8_t>(quarter * 25));
+      if (Ending end = sendFormatStatus(ctx, kFormatProgress, static_cast<uint8_t>(quarter * 25))) return end;
       ++quarter;
     }
   }
-  sendFormatStatus(ctx, 0, 100);
-  port.writeU8(kAck);
-  port.writeU8(kAck);
+  if (Ending end = sendFormatStatus(ctx, 0, 100)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
   entry["result"] = "ok";
   ctx.record.format(entry);
+  return kGoOn;
 }
 
-void serveWriteBlock(SessionContext& ctx) {
-  ctx.beginStep("write-block");
-  PhonePort& port = ctx.port;
-  uint32_t block = port.readU32("write-block block");
-  uint32_t pageSize = port.readU32("write-block page size");
-  uint32_t spareSize = port.readU32("write-block spare size");
-  uint32_t pagesPerBlock = port.readU32("write-block pages per block");
-  checkGeometry(ctx, "write-block", block, pageSize, spareSize, pagesPerBlock);
+Ending serveWriteBlock(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("write-block")) return end;
+  BlockWriteRequest r;
+  if (Ending end = ctx.port.readU32(&r.block, "write-block block")) return end;
+  if (Ending end = receiveBlockGeometry(ctx, "write-block", &r)) return end;
+  nlohmann::json entry = {{"command", "write-block"}, {"block", r.block}};
+  bool refused = false;
+  if (Ending end = refuseBadTarget(ctx, r.block, &refused)) return end;
+  if (refused) return recordBlockWrite(ctx, entry, "refused-bad");
+  if (Ending end = ctx.port.writeU8(kAck)) return end;
+  ctx.nand.eraseBlock(r.block);
   const NandGeometry& g = ctx.nand.geometry();
-  nlohmann::json entry = {{"command", "write-block"}, {"block", block}};
-  if (refuseBadTarget(ctx, block)) {
-    entry["result"] = "refused-bad";
-    ctx.record.blockWrite(entry);
-    return;
-  }
-  port.writeU8(kAck);
-  ctx.nand.eraseBlock(block);
-  const uint32_t pagesPerPacket = kBlockPacketSize / g.rawPageSize();
   std::vector<uint8_t> raw(g.rawBlockSize());
-  for (uint32_t firstPage = 0; firstPage < g.pagesPerBlock; firstPage += pagesPerPacket) {
-    uint8_t* packet = raw.data() + size_t{firstPage} * g.rawPageSize();
-    receiveDataPacket(ctx, packet, kBlockPacketSize);
-    std::vector<uint32_t> pages(pagesPerPacket);
-    for (uint32_t i = 0; i < pagesPerPacket; ++i) pages[i] = firstPage + i;
-    if (!programPages(ctx, block, packet, pages)) {
-      entry["result"] = "failed-program";
-      ctx.record.blockWrite(entry);
-      return;
-    }
-    port.writeU8(kContinue);
-  }
+  bool failed = false;
+  if (Ending end = writeBlockPackets(ctx, r.block, raw, &failed)) return end;
+  if (failed) return recordBlockWrite(ctx, entry, "failed-program");
   uint16_t checksum = pageDataChecksum(g, raw, g.pagesPerBlock);
-  uint32_t writeIndex = ctx.stepCount("write-block");
-  if (ctx.options.faults.badBlockChecksumAt == writeIndex) checksum ^= 0xFFFF;
-  port.writeU16(checksum);
-  entry["result"] = "ok";
-  ctx.record.blockWrite(entry);
+  if (ctx.options.faults.badBlockChecksumAt == ctx.stepCount("write-block")) checksum ^= 0xFFFF;
+  if (Ending end = ctx.port.writeU16(checksum)) return end;
+  return recordBlockWrite(ctx, entry, "ok");
 }
 
-void serveWritePages(SessionContext& ctx) {
-  ctx.beginStep("write-pages");
-  PhonePort& port = ctx.port;
-  uint32_t block = port.readU32("write-pages block");
-  uint32_t count = port.readU32("write-pages page count");
-  uint32_t pageSize = port.readU32("write-pages page size");
-  uint32_t spareSize = port.readU32("write-pages spare size");
-  uint32_t pagesPerBlock = port.readU32("write-pages pages per block");
-  checkGeometry(ctx, "write-pages", block, pageSize, spareSize, pagesPerBlock);
-  const NandGeometry& g = ctx.nand.geometry();
-  if (count > g.pagesPerBlock) violation("write-pages", "at most " + std::to_string(g.pagesPerBlock) + " pages", std::to_string(count));
-  nlohmann::json entry = {{"command", "write-pages"}, {"block", block}, {"pages", nlohmann::json::array()}};
-  if (refuseBadTarget(ctx, block)) {
-    entry["result"] = "refused-bad";
-    ctx.record.blockWrite(entry);
-    return;
-  }
-  port.writeU8(kAck);
-  ctx.nand.eraseBlock(block);
-  std::vector<uint8_t> raw(g.rawPageSize());
-  int64_t previous = -1;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t page = port.readU32("write-pages page index");
-    if (page >= g.pagesPerBlock || static_cast<int64_t>(page) <= previous)
-      violation("write-pages page index", "ascending indices below " + std::to_string(g.pagesPerBlock), std::to_string(page));
-    previous = page;
-    entry["pages"].push_back(page);
-    receiveDataPacket(ctx, raw.data(), raw.size());
-    if (++ctx.writePagesPagesSeen == ctx.options.faults.pageStatusAt) {
-      // A page the agent could not store, though the block is good: the
-      // page's sum still follows, and the host confirms it before the
-      // command ends.
-      port.writeByteAndU32(kStoreFailed, kPageFailedStatus);
-      port.writeU16(pageDataChecksum(g, raw, 1));
-      port.expectU8(kAck, "0x5A after a failed page's checksum");
-      entry["result"] = "failed-status";
-      ctx.record.blockWrite(entry);
-      return;
-    }
-    if (!programPages(ctx, block, raw.data(), {page})) {
-      entry["result"] = "failed-program";
-      ctx.record.blockWrite(entry);
-      return;
-    }
-    port.writeU8(kContinue);
-    port.writeU16(pageDataChecksum(g, raw, 1));
-    port.expectU8(kAck, "0x5A after a page's checksum");
-  }
-  entry["result"] = "ok";
-  ctx.record.blockWrite(entry);
+Ending serveWritePages(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("write-pages")) return end;
+  BlockWriteRequest r;
+  if (Ending end = receiveWritePagesRequest(ctx, &r)) return end;
+  nlohmann::json entry = {{"command", "write-pages"}, {"block", r.block}, {"pages", nlohmann::json::array()}};
+  bool refused = false;
+  if (Ending end = refuseBadTarget(ctx, r.block, &refused)) return end;
+  if (refused) return recordBlockWrite(ctx, entry, "refused-bad");
+  if (Ending end = ctx.port.writeU8(kAck)) return end;
+  ctx.nand.eraseBlock(r.block);
+  const char* stoppedBy = nullptr;
+  if (Ending end = writePages(ctx, r, entry, &stoppedBy)) return end;
+  return recordBlockWrite(ctx, entry, stoppedBy ? stoppedBy : "ok");
 }
 
 }  // namespace hxphone

@@ -38,23 +38,30 @@ struct ListEntry {
   uint32_t end = 0;
 };
 
-ListEntry receiveEntry(PhonePort& port, const char* name) {
-  port.expectU8(0x01, name);
-  ListEntry e;
-  e.start = port.readU32(name);
-  e.end = port.readU32(name);
-  port.expectU32(0, name);
-  port.expectU32(1, name);
-  return e;
+Ending receiveEntry(PhonePort& port, const char* name, ListEntry* e) {
+  if (Ending end = port.expectU8(0x01, name)) return end;
+  if (Ending end = port.readU32(&e->start, name)) return end;
+  if (Ending end = port.readU32(&e->end, name)) return end;
+  if (Ending end = port.expectU32(0, name)) return end;
+  return port.expectU32(1, name);
 }
 
-uint32_t entryLength(const ListEntry& e, const char* name) {
-  // An empty image has end = start - 1.
-  uint32_t length = e.end + 1 - e.start;
-  if (length > kLongestRomImage)
-    violation(name, "a range of at most " + std::to_string(kLongestRomImage) + " bytes",
-              "[" + std::to_string(e.start) + ", " + std::to_string(e.end) + "]");
-  return length;
+// "[start, end]": an entry's range in messages.
+std::string rangeText(const ListEntry& e) {
+  std::string text = "[";
+  text += std::to_string(e.start);
+  text += ", ";
+  text += std::to_string(e.end);
+  text += "]";
+  return text;
+}
+
+// An entry's length; an empty image has end = start - 1.
+Ending entryLength(const ListEntry& e, const char* name, uint32_t* length) {
+  *length = e.end + 1 - e.start;
+  if (*length > kLongestRomImage)
+    return violation(name, "a range of at most " + std::to_string(kLongestRomImage) + " bytes", rangeText(e));
+  return kGoOn;
 }
 
 uint32_t romInfoSizeForVersion(const uint8_t* versionText, size_t available) {
@@ -69,86 +76,117 @@ uint32_t romInfoSizeForVersion(const uint8_t* versionText, size_t available) {
   }
 }
 
-// Receives an image into its place in the ROM area; returns its byte sum, the
+// Receives an image into its place in the ROM area, with its byte sum: the
 // sum of its chunks' sums.
-uint16_t receiveChunks(SessionContext& ctx, std::span<uint8_t> image, const char* name) {
-  uint16_t imageSum = 0;
+Ending receiveChunks(SessionContext& ctx, std::span<uint8_t> image, const char* name, uint16_t* imageSum) {
+  *imageSum = 0;
   const auto length = static_cast<uint32_t>(image.size());
   for (uint32_t offset = 0; offset < length;) {
     uint32_t n = std::min(kChunkSize, length - offset);
     uint8_t* chunk = image.data() + offset;
-    ctx.port.readBytes(chunk, n, name);
-    uint16_t sum = ctx.port.readU16("chunk sum");
+    if (Ending end = ctx.port.readBytes(chunk, n, name)) return end;
+    uint16_t sum = 0;
+    if (Ending end = ctx.port.readU16(&sum, "chunk sum")) return end;
     uint16_t want = byteSum16({chunk, n});
     if (sum != want) {
-      ctx.port.writeU8(kRefuse);
-      violation(std::string(name) + " chunk at " + std::to_string(offset), "sum " + hex(want, 4), hex(sum, 4));
+      if (Ending end = ctx.port.writeU8(kRefuse)) return end;
+      return violation(std::string(name) + " chunk at " + std::to_string(offset), "sum " + hex(want, 4), hex(sum, 4));
     }
-    ctx.port.writeU8(kContinue);
-    imageSum = static_cast<uint16_t>(imageSum + want);
+    if (Ending end = ctx.port.writeU8(kContinue)) return end;
+    *imageSum = static_cast<uint16_t>(*imageSum + want);
     offset += n;
   }
-  return imageSum;
+  return kGoOn;
 }
 
-// Returns false when the host gave the image up (A5).
-bool receiveImageCheck(SessionContext& ctx, uint16_t imageSum, const char* name) {
-  uint8_t b = ctx.port.readU8("image check");
-  if (b == kRefuse) {
+// The host's check of one image: 5A and its sum, or A5 when it gives the
+// write up (`gaveUp`).
+Ending receiveImageCheck(SessionContext& ctx, uint16_t imageSum, const char* name, bool* gaveUp) {
+  uint8_t b = 0;
+  if (Ending end = ctx.port.readU8(&b, "image check")) return end;
+  *gaveUp = b == kRefuse;
+  if (*gaveUp) {
     ctx.log.info(std::string("host gave up the NFB write at the ") + name + " check");
-    return false;
+    return kGoOn;
   }
-  if (b != kAck) violation(std::string(name) + " check", "0x5A or 0xA5", hex(b));
-  uint16_t sum = ctx.port.readU16("image sum");
+  if (b != kAck) return violation(std::string(name) + " check", "0x5A or 0xA5", hex(b));
+  uint16_t sum = 0;
+  if (Ending end = ctx.port.readU16(&sum, "image sum")) return end;
   uint16_t want = imageSum;
   if (sum != want) {
-    ctx.port.writeU8(kRefuse);
-    violation(std::string(name) + " whole-image sum", hex(want, 4), hex(sum, 4));
+    if (Ending end = ctx.port.writeU8(kRefuse)) return end;
+    return violation(std::string(name) + " whole-image sum", hex(want, 4), hex(sum, 4));
   }
-  ctx.port.writeU8(kAck);
-  return true;
+  return ctx.port.writeU8(kAck);
 }
 
-void checkRomInfoRange(SessionContext& ctx, std::span<const uint8_t> primary) {
+Ending checkRomInfoRange(SessionContext& ctx, std::span<const uint8_t> primary) {
   const AnnouncedImages& a = ctx.images;
   size_t n = a.romInfoStart;
   if (n + kRomInfoMarkerLength > primary.size() || std::memcmp(primary.data() + n, kRomInfoMarker, kRomInfoMarkerLength) != 0)
-    violation("image list", "the ROM information record at primary offset " + std::to_string(n), "no marker there");
+    return violation("image list", "the ROM information record at primary offset " + std::to_string(n), "no marker there");
   uint32_t size = romInfoSizeForVersion(primary.data() + n + kRomInfoMarkerLength, primary.size() - n - kRomInfoMarkerLength);
   if (a.romInfoEnd != n + size - 1)
-    violation("image list", "record range end " + std::to_string(n + size - 1), std::to_string(a.romInfoEnd));
+    return violation("image list", "record range end " + std::to_string(n + size - 1), std::to_string(a.romInfoEnd));
+  return kGoOn;
+}
+
+// The ROM information record's range in the primary image.
+Ending receiveRomInfoRange(PhonePort& port, AnnouncedImages& a) {
+  const uint8_t fixed[5] = {0xA5, 0xA5, 0xA5, 0x02, 0x02};
+  for (uint8_t b : fixed)
+    if (Ending end = port.expectU8(b, "image list header")) return end;
+  if (Ending end = port.readU32(&a.romInfoStart, "ROM information start")) return end;
+  if (Ending end = port.readU32(&a.romInfoEnd, "ROM information end")) return end;
+  if (a.romInfoEnd < a.romInfoStart) return violation("image list", "a record range start <= end", "an inverted range");
+  return port.writeU8(kAck);
+}
+
+// Both images' sums, each checked by the host; `gaveUp` when the host gave up.
+Ending receiveImageChecks(SessionContext& ctx, uint16_t primarySum, uint16_t secondarySum, bool* gaveUp) {
+  if (Ending end = receiveImageCheck(ctx, primarySum, "primary ROM image", gaveUp)) return end;
+  if (*gaveUp) return kGoOn;
+  return receiveImageCheck(ctx, secondarySum, "secondary ROM image", gaveUp);
+}
+
+// The ROM area into the NAND from the primary ROM block, both images in the record.
+void storeRomArea(SessionContext& ctx, const std::vector<uint8_t>& area, uint16_t primarySum, uint16_t secondarySum) {
+  const uint32_t primaryLength = ctx.images.primaryLength;
+  BlockExtent stored = storePageData(ctx.nand, ctx.primaryRomBlock, area);
+  ctx.record.image("primary-rom", primaryLength, {{"firstBlock", stored.first}, {"areaOffset", 0}, {"sum", primarySum}});
+  ctx.record.image("secondary-rom", ctx.images.secondaryLength,
+                   {{"firstBlock", stored.first}, {"areaOffset", romSecondaryOffset(primaryLength)},
+                    {"endBlock", stored.end}, {"sum", secondarySum}});
 }
 
 }  // namespace
 
-void serveImageList(SessionContext& ctx) {
-  ctx.beginStep("image-list");
+Ending serveImageList(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("image-list")) return end;
   PhonePort& port = ctx.port;
-  const uint8_t fixed[5] = {0xA5, 0xA5, 0xA5, 0x02, 0x02};
-  for (uint8_t b : fixed) port.expectU8(b, "image list header");
   AnnouncedImages& a = ctx.images;
-  a.romInfoStart = port.readU32("ROM information start");
-  a.romInfoEnd = port.readU32("ROM information end");
-  if (a.romInfoEnd < a.romInfoStart) violation("image list", "a record range start <= end", "an inverted range");
-  port.writeU8(kAck);
-  ListEntry primary = receiveEntry(port, "primary ROM entry");
-  if (primary.start != 0) violation("primary ROM entry", "start 0", std::to_string(primary.start));
-  a.primaryLength = entryLength(primary, "primary ROM entry");
-  port.writeU8(kAck);
-  ListEntry secondary = receiveEntry(port, "secondary ROM entry");
+  if (Ending end = receiveRomInfoRange(port, a)) return end;
+  ListEntry primary, secondary;
+  if (Ending end = receiveEntry(port, "primary ROM entry", &primary)) return end;
+  if (primary.start != 0) return violation("primary ROM entry", "start 0", std::to_string(primary.start));
+  if (Ending end = entryLength(primary, "primary ROM entry", &a.primaryLength)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  if (Ending end = receiveEntry(port, "secondary ROM entry", &secondary)) return end;
   uint32_t want = romSecondaryOffset(a.primaryLength);
-  if (secondary.start != want) violation("secondary ROM entry", "start " + std::to_string(want), std::to_string(secondary.start));
-  a.secondaryLength = entryLength(secondary, "secondary ROM entry");
-  port.writeU8(kAck);
+  if (secondary.start != want)
+    return violation("secondary ROM entry", "start " + std::to_string(want), std::to_string(secondary.start));
+  if (Ending end = entryLength(secondary, "secondary ROM entry", &a.secondaryLength)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
   a.received = true;
+  return kGoOn;
 }
 
-void serveNfbImages(SessionContext& ctx) {
-  ctx.beginStep("nfb");
+Ending serveNfbImages(SessionContext& ctx) {
+  if (Ending end = ctx.beginStep("nfb")) return end;
   PhonePort& port = ctx.port;
-  port.writeU8(kAck);
-  port.expectU32(kChunkSize, "NFB chunk size");
-  port.writeU8(kAck);
+  if (Ending end = port.writeU8(kAck)) return end;
+  if (Ending end = port.expectU32(kChunkSize, "NFB chunk size")) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
   // The images come straight into the ROM area they are stored as: the
   // primary at its start, the secondary at its end, erased bytes between.
   const uint32_t primaryLength = ctx.images.primaryLength;
@@ -156,19 +194,17 @@ void serveNfbImages(SessionContext& ctx) {
   std::vector<uint8_t> area(size_t{romSecondaryOffset(primaryLength)} + secondaryLength, 0xFF);
   std::span<uint8_t> primary(area.data(), primaryLength);
   std::span<uint8_t> secondary(area.data() + (area.size() - secondaryLength), secondaryLength);
-  const uint16_t primarySum = receiveChunks(ctx, primary, "primary ROM image");
-  const uint16_t secondarySum = receiveChunks(ctx, secondary, "secondary ROM image");
-  port.writeU8(kAck);
-  port.writeU8(kAck);
-  if (!receiveImageCheck(ctx, primarySum, "primary ROM image")) return;
-  if (!receiveImageCheck(ctx, secondarySum, "secondary ROM image")) return;
-  checkRomInfoRange(ctx, primary);
-  BlockExtent stored = storePageData(ctx.nand, ctx.primaryRomBlock, area);
-  ctx.record.image("primary-rom", primaryLength, {{"firstBlock", stored.first}, {"areaOffset", 0}, {"sum", primarySum}});
-  ctx.record.image("secondary-rom", secondaryLength,
-                   {{"firstBlock", stored.first}, {"areaOffset", romSecondaryOffset(primaryLength)},
-                    {"endBlock", stored.end}, {"sum", secondarySum}});
-  port.writeU8(kAck);
+  uint16_t primarySum = 0, secondarySum = 0;
+  if (Ending end = receiveChunks(ctx, primary, "primary ROM image", &primarySum)) return end;
+  if (Ending end = receiveChunks(ctx, secondary, "secondary ROM image", &secondarySum)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  if (Ending end = port.writeU8(kAck)) return end;
+  bool gaveUp = false;
+  if (Ending end = receiveImageChecks(ctx, primarySum, secondarySum, &gaveUp)) return end;
+  if (gaveUp) return kGoOn;
+  if (Ending end = checkRomInfoRange(ctx, primary)) return end;
+  storeRomArea(ctx, area, primarySum, secondarySum);
+  return port.writeU8(kAck);
 }
 
 }  // namespace hxphone

@@ -9,7 +9,7 @@
 #include "hxphone/faults.h"
 #include "hxphone/nand_model.h"
 #include "hxphone/phone_log.h"
-#include "hxphone/phone_port.h"
+#include "hxphone/port_timing.h"
 
 namespace hxphone {
 

@@ -1,314 +1,80 @@
 #include "hxphone/phone_port.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
-#include <thread>
 
-#include "hxphone/session_end.h"
 #include "hxphone/wire.h"
 
 namespace hxphone {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-constexpr size_t kBufferSize = 1 << 16;
-// Under the slow-link fault the phone reads in small pieces, so the host's
-// writes back up the way they would on a slow line.
-constexpr size_t kSlowReadPiece = 256;
-constexpr auto kAbsentHostPoll = std::chrono::milliseconds(5);
-// A host that never stops sending is still checked for a stop now and then.
-constexpr unsigned kReadsBetweenStopChecks = 64;
-}  // namespace
-
-PhonePort::PhonePort(int fd, int stopFd, PortTiming timing, const FaultPlan& faults, LinkTurns* turns)
-    : m_fd(fd), m_stopFd(stopFd), m_timing(timing), m_faults(faults), m_turns(turns), m_buffer(kBufferSize) {
-  if (m_timing.pacedLink) {
-    // A link idle for less than a frame has not paused.
-    m_fromHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
-    m_toHost.emplace(m_timing.pacedLink->bytesPerSecond, m_timing.pacedLink->frame);
-  }
-}
-
-bool PhonePort::stopRequested() const {
-  if (m_stopFd < 0) return false;
-  pollfd p{m_stopFd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
-}
-
-// Waits until bytes are in the buffer. Returns false when the deadline passed.
-// While the host is sending (the last read brought bytes and the phone has
-// not answered since) the descriptor is read at once: the rest of a packet is
-// usually there, and a wait first would cost a call and a wake-up per piece.
-// Otherwise the phone waits first: after an answer the host has yet to speak.
-bool PhonePort::fill(std::optional<Clock::time_point> deadline, const char* what) {
-  bool waited = false;
-  while (m_head == m_tail) {
-    m_head = m_tail = 0;
-    if (m_hostSending && readAvailable(what, waited)) break;
-    m_hostSending = true;
-    if (!waitReadable(deadline)) return false;
-    waited = true;
-  }
-  return true;
-}
-
-// Reads what the descriptor holds; false when it holds nothing yet. `waited`:
-// the phone had to wait for these bytes, so the link may have stood idle.
-bool PhonePort::readAvailable(const char* what, bool waited) {
-  if (++m_readsSinceWait >= kReadsBetweenStopChecks) {
-    m_readsSinceWait = 0;
-    if (stopRequested()) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
-  }
-  size_t piece = m_buffer.size();
-  if (m_timing.pacedLink) piece = std::min(piece, m_timing.pacedLink->bytesPerFrame());
-  if (m_faults.linkBytesPerSecond) piece = std::min(piece, kSlowReadPiece);
-  ssize_t got = ::read(m_fd, m_buffer.data(), piece);
-  if (got > 0) {
-    paceArrival(static_cast<size_t>(got), waited);
-    m_tail = static_cast<size_t>(got);
-    m_hostSeen = true;
-    noiseOnBuffered();
-    return true;
-  }
-  m_hostSending = false;
-  if (got == 0) throw SessionEnd(Outcome::HostGone, std::string("host closed the port while waiting for ") + what);
-  if (errno == EAGAIN || errno == EINTR) return false;
-  if (!m_hostSeen && (errno == EIO)) {
-    // Nobody has the port open yet.
-    std::this_thread::sleep_for(kAbsentHostPoll);
-    return false;
-  }
-  throw SessionEnd(Outcome::HostGone, std::string("host hung up while waiting for ") + what);
-}
-
-// Waits for the descriptor to become readable, at most until the deadline (a
-// second at a time). False when the deadline has passed.
-bool PhonePort::waitReadable(std::optional<Clock::time_point> deadline) {
-  int timeoutMs = 1000;
-  if (deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1000));
-  }
-  m_readsSinceWait = 0;
-  pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-  int n = ::poll(fds, m_stopFd >= 0 ? 2 : 1, timeoutMs);
-  if (n < 0 && errno != EINTR) throw SessionEnd(Outcome::HostGone, std::string("poll failed: ") + std::strerror(errno));
-  if (n > 0 && m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
-  return true;
-}
-
-void PhonePort::take(size_t n) {
-  m_head += n;
-  m_received += n;
-  if (m_turns) m_turns->hostBytesTaken(n, Clock::now());
-  if (m_faults.unplugAfterBytes && m_received >= *m_faults.unplugAfterBytes)
-    throw SessionEnd(Outcome::Unplugged, "unplugged after " + std::to_string(m_received) + " bytes from the host");
-  unplugWhenDue();
-}
-
-void PhonePort::stepBegins(const std::string& step, uint32_t occurrence) {
-  if (occurrence != 1) return;
-  if (m_faults.noiseIn.step == step) m_noiseInAt = m_received + m_faults.noiseIn.offset;
-  if (m_faults.noiseOut.step == step) m_noiseOutAt = m_sent + m_faults.noiseOut.offset;
-  if (m_faults.unplugIn.step == step) m_unplugAt = m_received + m_sent + m_faults.unplugIn.offset;
-  noiseOnBuffered();
-  unplugWhenDue();
-}
-
-void PhonePort::strike() {
-  if (!m_inStepStruck) m_inStepStruck = Clock::now();
-}
-
-// The buffered host bytes are m_received onwards: the armed one among them
-// is inverted, as line noise would have turned it.
-void PhonePort::noiseOnBuffered() {
-  if (!m_noiseInAt || *m_noiseInAt < m_received || *m_noiseInAt - m_received >= m_tail - m_head) return;
-  m_buffer[m_head + static_cast<size_t>(*m_noiseInAt - m_received)] ^= 0xFF;
-  m_noiseInAt.reset();
-  strike();
-}
-
-void PhonePort::unplugWhenDue() {
-  if (!m_unplugAt || m_received + m_sent < *m_unplugAt) return;
-  strike();
-  throw SessionEnd(Outcome::Unplugged, "unplugged " + std::to_string(m_faults.unplugIn.offset) + " bytes into step " +
-                                           m_faults.unplugIn.step);
-}
-
-void PhonePort::turnaround(Direction to) {
-  if (m_direction != to && m_direction != Direction::None && m_faults.turnaroundLatencyMs > 0)
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(m_faults.turnaroundLatencyMs));
-  if (m_toHost && m_direction == Direction::FromHost && to == Direction::ToHost)
-    m_answerNotBefore = m_fromHost->freeAt() + m_timing.pacedLink->turnaround;
-  m_direction = to;
-}
-
-// Bytes read from the descriptor on a paced link are the phone's once they
-// have crossed it. Bytes that were waiting follow the ones before them.
-void PhonePort::paceArrival(size_t n, bool waited) {
-  if (!m_fromHost) return;
-  std::this_thread::sleep_until(waited ? m_fromHost->pass(Clock::now(), n) : m_fromHost->follow(n));
-  m_fromHost->wokeAt(Clock::now());
-}
-
-void PhonePort::throttle(size_t n) {
-  if (!m_faults.linkBytesPerSecond) return;
-  auto now = Clock::now();
-  if (m_linkFreeAt < now) m_linkFreeAt = now;
-  m_linkFreeAt += std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(static_cast<double>(n) / m_faults.linkBytesPerSecond));
-  std::this_thread::sleep_until(m_linkFreeAt);
-}
-
-void PhonePort::readBytes(uint8_t* dest, size_t n, const char* what) {
-  turnaround(Direction::FromHost);
-  size_t done = 0;
-  while (done < n) {
-    if (!fill(Clock::now() + m_timing.silenceLimit, what))
-      throw SessionEnd(Outcome::HostGone, std::string("host silent for ") +
-                                              std::to_string(m_timing.silenceLimit.count()) + " ms, expected " + what);
-    size_t piece = std::min(n - done, m_tail - m_head);
-    std::memcpy(dest + done, m_buffer.data() + m_head, piece);
-    done += piece;
-    throttle(piece);
-    take(piece);
-  }
-}
-
-uint8_t PhonePort::readU8(const char* what) {
-  uint8_t b = 0;
-  readBytes(&b, 1, what);
-  return b;
-}
-
-uint16_t PhonePort::readU16(const char* what) {
-  uint8_t b[2];
-  readBytes(b, 2, what);
-  return static_cast<uint16_t>(b[0] << 8 | b[1]);
-}
-
-uint32_t PhonePort::readU32(const char* what) {
-  uint8_t b[4];
-  readBytes(b, 4, what);
-  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 | b[3];
-}
-
-uint8_t PhonePort::readU8Patiently() {
-  turnaround(Direction::FromHost);
-  fill(std::nullopt, "the host");
-  uint8_t b = m_buffer[m_head];
-  throttle(1);
-  take(1);
-  return b;
-}
-
-std::optional<uint8_t> PhonePort::pollU8(std::chrono::milliseconds wait) {
-  if (!fill(Clock::now() + wait, "a byte")) return std::nullopt;
-  turnaround(Direction::FromHost);
-  uint8_t b = m_buffer[m_head];
-  throttle(1);
-  take(1);
-  return b;
-}
-
-void PhonePort::expectU8(uint8_t expected, const char* what) {
-  uint8_t got = readU8(what);
-  if (got != expected) violation(what, hex(expected), hex(got));
-}
-
-void PhonePort::expectU32(uint32_t expected, const char* what) {
-  uint32_t got = readU32(what);
-  if (got != expected) violation(what, hex(expected, 8), hex(got, 8));
-}
-
-void PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
-  turnaround(Direction::ToHost);
-  m_hostSending = false;
-  std::vector<uint8_t> noisy;
-  if (m_noiseOutAt && *m_noiseOutAt >= m_sent && *m_noiseOutAt - m_sent < n) {
-    noisy.assign(bytes, bytes + n);
-    noisy[static_cast<size_t>(*m_noiseOutAt - m_sent)] ^= 0xFF;
-    bytes = noisy.data();
-    m_noiseOutAt.reset();
-    strike();
-  }
-  auto deadline = Clock::now() + m_timing.silenceLimit;
-  if (!m_toHost) {
-    sendPiece(bytes, n, deadline);
-    return;
-  }
-  // A frame's worth at a time, each written when it has crossed the link.
-  const size_t frame = m_timing.pacedLink->bytesPerFrame();
+Ending PhonePort::readBytes(uint8_t* dest, size_t n, const char* what) {
   for (size_t done = 0; done < n;) {
-    size_t piece = std::min(frame, n - done);
-    std::this_thread::sleep_until(done == 0 ? m_toHost->pass(Clock::now(), piece, m_answerNotBefore)
-                                            : m_toHost->follow(piece));
-    m_toHost->wokeAt(Clock::now());
-    sendPiece(bytes + done, piece, deadline);
-    done += piece;
+    Arrival arrival;
+    const std::span<uint8_t> rest(dest + done, n - done);
+    if (Ending end = m_link.read(rest, LinkClock::now() + m_silenceLimit, what, &arrival)) return end;
+    if (arrival.count == 0)
+      return SessionEnd{Outcome::HostGone, std::string("host silent for ") + std::to_string(m_silenceLimit.count()) +
+                                               " ms, expected " + what};
+    done += arrival.count;
   }
+  return kGoOn;
 }
 
-void PhonePort::sendPiece(const uint8_t* bytes, size_t n, Clock::time_point deadline) {
-  size_t done = 0;
-  while (done < n) {
-    size_t piece = n - done;
-    if (m_unplugAt) {
-      unplugWhenDue();
-      piece = std::min<uint64_t>(piece, *m_unplugAt - (m_received + m_sent));
-    }
-    ssize_t put = writeSome(bytes + done, piece);
-    if (put > 0) {
-      throttle(static_cast<size_t>(put));
-      done += static_cast<size_t>(put);
-      m_sent += static_cast<uint64_t>(put);
-      if (m_turns) m_turns->phoneBytesSent(static_cast<size_t>(put), Clock::now());
-      continue;
-    }
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && errno != EAGAIN) throw SessionEnd(Outcome::HostGone, std::string("write failed: ") + std::strerror(errno));
-    if (Clock::now() >= deadline) throw SessionEnd(Outcome::HostGone, "host stopped reading");
-    pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
-    ::poll(fds, m_stopFd >= 0 ? 2 : 1, 100);
-    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw SessionEnd(Outcome::Stopped, "stopped by its owner");
-  }
-  unplugWhenDue();
+Ending PhonePort::readU8(uint8_t* value, const char* what) { return readBytes(value, 1, what); }
+
+Ending PhonePort::readU16(uint16_t* value, const char* what) {
+  uint8_t b[2];
+  if (Ending end = readBytes(b, 2, what)) return end;
+  *value = static_cast<uint16_t>(b[0] << 8 | b[1]);
+  return kGoOn;
 }
 
-// A socket is written without SIGPIPE when the host has gone; anything else
-// (a pty master) with plain write.
-long PhonePort::writeSome(const uint8_t* bytes, size_t n) {
-  if (m_isSocket) {
-    ssize_t put = ::send(m_fd, bytes, n, MSG_NOSIGNAL);
-    if (put >= 0 || errno != ENOTSOCK) return put;
-    m_isSocket = false;
-  }
-  return ::write(m_fd, bytes, n);
+Ending PhonePort::readU32(uint32_t* value, const char* what) {
+  uint8_t b[4];
+  if (Ending end = readBytes(b, 4, what)) return end;
+  *value = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 | b[3];
+  return kGoOn;
 }
 
-void PhonePort::writeU8(uint8_t v) { writeBytes(&v, 1); }
+Ending PhonePort::readU8Patiently(uint8_t* value) {
+  Arrival arrival;
+  return m_link.read({value, 1}, std::nullopt, "the host", &arrival);
+}
 
-void PhonePort::writeByteAndU32(uint8_t b, uint32_t v) {
+Ending PhonePort::expectU8(uint8_t expected, const char* what) {
+  uint8_t got = 0;
+  if (Ending end = readU8(&got, what)) return end;
+  if (got != expected) return violation(what, hex(expected), hex(got));
+  return kGoOn;
+}
+
+Ending PhonePort::expectU32(uint32_t expected, const char* what) {
+  uint32_t got = 0;
+  if (Ending end = readU32(&got, what)) return end;
+  if (got != expected) return violation(what, hex(expected, 8), hex(got, 8));
+  return kGoOn;
+}
+
+Ending PhonePort::writeBytes(const uint8_t* bytes, size_t n) {
+  return m_link.write({bytes, n}, LinkClock::now() + m_silenceLimit);
+}
+
+Ending PhonePort::writeU8(uint8_t v) { return writeBytes(&v, 1); }
+
+Ending PhonePort::writeByteAndU32(uint8_t b, uint32_t v) {
   uint8_t bytes[5] = {b, static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
                       static_cast<uint8_t>(v)};
-  writeBytes(bytes, 5);
+  return writeBytes(bytes, 5);
 }
 
-void PhonePort::writeU16(uint16_t v) {
+Ending PhonePort::writeU16(uint16_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-  writeBytes(b, 2);
+  return writeBytes(b, 2);
 }
 
-void PhonePort::writeU32(uint32_t v) {
+Ending PhonePort::writeU32(uint32_t v) {
   uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
                   static_cast<uint8_t>(v)};
-  writeBytes(b, 4);
+  return writeBytes(b, 4);
 }
 
 }  // namespace hxphone

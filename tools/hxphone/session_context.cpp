@@ -1,13 +1,11 @@
 #include "hxphone/session_context.h"
 
-#include "hxphone/session_end.h"
-
 namespace hxphone {
 
-void SessionContext::beginStep(const std::string& step) {
+Ending SessionContext::beginStep(const std::string& step) {
   uint32_t n = ++stepCounts[step];
   log.detail("step " + step + " #" + std::to_string(n));
-  port.stepBegins(step, n);
+  if (Ending end = link.stepBegins(step, n)) return end;
   const FaultPlan& faults = options.faults;
   const std::string at = " at step " + step + " #" + std::to_string(n);
   auto strikes = [&](const std::string& faultStep, uint32_t occurrence) {
@@ -15,12 +13,13 @@ void SessionContext::beginStep(const std::string& step) {
     faultStruck = std::chrono::steady_clock::now();
     return true;
   };
-  if (strikes(faults.unplugAtStep, faults.unplugAtOccurrence)) throw SessionEnd(Outcome::Unplugged, "unplugged" + at);
+  if (strikes(faults.unplugAtStep, faults.unplugAtOccurrence)) return SessionEnd{Outcome::Unplugged, "unplugged" + at};
   if (strikes(faults.statusAtStep, faults.statusAtOccurrence)) {
-    port.writeBytes(kUnexpectedAnswer, sizeof kUnexpectedAnswer);
-    throw SessionEnd(Outcome::Silenced, "answered an unexpected status, then fell silent" + at);
+    if (Ending end = port.writeBytes(kUnexpectedAnswer, sizeof kUnexpectedAnswer)) return end;
+    return SessionEnd{Outcome::Silenced, "answered an unexpected status, then fell silent" + at};
   }
-  if (strikes(faults.silentAtStep, faults.silentAtOccurrence)) throw SessionEnd(Outcome::Silenced, "fell silent" + at);
+  if (strikes(faults.silentAtStep, faults.silentAtOccurrence)) return SessionEnd{Outcome::Silenced, "fell silent" + at};
+  return kGoOn;
 }
 
 uint32_t SessionContext::stepCount(const std::string& step) const {

@@ -1,7 +1,8 @@
 #pragma once
 // Everything one conversation between a host and the phone shares: the
-// port, the NAND, the options, the log, the record, and what earlier steps
-// left for later ones (the announced image list, how often each step began).
+// link and its port, the NAND, the options, the log, the record, and what
+// earlier steps left for later ones (the announced image list, how often
+// each step began).
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "hxphone/phone_options.h"
 #include "hxphone/phone_port.h"
 #include "hxphone/phone_record.h"
+#include "hxphone/session_end.h"
+#include "hxphone/session_link.h"
 
 namespace hxphone {
 
@@ -27,7 +30,8 @@ struct AnnouncedImages {
 };
 
 struct SessionContext {
-  PhonePort& port;
+  SessionLink& link;
+  PhonePort& port;  // the link's typed reads and writes
   NandModel& nand;
   const PhoneOptions& options;
   PhoneLog& log;
@@ -40,8 +44,9 @@ struct SessionContext {
   uint32_t primaryRomBlock = 2;  // where the primary ROM image goes (after the bootloaders)
   std::optional<std::chrono::steady_clock::time_point> faultStruck;  // when a step fault of the plan struck
 
-  // Marks the start of a protocol step; unplugs here when the plan says so.
-  void beginStep(const std::string& step);
+  // Marks the start of a protocol step; the session ends here when a fault
+  // of the plan strikes at this step.
+  Ending beginStep(const std::string& step);
   // How often the step has begun so far (this time included).
   uint32_t stepCount(const std::string& step) const;
 };

@@ -14,8 +14,8 @@ const char* outcomeName(Outcome outcome) {
   return "?";
 }
 
-void violation(const std::string& step, const std::string& expected, const std::string& got) {
-  throw SessionEnd(Outcome::Failed, step + ": expected " + expected + ", got " + got);
+SessionEnd violation(const std::string& step, const std::string& expected, const std::string& got) {
+  return {Outcome::Failed, step + ": expected " + expected + ", got " + got};
 }
 
 }  // namespace hxphone

@@ -1,8 +1,11 @@
 #pragma once
-// How a phone's session ends. The protocol code throws SessionEnd from
-// wherever the conversation stops; the phone's run loop catches it once.
-#include <stdexcept>
+// How a phone's session ends. Every step of the conversation returns an
+// Ending: nothing while the conversation goes on, else the session's end and
+// why. The end flows back up, step by step, to the phone's run, which logs
+// and records it once.
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace hxphone {
 
@@ -17,16 +20,31 @@ enum class Outcome {
 
 const char* outcomeName(Outcome outcome);
 
-class SessionEnd : public std::runtime_error {
- public:
-  SessionEnd(Outcome outcome, const std::string& why) : std::runtime_error(why), m_outcome(outcome) {}
-  Outcome outcome() const { return m_outcome; }
-
- private:
-  Outcome m_outcome;
+// The end of a session: its outcome and why, in words.
+struct SessionEnd {
+  Outcome outcome;
+  std::string why;
 };
 
+// What a step of the session came to: nothing while the conversation goes
+// on, else the session's end.
+class [[nodiscard]] Ending {
+ public:
+  Ending() = default;
+  Ending(SessionEnd end) : m_end(std::move(end)) {}  // a step returns its end as it is
+
+  explicit operator bool() const { return m_end.has_value(); }
+  // Valid when the session ends.
+  const SessionEnd& end() const { return *m_end; }
+
+ private:
+  std::optional<SessionEnd> m_end;
+};
+
+// The conversation goes on.
+inline const Ending kGoOn{};
+
 // A protocol violation by the host: what the phone expected and what came.
-[[noreturn]] void violation(const std::string& step, const std::string& expected, const std::string& got);
+SessionEnd violation(const std::string& step, const std::string& expected, const std::string& got);
 
 }  // namespace hxphone

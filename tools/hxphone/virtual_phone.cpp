@@ -1,10 +1,8 @@
 #include "hxphone/virtual_phone.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <stdexcept>
+#include <exception>
 
 #include "hxphone/agent_commands.h"
 #include "hxphone/agent_connect.h"
@@ -16,21 +14,14 @@ namespace hxphone {
 VirtualPhone::VirtualPhone(PhoneOptions options, NandModel nand)
     : m_options(std::move(options)),
       m_nand(std::move(nand)),
-      m_log(m_options.name, m_options.logSink, m_options.verbose) {
-  if (::pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-}
+      m_log(m_options.name, m_options.logSink, m_options.verbose) {}
 
 VirtualPhone::~VirtualPhone() {
   stop();
   if (m_thread.joinable()) m_thread.join();
-  ::close(m_stopPipe[0]);
-  ::close(m_stopPipe[1]);
 }
 
-void VirtualPhone::stop() {
-  uint8_t b = 1;
-  [[maybe_unused]] auto n = ::write(m_stopPipe[1], &b, 1);
-}
+void VirtualPhone::stop() { m_stop.request(); }
 
 void VirtualPhone::start(int fd) {
   m_thread = std::thread([this, fd] { run(fd); });
@@ -49,57 +40,53 @@ std::optional<std::chrono::steady_clock::time_point> VirtualPhone::faultStruck()
   return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
 }
 
-void VirtualPhone::converse(int fd) {
-  PhonePort port(fd, m_stopPipe[0], m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
-  SessionContext ctx{port, m_nand, m_options, m_log, m_record};
-  auto noteFaultStruck = [&] {
-    const auto struck = ctx.faultStruck ? ctx.faultStruck : port.inStepFaultStruck();
-    if (struck) m_faultStruck.store(struck->time_since_epoch().count());
-  };
-  try {
-    runBootRom(ctx);
-    connectAgent(ctx);
-    serveAgentCommands(ctx);
-    noteFaultStruck();
-  } catch (const SessionEnd& end) {
-    noteFaultStruck();
-    if (end.outcome() != Outcome::Silenced) throw;
-    stayUntilTheHostGoes(port);
-    throw;
-  }
+namespace {
+
+// One power cycle as the host leads it: the BootROM, the agent's start, its commands.
+SessionEnd serve(SessionContext& ctx) {
+  if (Ending end = runBootRom(ctx)) return end.end();
+  if (Ending end = connectAgent(ctx)) return end.end();
+  return serveAgentCommands(ctx);
+}
+
+}  // namespace
+
+SessionEnd VirtualPhone::converse(int fd) {
+  SessionLink link(fd, &m_stop, m_options.timing, m_options.faults, m_options.noteTurns ? &m_turns : nullptr);
+  SessionContext ctx{link, link.port(), m_nand, m_options, m_log, m_record};
+  const SessionEnd end = serve(ctx);
+  const auto struck = ctx.faultStruck ? ctx.faultStruck : link.inStepFaultStruck();
+  if (struck) m_faultStruck.store(struck->time_since_epoch().count());
+  if (end.outcome == Outcome::Silenced) stayUntilTheHostGoes(link.port());
+  return end;
 }
 
 // A silenced phone keeps its port and drops what the host sends until the
 // host closes it, its silence limit passes, or the phone is stopped.
 void VirtualPhone::stayUntilTheHostGoes(PhonePort& port) {
-  try {
-    for (;;) port.readU8("nothing: the phone is silent");
-  } catch (const SessionEnd&) {
+  for (;;) {
+    uint8_t dropped = 0;
+    if (Ending end = port.readU8(&dropped, "nothing: the phone is silent")) return;
   }
 }
 
 Outcome VirtualPhone::run(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  Outcome outcome = Outcome::Reset;
-  std::string why = "the host re-enabled the watchdog";
+  SessionEnd end{Outcome::Failed, ""};
   try {
-    converse(fd);
-  } catch (const SessionEnd& end) {
-    outcome = end.outcome();
-    why = end.what();
+    end = converse(fd);
   } catch (const std::exception& e) {
-    outcome = Outcome::Failed;
-    why = e.what();
+    end = {Outcome::Failed, e.what()};
   }
-  m_failure = outcome == Outcome::Reset ? std::string() : why;
-  m_record.ended(outcomeName(outcome), m_failure);
-  if (outcome == Outcome::Failed)
-    m_log.error(why);
+  m_failure = end.outcome == Outcome::Reset ? std::string() : end.why;
+  m_record.ended(outcomeName(end.outcome), m_failure);
+  if (end.outcome == Outcome::Failed)
+    m_log.error(end.why);
   else
-    m_log.info(std::string(outcomeName(outcome)) + ": " + why);
-  m_outcome.store(outcome);
-  return outcome;
+    m_log.info(std::string(outcomeName(end.outcome)) + ": " + end.why);
+  m_outcome.store(end.outcome);
+  return end.outcome;
 }
 
 }  // namespace hxphone

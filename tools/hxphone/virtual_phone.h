@@ -21,6 +21,7 @@
 #include "hxphone/phone_options.h"
 #include "hxphone/phone_record.h"
 #include "hxphone/session_end.h"
+#include "hxphone/stop_signal.h"
 
 namespace hxphone {
 
@@ -57,7 +58,7 @@ class VirtualPhone {
   std::optional<std::chrono::steady_clock::time_point> faultStruck() const;
 
  private:
-  void converse(int fd);
+  SessionEnd converse(int fd);
   static void stayUntilTheHostGoes(PhonePort& port);
 
   PhoneOptions m_options;
@@ -65,7 +66,7 @@ class VirtualPhone {
   PhoneLog m_log;
   PhoneRecord m_record;
   LinkTurns m_turns;
-  int m_stopPipe[2] = {-1, -1};
+  StopSignal m_stop;
   std::thread m_thread;
   std::atomic<Outcome> m_outcome{Outcome::Stopped};
   std::string m_failure;
