@@ -1,6 +1,8 @@
 #include "download/download_sequence.h"
 
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,17 +25,12 @@ std::optional<RomInfoArea> fsAreaOf(const uint8_t* romInfo) {
   return romInfoArea(romInfo, entries - 1u);
 }
 
-bool hasImage(const ImageBuffer& record) { return record.data != nullptr && record.length != 0; }
-
 // What would make the download fail half-way or drop an image: decided before
 // any byte goes to the agent. Empty reason when the download may start.
 std::string refusalReason(const DownloadInputs& in, std::optional<RomInfoArea>* fsArea) {
   if (in.images == nullptr || in.package == nullptr) return "no package records";
   const PackageVerdict verdict = judgePackage(*in.package);
   if (!verdict.downloadable) return verdict.reason;
-  uint32_t images = 0;
-  for (const ImageBuffer& fs : in.package->fsImages) images += hasImage(fs) ? 1 : 0;
-  if (images > kFsImageAddresses) return "more than four FS images; only four have an address";
   *fsArea = fsAreaOf(in.images->romInfo);
   if (!*fsArea) return "the ROM information's area table has no usable last entry";
   return {};
@@ -50,13 +47,15 @@ void readSharedData(Link& link, SessionReport& report) {
   }
 }
 
+// The FS image records up to the FS image count, as far as they hold the
+// package's FS images: the empty records after them (the package held fewer)
+// are skipped silently.
 int writeFsImages(Link& link, const DownloadInputs& in, const RomInfoArea& fsArea, SessionReport& report) {
-  const uint32_t count = in.fsImageCount < kFsImageSlots ? in.fsImageCount : kFsImageSlots;
-  for (uint32_t i = 0; i < count; ++i) {
-    const ImageBuffer& image = in.package->fsImages[i];
-    if (!hasImage(image)) continue;  // the package held fewer FS images
+  const std::span<const ImageBuffer> images = addressedFsImages(*in.package);
+  const size_t count = std::min<size_t>(in.fsImageCount, images.size());
+  for (size_t i = 0; i < count; ++i) {
     report.log("Write FS images...\n");
-    if (const int rc = writeFsImage(image, link, fsArea.start, fsArea.length, report); rc != 0) return rc;
+    if (const int rc = writeFsImage(images[i], link, fsArea.start, fsArea.length, report); rc != 0) return rc;
   }
   return 0;
 }

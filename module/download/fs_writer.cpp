@@ -16,6 +16,7 @@
 #include "formats/fs_info_block.h"
 #include "formats/page_split.h"
 #include "formats/rom_info.h"
+#include "package/fs_image_admission.h"
 #include "protocol/session_report.h"
 
 namespace hx {
@@ -75,37 +76,21 @@ std::optional<uint32_t> blockAddress(uint64_t block, uint64_t count, const NandG
   return static_cast<uint32_t>(block * g.blockDataSize);
 }
 
-// Steps 2 and 3: the header fields, the image's info block and its FsHeader.
-// Only what finding the FsHeader needs is checked here.
-FsOutcome readImage(FsWrite& w, const ImageBuffer& image) {
-  if (image.data == nullptr) return refuse(kFsNoHeader, "no image bytes");
+// Steps 2 to 4 (the header fields, the info block and its FsHeader, and
+// whether the image is written at all) are admitFsImage's, the decision the
+// package verdict takes too; an image it lets through is taken from it here.
+void takeImage(FsWrite& w, const ImageBuffer& image, FsImageAdmission& admission) {
   w.image = std::span<const uint8_t>(image.data, image.length);
-  std::string problem;
-  if (!readFsImageFields(w.image, w.header, &problem)) return refuse(kFsNoHeader, problem);
+  w.header = std::move(*admission.header);
   w.geometry = w.header.geometry;
-  std::optional<PageSplit> info = splitRawBlock(fsInfoBlock(w.image, w.header), w.geometry);
-  std::optional<FsHeader> fsHeader = info ? findFsHeader(*info, w.geometry) : std::nullopt;
-  if (!fsHeader) return refuse(kFsNoHeader, "its info block holds no FsHeader");
-  w.imageInfo = std::move(*info);
-  w.imageFsHeader = *fsHeader;
-  return kGoOn;
+  w.imageInfo = std::move(*admission.info);
+  w.imageFsHeader = *admission.fsHeader;
 }
 
 // Step 4: an image of another version is not written.
 void skipImage(const FsWrite& w) {
   w.report.progress(100);
   w.report.step(100, "Write FS Image Complete");
-}
-
-// An image that is written must be whole: mapping words, data blocks, erase
-// range and region counters inside it, each data block named once, and an
-// info area that read-back can address.
-FsOutcome checkImageIsWhole(FsWrite& w) {
-  std::string problem;
-  if (!parseFsImageHeader(w.image, w.header, &problem)) return refuse(kFsNoHeader, problem);
-  if (problem = fsMappingTableProblem(w.header); !problem.empty()) return refuse(kFsNoHeader, problem);
-  if (problem = fsInfoAreaProblem(w.imageFsHeader); !problem.empty()) return refuse(kFsNoHeader, problem);
-  return kGoOn;
 }
 
 // Steps 5 and 6: the phone's RomInfo, and the image against its FS area:
@@ -327,12 +312,13 @@ FsOutcome writeInfoBlock(FsWrite& w) {
 }
 
 FsOutcome runFsImageWrite(FsWrite& w, const ImageBuffer& image) {
-  if (FsOutcome o = readImage(w, image); stops(o)) return o;
-  if (!isFsVersion520(w.imageFsHeader)) {
+  FsImageAdmission admission = admitFsImage(image);
+  if (admission.fate == FsImageFate::kRefused) return refuse(kFsNoHeader, admission.reason);
+  if (admission.fate == FsImageFate::kSkipped) {
     skipImage(w);
     return kGoOn;
   }
-  if (FsOutcome o = checkImageIsWhole(w); stops(o)) return o;
+  takeImage(w, image, admission);
   if (FsOutcome o = checkPhoneFsArea(w); stops(o)) return o;
   std::optional<PhoneInfoBlock> phone;
   if (FsOutcome o = findPhoneInfoBlock(w, &phone); stops(o)) return o;

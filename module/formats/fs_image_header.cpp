@@ -1,7 +1,6 @@
 #include "formats/fs_image_header.h"
 
 #include "formats/little_endian.h"
-#include "formats/page_split.h"
 
 namespace hx {
 
@@ -88,11 +87,6 @@ std::span<const uint8_t> fsInfoBlock(std::span<const uint8_t> image, const FsIma
 std::span<const uint8_t> fsDataBlock(std::span<const uint8_t> image, const FsImageHeader& header, uint32_t index) {
   return image.subspan((uint64_t{header.infoBlocksBefore} + 1 + index) * header.geometry.rawBlockSize,
                        header.geometry.rawBlockSize);
-}
-
-std::optional<FsHeader> fsImageFsHeader(std::span<const uint8_t> image, const FsImageHeader& header) {
-  const std::optional<PageSplit> info = splitRawBlock(fsInfoBlock(image, header), header.geometry);
-  return info ? findFsHeader(*info, header.geometry) : std::nullopt;
 }
 
 }  // namespace hx

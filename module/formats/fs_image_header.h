@@ -5,8 +5,6 @@
 #include <span>
 #include <string>
 
-#include <optional>
-
 #include "formats/block_mapping_table.h"
 #include "formats/fs_header.h"
 #include "formats/image_buffer.h"
@@ -68,9 +66,5 @@ bool parseFsImageHeader(std::span<const uint8_t> image, FsImageHeader& header, s
 // FS data block `index` (< mappedCount) of one that parseFsImageHeader accepted.
 std::span<const uint8_t> fsInfoBlock(std::span<const uint8_t> image, const FsImageHeader& header);
 std::span<const uint8_t> fsDataBlock(std::span<const uint8_t> image, const FsImageHeader& header, uint32_t index);
-
-// The FsHeader of the image's info block (readFsImageFields accepted it);
-// nothing when no page of that block is marked.
-std::optional<FsHeader> fsImageFsHeader(std::span<const uint8_t> image, const FsImageHeader& header);
 
 }  // namespace hx

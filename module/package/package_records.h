@@ -3,6 +3,7 @@
 // session reads afterwards.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "formats/image_buffer.h"
@@ -34,6 +35,16 @@ struct PackageRecords {
 
 // The module's records.
 PackageRecords& packageRecords();
+
+// The package's FS images, counted once by the load (`fsImagesInPackage`):
+// the records hold the first six of them in package order, and the records
+// after them are empty (the package held fewer FS images). Only the first
+// four have an address; a package that yields more is refused.
+bool yieldsMoreFsImagesThanAddresses(const PackageRecords& records);
+// The records that hold the package's FS images (at most six).
+std::span<const ImageBuffer> heldFsImages(const PackageRecords& records);
+// Those of them that have an address (at most four): the ones a download writes.
+std::span<const ImageBuffer> addressedFsImages(const PackageRecords& records);
 
 // Reads and parses the package at `path` and fills `records` on success. On
 // failure the records keep what they held and `records.loadFailure` says why.

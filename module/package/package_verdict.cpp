@@ -3,11 +3,10 @@
 #include <optional>
 #include <span>
 
-#include "formats/fs_header.h"
 #include "formats/fs_image_checks.h"
-#include "formats/fs_image_header.h"
 #include "formats/rom_info.h"
 #include "formats/bootloader_info.h"
+#include "package/fs_image_admission.h"
 
 namespace hx {
 
@@ -39,20 +38,13 @@ std::string checkRomImages(const PackageRecords& records, uint32_t& fsAreaStart)
   return {};
 }
 
-// An FS image is judged only as far as finding its FsHeader needs; an image
-// of another FS version is skipped by the writer whatever its other fields
-// say, so only an image that will be written gets the full checks.
+// An FS image the writer will write must also fit the FS area the package's
+// ROM information declares; one it skips is not looked at further.
 std::string checkFsImage(const ImageBuffer& record, uint32_t fsAreaStart) {
-  const std::span<const uint8_t> image(record.data, record.length);
-  FsImageHeader header;
-  std::string problem;
-  if (!readFsImageFields(image, header, &problem)) return problem;
-  const std::optional<FsHeader> fsHeader = fsImageFsHeader(image, header);
-  if (!fsHeader) return "its info block holds no FsHeader";
-  if (!isFsVersion520(*fsHeader)) return {};
-  if (!parseFsImageHeader(image, header, &problem)) return problem;
-  if (problem = fsMappingTableProblem(header); !problem.empty()) return problem;
-  if (problem = fsInfoAreaProblem(*fsHeader); !problem.empty()) return problem;
+  const FsImageAdmission admission = admitFsImage(record);
+  if (admission.fate == FsImageFate::kRefused) return admission.reason;
+  if (admission.fate == FsImageFate::kSkipped) return {};
+  const FsImageHeader& header = *admission.header;
   return fsImageProblemForBase(header, fsAreaStart / header.geometry.blockDataSize);
 }
 
@@ -63,14 +55,13 @@ PackageVerdict judgePackage(const PackageRecords& records) {
   if (auto problem = checkBootloaderInfo(records); !problem.empty()) return refuse(problem);
   uint32_t fsAreaStart = 0;
   if (auto problem = checkRomImages(records, fsAreaStart); !problem.empty()) return refuse(problem);
-  if (records.fsImagesInPackage > kFsImageAddresses) {
+  if (yieldsMoreFsImagesThanAddresses(records)) {
     return refuse("the package yields " + std::to_string(records.fsImagesInPackage) +
                   " FS images; only 4 have an address");
   }
-  for (uint32_t k = 0; k < kFsImageAddresses; ++k) {
-    const ImageBuffer& fs = records.fsImages[k];
-    if (fs.data == nullptr && fs.length == 0) continue;
-    if (auto problem = checkFsImage(fs, fsAreaStart); !problem.empty()) {
+  const std::span<const ImageBuffer> fsImages = addressedFsImages(records);
+  for (size_t k = 0; k < fsImages.size(); ++k) {
+    if (auto problem = checkFsImage(fsImages[k], fsAreaStart); !problem.empty()) {
       return refuse("FS image " + std::to_string(k) + " is malformed: " + problem);
     }
   }

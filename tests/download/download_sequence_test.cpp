@@ -146,8 +146,13 @@ TEST(RunDownload, RefusedPackagesSendNothing) {
       {"five FS image records",
        [](TestPackage& p) {
          for (int i = 0; i < 5; ++i) p.records.fsImages[i] = {fsBytes.data(), 64, 0};
+         p.records.fsImagesInPackage = 5;
        }},
-      {"malformed FS image", [](TestPackage& p) { p.records.fsImages[1] = {fsBytes.data(), 64, 0}; }},
+      {"malformed FS image",
+       [](TestPackage& p) {
+         p.records.fsImages[0] = {fsBytes.data(), 64, 0};
+         p.records.fsImagesInPackage = 1;
+       }},
       {"no bootloader information", [](TestPackage& p) { p.records.bootloader.length = 3; }},
   };
   for (const Case& c : cases) {

@@ -4,8 +4,10 @@
 
 #include <ostream>
 
+#include <algorithm>
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,32 @@ TEST(BuilderRoundTripMore, MoreThanFourFsImagesLoadButAreRefused) {
   const auto verdict = judgePackage(records);
   EXPECT_FALSE(verdict.downloadable);
   EXPECT_NE(verdict.reason.find("5 FS images"), std::string::npos) << verdict.reason;
+}
+
+// The load counts the FS images once; the records that hold them, and those
+// of them that have an address, follow from that count.
+TEST(BuilderRoundTripMore, TheFsImageCountSaysWhichRecordsHoldAnImage) {
+  for (uint32_t volumes : {0u, 3u, 5u, 7u}) {
+    auto recipe = pkgbuild::tinyRecipe(512);
+    recipe.fs[0].volumes.resize(volumes, recipe.fs[0].volumes[0]);
+    if (volumes == 0) {
+      recipe.fs.clear();
+      recipe.entries.pop_back();
+    }
+    const auto pkg = pkgbuild::build(recipe);
+    PackageRecords records;
+    ASSERT_TRUE(load(pkg, records)) << records.loadFailure;
+    ASSERT_EQ(records.fsImagesInPackage, volumes);
+    const std::span<const ImageBuffer> held = heldFsImages(records);
+    const std::span<const ImageBuffer> addressed = addressedFsImages(records);
+    EXPECT_EQ(held.size(), std::min(volumes, kFsImageSlots)) << volumes;
+    EXPECT_EQ(addressed.size(), std::min(volumes, kFsImageAddresses)) << volumes;
+    EXPECT_EQ(yieldsMoreFsImagesThanAddresses(records), volumes > kFsImageAddresses) << volumes;
+    EXPECT_EQ(addressed.data(), records.fsImages) << "in package order, from the first";
+    for (const ImageBuffer& fs : held) EXPECT_NE(fs.data, nullptr) << volumes;
+    for (uint32_t k = static_cast<uint32_t>(held.size()); k < kFsImageSlots; ++k)
+      EXPECT_EQ(records.fsImages[k].data, nullptr) << volumes << ": record " << k << " is empty";
+  }
 }
 
 TEST(BuilderRoundTripMore, HostileMutationsFailTheLoad) {

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <numeric>
-#include <span>
 
-#include "formats/fs_header.h"
-#include "formats/fs_image_header.h"
-#include "package/package_image.h"
+#include "package/fs_image_admission.h"
 #include "package/package_records.h"
 
 namespace hxflash {
@@ -23,15 +20,11 @@ enum Part : size_t {
 };
 
 // The data blocks the module writes of an FS image: none for an image it
-// skips (another FsHeader version) or cannot read.
+// skips (another FsHeader version) or refuses.
 uint64_t fsImageBytes(const hx::ImageBuffer& record) {
-  if (!record.data || record.length == 0) return 0;
-  const std::span<const uint8_t> image(record.data, record.length);
-  hx::FsImageHeader header;
-  if (!hx::readFsImageFields(image, header)) return 0;
-  const auto fsHeader = hx::fsImageFsHeader(image, header);
-  if (!fsHeader || !hx::isFsVersion520(*fsHeader)) return 0;
-  if (!hx::parseFsImageHeader(image, header)) return 0;
+  const hx::FsImageAdmission admission = hx::admitFsImage(record);
+  if (admission.fate != hx::FsImageFate::kWritten) return 0;
+  const hx::FsImageHeader& header = *admission.header;
   return static_cast<uint64_t>(header.table.mappedBlocks().size()) * header.geometry.rawBlockSize;
 }
 
@@ -59,8 +52,7 @@ TransferPlan planTransfer(const hx::PackageRecords& records) {
   plan.bootloader = records.bootloader.length;
   plan.romImage = records.romImage.length;
   plan.secondaryRomImage = records.secondaryRomImage.length;
-  const uint32_t images = std::min(records.fsImagesInPackage, hx::kFsImageAddresses);
-  for (uint32_t i = 0; i < images; ++i) plan.fsImages.push_back(fsImageBytes(records.fsImages[i]));
+  for (const hx::ImageBuffer& fs : hx::addressedFsImages(records)) plan.fsImages.push_back(fsImageBytes(fs));
   return plan;
 }
 
