@@ -2,14 +2,14 @@
 // It loads the package with the module's own reader and shows the geometry,
 // the entry table with each entry's role, every image, the bootloader and ROM
 // information records, each FS image and the download verdict, as lines or as
-// one JSON document (inspect/).
+// one JSON document (package_report/).
 #include <memory>
 #include <string>
 
 #include "command_line.h"
 #include "commands.h"
-#include "inspect/package_report.h"
-#include "inspect/report_printers.h"
+#include "package_report/package_report.h"
+#include "package_report/report_printers.h"
 
 namespace hxflash {
 

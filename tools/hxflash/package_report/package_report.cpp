@@ -1,4 +1,4 @@
-#include "inspect/package_report.h"
+#include "package_report/package_report.h"
 
 #include <fmt/format.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The two outputs of `hxflash inspect`, printed to standard output from one
 // report: lines for a person, or one JSON document for a program.
-#include "inspect/package_report.h"
+#include "package_report/package_report.h"
 
 namespace hxflash {
 

@@ -5,7 +5,7 @@
 #include "download/result_texts.h"
 #include "formats/bootloader_info.h"
 #include "formats/rom_info.h"
-#include "inspect/report_printers.h"
+#include "package_report/report_printers.h"
 #include "package/package_parse.h"
 
 namespace hxflash {
