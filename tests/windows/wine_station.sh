@@ -84,6 +84,20 @@ phone_done() {
   unplug
 }
 
+# The phone told as plugged in already is unplugged: the port waits again,
+# and the phone plugged in then is flashed (the host says RESULT) and verified.
+replug_and_flash() {
+  local result=$1
+  unplug
+  await "$waiting" 2
+  phone second --plug-delay-ms 500
+  host_end
+  phone_done
+  [[ $status == 0 ]] || fail "hxflash.exe exited $status"
+  grep -q "COM$port .*$result" "$work/host.log" || fail "the phone plugged in anew was not flashed"
+  "$hxphone" verify --package "$work/package.bin" --dump "$work/second-nand.bin" || fail "the phone's NAND is wrong"
+}
+
 "$hxflash" make-package "$work/package.bin" --tiny >/dev/null
 already='a phone is plugged in already'
 waiting='waiting for the phone to be plugged in'
@@ -97,14 +111,7 @@ case $mode in
     "${flash[@]}" "$(windows_path "$work/package.bin")" >"$work/host.log" 2>&1 &
     host_pid=$!
     await "$already"
-    unplug
-    await "$waiting" 2
-    phone second --plug-delay-ms 500
-    host_end
-    phone_done
-    [[ $status == 0 ]] || fail "hxflash.exe exited $status"
-    grep -q "COM$port .*flashed" "$work/host.log" || fail "the phone plugged in anew was not flashed"
-    "$hxphone" verify --package "$work/package.bin" --dump "$work/second-nand.bin" || fail "the phone's NAND is wrong"
+    replug_and_flash "flashed"
     ;;
   swap)
     # The first phone unplugs at its reset; the next appears half a second
@@ -114,14 +121,7 @@ case $mode in
     host_pid=$!
     await "$already"
     grep -q "COM$port .*phone 1 flashed" "$work/host.log" || fail "the first phone was not flashed before the notice"
-    unplug
-    await "$waiting" 2
-    phone second --plug-delay-ms 500
-    host_end
-    phone_done
-    [[ $status == 0 ]] || fail "hxflash.exe exited $status"
-    grep -q "COM$port .*phone 2 flashed" "$work/host.log" || fail "the second phone was not flashed"
-    "$hxphone" verify --package "$work/package.bin" --dump "$work/second-nand.bin" || fail "the phone's NAND is wrong"
+    replug_and_flash "phone 2 flashed"
     ;;
   paths)
     folder="$work/Pakete ü€한"
