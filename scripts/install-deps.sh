@@ -20,8 +20,18 @@ done
 if ((${#missing[@]})); then
   update=1
 fi
+# A mirror caught mid-sync fails an update now and then: try again a little
+# later, and at last go on with the lists that did arrive (the install then
+# says whether they were enough).
 if ((update)); then
-  $SUDO apt-get update
+  for attempt in 1 2 3; do
+    $SUDO apt-get update && break
+    if ((attempt == 3)); then
+      echo "install-deps: apt-get update failed three times; going on with the package lists there are" >&2
+    else
+      sleep $((attempt * 10))
+    fi
+  done
 fi
 if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"

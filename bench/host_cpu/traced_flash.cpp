@@ -11,7 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "child_process.h"
+#include "host/child_process.h"
 
 namespace hxbench {
 namespace {

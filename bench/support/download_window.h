@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "flash_runner.h"
+#include "host/flash_runner.h"
 
 namespace hxbench {
 

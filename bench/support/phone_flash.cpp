@@ -9,10 +9,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "child_process.h"
-#include "flash_runner.h"
+#include "host/child_process.h"
+#include "host/flash_runner.h"
 #include "process_tree_cpu.h"
-#include "shared_library.h"
+#include "host/shared_library.h"
 
 namespace hxbench {
 namespace {

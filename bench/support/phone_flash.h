@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_files.h"
-#include "child_process.h"
+#include "host/child_process.h"
 #include "download_window.h"
 #include "session_notes.h"
 

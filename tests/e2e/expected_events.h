@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "flash_runner.h"
+#include "host/flash_runner.h"
 #include "pkgbuild/package_builder.h"
 
 namespace hxflash {

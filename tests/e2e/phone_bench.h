@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "flash_runner.h"
+#include "host/flash_runner.h"
 #include "hxphone/nand_model.h"
 #include "hxphone/phone_options.h"
 #include "hxphone/virtual_phone.h"

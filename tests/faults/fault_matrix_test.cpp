@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "expected_events.h"
-#include "flash_runner.h"
+#include "host/flash_runner.h"
 #include "hxphone/faults.h"
 #include "hxphone/verify.h"
 #include "phone_bench.h"

@@ -6,8 +6,8 @@
 
 #include "expected_events.h"
 #include "pkgbuild/package_builder.h"
-#include "port_row.h"
-#include "tty_drivers_linux.h"
+#include "station/port_row.h"
+#include "system/tty_drivers_linux.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "host/child_process.h"
 #include "pkgbuild/package_builder.h"
 #include "ports_dir.h"
 

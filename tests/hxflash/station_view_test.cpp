@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "child_process.h"
+#include "host/child_process.h"
 #include "station.h"
 #include "terminal_screen.h"
 

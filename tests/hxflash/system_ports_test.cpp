@@ -5,7 +5,7 @@
 
 #include "scripted_port_system.h"
 #include "ports/port_enumeration.h"
-#include "system_ports.h"
+#include "system/system_ports.h"
 
 namespace {
 

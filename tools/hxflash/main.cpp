@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "commands.h"
-#include "exit_status.h"
+#include "system/command_line.h"
+#include "commands/commands.h"
+#include "commands/exit_status.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "command_line.h"
-#include "commands.h"
+#include "system/command_line.h"
+#include "commands/commands.h"
 #include "package_report/package_report.h"
 #include "package_report/report_printers.h"
 

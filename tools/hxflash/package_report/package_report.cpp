@@ -6,7 +6,7 @@
 #include <span>
 #include <tuple>
 
-#include "crc32.h"
+#include "host/crc32.h"
 #include "formats/bootloader_info.h"
 #include "formats/fs_header.h"
 #include "formats/little_endian.h"
