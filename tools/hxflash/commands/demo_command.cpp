@@ -23,6 +23,7 @@
 #include "station/flash_report.h"
 #include "host/flash_runner.h"
 #include "commands/module_options.h"
+#include "host/port_assignment.h"
 #include "pkgbuild/package_builder.h"
 #include "station/station_output.h"
 #include "station/station_run.h"
@@ -32,7 +33,6 @@
 namespace hxflash {
 namespace {
 
-constexpr uint32_t kFirstComPort = 40;
 constexpr double kDemoTimeScale = 0.05;
 
 // The virtual phone beside this program (an installed hxflash), else the one
@@ -102,7 +102,7 @@ std::vector<DemoPhone> demoPhones(const DemoOptions& o, const std::string& dir, 
   const auto& fs = layout.fsImages.at(0);
   std::vector<DemoPhone> phones;
   for (int i = 0; i < o.phones; ++i) {
-    DemoPhone phone{kFirstComPort + static_cast<uint32_t>(i), {}};
+    DemoPhone phone{kFirstServedComPort + static_cast<uint32_t>(i), {}};
     phone.command = {o.hxphone, "run", "--port", std::to_string(phone.com),
                      "--page-size", std::to_string(o.pageSize),
                      "--blocks", std::to_string(blocksFor(layout)),

@@ -198,9 +198,10 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
   cmd->footer(kExitStatusHelp);
   cmd->add_option("package", cli->package, "Firmware package file")->required()->check(CLI::ExistingFile);
 #if defined(_WIN32)
-  const char* portHelp = "COM port to serve (40..255)";
+  const std::string portHelp = "COM port to serve (" + std::string(kServedComNumbers) + ")";
 #else
-  const char* portHelp = "COM port to serve (40..255); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N";
+  const std::string portHelp = "COM port to serve (" + std::string(kServedComNumbers) +
+                               "); N=DEVICE first attaches a serial device (/dev/ttyACM0) as COM N";
 #endif
   cmd->add_option("-p,--port", cli->ports, portHelp)
       ->required()

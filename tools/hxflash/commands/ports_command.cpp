@@ -17,15 +17,15 @@
 #include "system/modem_manager_linux.h"
 #include "ports/com_mngr.h"
 #include "ports/port_enumeration.h"
+#include "host/port_assignment.h"
 #include "link/port_names.h"
 #include "system/serial_devices_linux.h"
 
 namespace hxflash {
 namespace {
 
-constexpr uint32_t kLastComPort = 255;
 // Host port index p serves COM(40 + p); the first index is 1.
-constexpr uint32_t kFirstStationComPort = 41;
+constexpr uint32_t kFirstStationComPort = kFirstServedComPort + 1;
 
 // The COM numbers of the directory's com<n> entries, in order.
 std::vector<uint32_t> comPortsIn(const std::string& dir, std::error_code& ec) {
@@ -35,7 +35,7 @@ std::vector<uint32_t> comPortsIn(const std::string& dir, std::error_code& ec) {
     if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "com") != 0) continue;
     if (!std::all_of(name.begin() + 3, name.end(), ::isdigit)) continue;
     const unsigned long n = std::stoul(name.substr(3));
-    if (n <= kLastComPort) ports.push_back(static_cast<uint32_t>(n));
+    if (n <= kLastServedComPort) ports.push_back(static_cast<uint32_t>(n));
   }
   std::sort(ports.begin(), ports.end());
   return ports;
@@ -178,7 +178,7 @@ void printPortArguments(const std::vector<SerialDevice>& devices, const ComMappi
       while (std::find(taken.begin(), taken.end(), next) != taken.end()) ++next;
       com = next++;
     }
-    if (com > kLastComPort) break;
+    if (com > kLastServedComPort) break;
     arguments += fmt::format(" --port {}={}", com, stableName(device));
   }
   if (arguments.empty()) {

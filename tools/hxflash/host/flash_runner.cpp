@@ -4,12 +4,11 @@
 #include <utility>
 
 #include "host/module_loader.h"
+#include "host/port_assignment.h"
 
 namespace hxflash {
 namespace {
 
-constexpr int kComPortBase = 40;
-constexpr uint32_t kLastComPort = 255;
 
 bool isCountdown(const HostEvent& event) {
   return event.code == kNotifyStatus && event.text.starts_with(kCountdownPrefix);
@@ -119,8 +118,8 @@ void FlashRun::noteConnected(Port& port) {
 void FlashRun::start() {
   if (m_module) throw std::logic_error("the run has already started");
   for (uint32_t com : m_options.comPorts) {
-    if (com < kComPortBase || com > kLastComPort)
-      throw std::runtime_error("COM" + std::to_string(com) + " is outside COM40..COM255");
+    if (!isServedComPort(com))
+      throw std::runtime_error("COM" + std::to_string(com) + " is outside " + kServedComPorts);
   }
   m_module = std::make_unique<Module>(m_options.modulePath);
   const ModuleExports& dll = m_module->loaded.exports();
@@ -138,7 +137,7 @@ void FlashRun::start() {
     auto port = std::make_unique<Port>();
     port->comPort = com;
     port->callback = std::make_unique<PortCallback>(*this, *port);
-    if (!dll.NewDll(port->callback.get(), &port->session, static_cast<int>(com) - kComPortBase))
+    if (!dll.NewDll(port->callback.get(), &port->session, static_cast<int>(com - kFirstServedComPort)))
       throw std::runtime_error("the module refused a session on COM" + std::to_string(com));
     // The first phone's turn opens with the run: a stop that comes before the
     // session is ready finds that phone waiting.

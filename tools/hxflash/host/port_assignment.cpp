@@ -31,9 +31,9 @@ PortAssignment parsePortAssignment(const std::string& text) {
   if (number.empty() || used != number.size() || com > kLastServedComPort ||
       !isServedComPort(static_cast<uint32_t>(com))) {
 #if defined(_WIN32)
-    throw std::invalid_argument("port '" + text + "': the module serves COM40..COM255; " + kComNumberAdvice);
+    throw std::invalid_argument("port '" + text + "': the module serves " + std::string(kServedComPorts) + "; " + kComNumberAdvice);
 #else
-    throw std::invalid_argument("port '" + text + "': expected a COM number 40..255, optionally =DEVICE");
+    throw std::invalid_argument("port '" + text + "': expected a COM number " + std::string(kServedComNumbers) + ", optionally =DEVICE");
 #endif
   }
   recipe.comPort = static_cast<uint32_t>(com);

@@ -9,6 +9,9 @@ namespace hxflash {
 // The COM numbers the module serves: its sessions' ports.
 inline constexpr uint32_t kFirstServedComPort = 40;
 inline constexpr uint32_t kLastServedComPort = 255;
+// The same range as the messages say it.
+inline constexpr const char* kServedComPorts = "COM40..COM255";
+inline constexpr const char* kServedComNumbers = "40..255";
 
 // How a Windows user gives a phone's port a number the module serves.
 inline constexpr const char* kComNumberAdvice =
