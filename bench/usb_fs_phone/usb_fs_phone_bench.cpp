@@ -11,11 +11,15 @@
 //   fixed waits: each wait the flash keeps by design (fixed_waits.h), counted
 //     for as long as the link stood still at its place, at most its nominal
 //     length: a wait that comes to end early counts for what it lasted.
+// Beside it, what the host (the module, in this process) spends on the
+// model: its CPU time and its waits for the phone (voluntary context
+// switches) from the connection report to the countdown, per MiB of images
+// sent; the host's sleeps through the fixed waits cost it no CPU.
 // The phone is checked with `hxphone verify` afterwards. Each round prints
-// the window, the link's time, every fixed wait (nominal, still, counted)
-// and the link's other pauses over 10 ms; then the medians with their
-// ranges, and as its last line (median of the rounds)
-//   usb-fs-phone-ratio X (goal >= 0.97; S s per phone, ...)
+// the window, the link's time, every fixed wait (nominal, still, counted),
+// the link's other pauses over 10 ms and the host's cost; then the medians
+// with their ranges, and as its last line (median of the rounds)
+//   usb-fs-phone-ratio X (goal >= 0.97; S s per phone, ..., host-cpu-ms-per-mib-usb-fs C)
 // (link + fixed waits) / window: 1 is a flash that adds nothing to them.
 //
 //   bench_usb_fs_phone [--mib N] [--rounds N] [--keep]
@@ -29,6 +33,7 @@
 
 #include "bench_files.h"
 #include "bench_run.h"
+#include "download_window.h"
 #include "fixed_waits.h"
 #include "flash_turns.h"
 #include "hxphone/link_pacer.h"
@@ -60,7 +65,21 @@ hxbench::RunOptions parseArguments(int argc, char** argv) {
   return o;
 }
 
-// One round: the phone's window, what its link needs and its fixed waits.
+// What the host spent from the connection report to the countdown, per MiB
+// of images sent.
+struct HostCost {
+  double cpuMsPerMiB = 0;
+  double waitsPerMiB = 0;
+};
+
+HostCost hostCost(const hxbench::DownloadWindow& window, const hxbench::BenchPackage& package) {
+  const hxbench::DownloadWindow::Span download = window.untilCountdown("connected");
+  const double images = mib(package.imageBytes);
+  return {download.cpuSeconds * 1000 / images, static_cast<double>(download.waits) / images};
+}
+
+// One round: the phone's window, what its link needs, its fixed waits and
+// what the host spent.
 struct PhoneRound {
   double windowSeconds = 0;
   hxbench::LinkTime link;
@@ -68,6 +87,7 @@ struct PhoneRound {
   std::vector<hxbench::LinkPause> others;
   std::vector<std::string> othersAfter;  // of each other pause, the last note before its end
   size_t turns = 0;
+  HostCost host;
 
   double floorSeconds() const { return link.seconds() + hxbench::countedSeconds(waits); }
   double ratio() const { return floorSeconds() / windowSeconds; }
@@ -101,6 +121,7 @@ PhoneRound measurePhone(const hxbench::BenchPackage& package, const hxbench::Pho
   std::sort(r.others.begin(), r.others.end(), [](const auto& a, const auto& b) { return a.seconds() > b.seconds(); });
   for (const hxbench::LinkPause& pause : r.others) r.othersAfter.push_back(lastNoteBefore(flash.phone->notes, pause.toNs));
   r.turns = span.turns.size();
+  r.host = hostCost(flash.phone->window, package);
   return r;
 }
 
@@ -122,12 +143,15 @@ void printRound(int round, const PhoneRound& r) {
               static_cast<long long>(kOtherPause.count()), r.others.size(), otherSeconds);
   for (size_t i = 0; i < r.others.size() && i < kOthersShown; ++i)
     std::printf("        %.1f ms, after \"%s\"\n", r.others[i].seconds() * 1000, r.othersAfter[i].c_str());
+  std::printf("    host from the connection report to the countdown: %.2f ms of cpu per MiB of images, "
+              "%.0f waits per MiB\n",
+              r.host.cpuMsPerMiB, r.host.waitsPerMiB);
 }
 
 // The figures of the rounds, one value per round each; the counted time of
 // each fixed wait by its name.
 struct Rounds {
-  std::vector<double> windows, links, waits, ratios;
+  std::vector<double> windows, links, waits, ratios, hostCpu, hostWaits;
   std::map<std::string, std::vector<double>> byWait;
 };
 
@@ -137,10 +161,14 @@ void printFigures(const Rounds& r) {
   hxbench::printRounds("fixed waits s", r.waits, 3);
   for (const hxbench::FixedWait& wait : hxbench::fixedWaits())
     hxbench::printRounds("    " + std::string(wait.name) + ", counted s", r.byWait.at(wait.name), 3);
+  hxbench::printRounds("host cpu ms per MiB", r.hostCpu, 2);
+  hxbench::printRounds("host waits per MiB", r.hostWaits, 0);
   hxbench::printRounds("usb-fs-phone-ratio", r.ratios, 4);
-  char beside[160];
-  std::snprintf(beside, sizeof beside, "%.3f s per phone, link %.3f s, fixed waits %.3f s",
-                hxbench::median(r.windows), hxbench::median(r.links), hxbench::median(r.waits));
+  char beside[192];
+  std::snprintf(beside, sizeof beside,
+                "%.3f s per phone, link %.3f s, fixed waits %.3f s; host-cpu-ms-per-mib-usb-fs %.2f",
+                hxbench::median(r.windows), hxbench::median(r.links), hxbench::median(r.waits),
+                hxbench::median(r.hostCpu));
   hxbench::printFigure("usb-fs-phone-ratio", r.ratios, 4, hxbench::atLeast(kGoal), beside);
 }
 
@@ -170,6 +198,8 @@ int runBench(const hxbench::RunOptions& o) {
     r.links.push_back(phone.link.seconds());
     r.waits.push_back(hxbench::countedSeconds(phone.waits));
     r.ratios.push_back(phone.ratio());
+    r.hostCpu.push_back(phone.host.cpuMsPerMiB);
+    r.hostWaits.push_back(phone.host.waitsPerMiB);
     for (const hxbench::ObservedWait& w : phone.waits) r.byWait[w.wait->name].push_back(w.countedSeconds);
   }
   hxbench::finishWorkDir(dir, o.keep);

@@ -122,28 +122,47 @@ TEST(TurnRecordingPort, NotesWhatCrossedAndNothingForAReadThatBroughtNothing) {
   EXPECT_EQ(turns.turns()[1].phoneBytes, 0u);
 }
 
-// The paced link takes host bytes a frame's worth at a time and hands them
-// out as the protocol asks, and writes the phone's bytes a frame at a time.
-TEST(PacedPort, MovesBytesAFrameAtATime) {
+// The paced link takes the host's bytes a USB transfer at a time: a
+// 16,897-byte packet waiting whole is taken from below in two transfers, not
+// a read per frame, and still becomes the phone's a frame's worth at a time.
+// The phone's bytes go down a frame at a time.
+TEST(PacedPort, TakesTransfersFromBelowAndHandsOverFrames) {
   ScriptedPort wire;
-  PacedLink link;
-  link.bytesPerSecond = 64'000;  // 64 bytes a frame
+  const PacedLink link;
   const size_t frame = link.bytesPerFrame();
-  ASSERT_EQ(frame, 64u);
-  Bytes sent(150);
-  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i);
+  ASSERT_EQ(frame, 1000u);
+  Bytes sent(16'897);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 7);
   wire.arrive(sent);
   PacedPort port(wire, link);
   Bytes got;
   while (got.size() < sent.size()) {
-    const Bytes piece = take(port, 10);
+    const Bytes piece = take(port, sent.size() - got.size());
     ASSERT_FALSE(piece.empty());
+    ASSERT_LE(piece.size(), frame) << "only what has crossed, a frame's worth at a time";
     got.insert(got.end(), piece.begin(), piece.end());
   }
   EXPECT_EQ(got, sent);
-  EXPECT_EQ(wire.readSizes, (std::vector<size_t>{frame, frame, frame})) << "a frame's worth asked for each time";
-  ASSERT_FALSE(port.write(Bytes(130, 0x5A), kNoHurry));
-  EXPECT_EQ(wire.writes, (std::vector<size_t>{64, 64, 2}));
+  EXPECT_EQ(wire.readSizes.front(), kUsbTransferBytes);
+  EXPECT_EQ(wire.arrivals, (std::vector<size_t>{kUsbTransferBytes, sent.size() - kUsbTransferBytes}));
+  ASSERT_FALSE(port.write(Bytes(2500, 0x5A), kNoHurry));
+  EXPECT_EQ(wire.writes, (std::vector<size_t>{1000, 1000, 500}));
+}
+
+// Bytes a transfer took just before the host hung up are still the phone's;
+// the session ends at the next read.
+TEST(PacedPort, HandsOverATransfersBytesBeforeTheHostsEnd) {
+  ScriptedPort wire;
+  wire.arrive({1, 2});
+  wire.arrive({3, 4}, false);
+  wire.endAfterPieces(SessionEnd{Outcome::HostGone, "host hung up"});
+  PacedPort port(wire, PacedLink{});
+  Ending end;
+  EXPECT_EQ(take(port, 8, &end), (Bytes{1, 2, 3, 4}));
+  EXPECT_FALSE(end);
+  take(port, 8, &end);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end.end().why, "host hung up");
 }
 
 TEST(PhonePort, ReadsBigEndianFieldsAcrossPiecesAndEndsOnSilence) {

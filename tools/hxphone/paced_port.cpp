@@ -12,33 +12,64 @@ PacedPort::PacedPort(BytePort& inner, const PacedLink& link)
       m_link(link),
       m_fromHost(link.bytesPerSecond, link.frame),
       m_toHost(link.bytesPerSecond, link.frame),
-      m_frame(link.bytesPerFrame()) {}
+      m_transfer(kUsbTransferBytes) {}
 
+// The phone takes what has crossed; when nothing has, the next frame of the
+// transfer crosses first, and when the transfer is all taken, the next one
+// is taken from below.
 Ending PacedPort::read(std::span<uint8_t> into, ReadDeadline deadline, const char* what, Arrival* arrival) {
   m_answering = false;
   *arrival = {};
-  if (m_head == m_tail) {
-    if (Ending end = takeFrame(deadline, what, arrival)) return end;
-    if (arrival->count == 0) return kGoOn;
+  if (m_head == m_filled) {
+    if (m_endAfterTransfer) return m_endAfterTransfer;
+    if (Ending end = takeTransfer(deadline, what, arrival)) return end;
+    if (m_filled == 0) return kGoOn;
   }
-  arrival->count = std::min(into.size(), m_tail - m_head);
-  std::memcpy(into.data(), m_frame.data() + m_head, arrival->count);
+  if (m_head == m_crossed) crossFrame();
+  arrival->count = std::min(into.size(), m_crossed - m_head);
+  std::memcpy(into.data(), m_transfer.data() + m_head, arrival->count);
   m_head += arrival->count;
   return kGoOn;
 }
 
-// Up to a frame's worth from below, the phone's once it has crossed: bytes the
-// phone waited for start a run unless the link is still busy; bytes that
-// were waiting follow the ones before them.
-Ending PacedPort::takeFrame(ReadDeadline deadline, const char* what, Arrival* arrival) {
-  if (Ending end = m_inner.read(m_frame, deadline, what, arrival)) return end;
-  if (arrival->count == 0) return kGoOn;
-  const size_t n = arrival->count;
-  std::this_thread::sleep_until(arrival->waited ? m_fromHost.pass(LinkClock::now(), n) : m_fromHost.follow(n));
-  m_fromHost.wokeAt(LinkClock::now());
-  m_head = 0;
-  m_tail = n;
+// One bulk transfer: the host's first bytes, waited for until the deadline,
+// then what the layer below already holds behind them, up to the transfer
+// buffer (the pty hands over at most its own buffer's worth per read).
+Ending PacedPort::takeTransfer(ReadDeadline deadline, const char* what, Arrival* arrival) {
+  m_head = m_crossed = m_filled = 0;
+  if (Ending end = m_inner.read(m_transfer, deadline, what, arrival)) return end;
+  m_filled = arrival->count;
+  m_firstFrameWaited = arrival->waited;
+  if (m_filled > 0) drainWaitingBytes(what);
   return kGoOn;
+}
+
+// Reads on without waiting while bytes are there and the buffer has room. An
+// end met here is kept for when the bytes before it have been taken.
+void PacedPort::drainWaitingBytes(const char* what) {
+  while (m_filled < m_transfer.size()) {
+    Arrival more;
+    const std::span<uint8_t> room = std::span<uint8_t>(m_transfer).subspan(m_filled);
+    if (Ending end = m_inner.read(room, LinkClock::now(), what, &more)) {
+      m_endAfterTransfer = end;
+      return;
+    }
+    if (more.count == 0) return;
+    m_filled += more.count;
+  }
+}
+
+// The next frame's worth of the transfer becomes the phone's once it has
+// crossed: the transfer's first bytes start a run if the phone waited for
+// them (unless the link is still busy); bytes that were waiting follow the
+// ones before them.
+void PacedPort::crossFrame() {
+  const size_t n = std::min(m_link.bytesPerFrame(), m_filled - m_crossed);
+  const bool opensTransfer = m_crossed == 0;
+  std::this_thread::sleep_until(opensTransfer && m_firstFrameWaited ? m_fromHost.pass(LinkClock::now(), n)
+                                                                    : m_fromHost.follow(n));
+  m_fromHost.wokeAt(LinkClock::now());
+  m_crossed += n;
 }
 
 Ending PacedPort::write(std::span<const uint8_t> bytes, LinkClock::time_point deadline) {
