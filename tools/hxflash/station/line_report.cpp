@@ -121,7 +121,7 @@ class LineReport final : public FlashReport {
     if (m_updatingPort) out = updating && *m_updatingPort == comPort ? "\r" : "\n";
     if (!m_folderNamed && m_setup.logs) out += fmt::format("{} logs in {}\n", timeStamp(), m_setup.logs->dir());
     m_folderNamed = true;
-    std::string body = timeStamp() + " " + fmt::format("COM{:<3}  {}", comPort, text);
+    std::string body = fmt::format("{} COM{:<3}  {}", timeStamp(), comPort, text);
     if (updating) {
       const size_t width = body.size();
       if (out == "\r" && m_updatingWidth > width) body.append(m_updatingWidth - width, ' ');
