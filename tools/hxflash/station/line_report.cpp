@@ -118,7 +118,7 @@ class LineReport final : public FlashReport {
   // names no folder it does not keep.
   void write(uint32_t comPort, const std::string& text, bool updating) {
     std::string out;
-    if (m_updatingPort) out = updating && *m_updatingPort == comPort ? "\r" : "\n";
+    if (m_updatingPort) out.push_back(updating && *m_updatingPort == comPort ? '\r' : '\n');
     if (!m_folderNamed && m_setup.logs) out += fmt::format("{} logs in {}\n", timeStamp(), m_setup.logs->dir());
     m_folderNamed = true;
     std::string body = fmt::format("{} COM{:<3}  {}", timeStamp(), comPort, text);
