@@ -14,7 +14,7 @@
 # The Windows part runs while the package is installed: its virtual phone and
 # package builder are the installed hxphone and hxflash.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd -P)
 cd "$root"
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
@@ -111,7 +111,7 @@ for section in 'JSON REPORT' 'hxflash flash PACKAGE' 'hxflash ports' 'hxflash in
 done
 
 step "lintian"
-lintian --fail-on error,warning --info "$deb" || fail "lintian finds errors or warnings in $(basename "$deb")"
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian finds errors or warnings in $(basename "$deb")"
 
 step "the Windows zip under Wine"
 unzip -q "$zip" -d "$work/zip"
