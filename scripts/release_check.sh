@@ -123,7 +123,15 @@ wine_run=$root/scripts/wine-run.sh
 export WINEPREFIX=$work/wine64
 "$wine_run" win64 --make-prefix
 "$wine_run" win64 "$work/zip/x64/hxflash.exe" --version | tr -d '\r' | tee "$work/exe-version"
-grep -qE "^hxflash $version \\(commit [^)]+\\)$" "$work/exe-version" || fail "hxflash.exe --version does not say $version"
+cmp -s "$work/version" "$work/exe-version" || fail "the zip's hxflash.exe is not of the package's version and commit"
+# Both DLLs' version resources (Properties, Details) name the same.
+stamp=$(sed -n 's/^hxflash //p' "$work/version")
+for entry in x86_64-w64-mingw32-windres:x64/ModelTemplate.dll i686-w64-mingw32-windres:x86/ModelTemplate.dll; do
+  resource=$("${entry%%:*}" --input "$work/zip/${entry#*:}" --output-format rc)
+  grep -qF "VALUE \"ProductVersion\", \"$stamp\"" <<<"$resource" ||
+    fail "the version resource of the zip's ${entry#*:} does not say $stamp"
+done
+echo "hxflash.exe and both DLLs: $stamp, as the package"
 
 # One phone on COM48, plugged in once hxflash.exe waits for it.
 hxflash make-package "$work/package.bin" --tiny >/dev/null
