@@ -88,7 +88,6 @@ set(CPACK_PACKAGE_CONTACT ${HX_PACKAGE_CONTACT})
 set(CPACK_PACKAGE_VENDOR "the hxflash authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flashes HX9120 phones through the ModelTemplate module")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${HX_PACKAGE_PREFIX})
-set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -104,10 +103,12 @@ udev rule they need, and writes sample packages.
 .
 The package holds the module, hxflash, and hxphone, a virtual phone behind a
 pseudo-terminal that hxflash demo flashes and verifies.")
-# The staged tree as the package has it (cmake/deb_staging.cmake), and the
+# The staged tree as the package has it, its binaries stripped
+# (cmake/deb_staging.cmake), and the
 # package without the ldconfig calls a private module does not need
 # (cmake/deb_without_ldconfig.cmake).
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_staging.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_without_ldconfig.cmake)
 set(CPACK_HX_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
+set(CPACK_HX_STRIP ${CMAKE_STRIP})
 include(CPack)
