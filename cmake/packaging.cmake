@@ -5,10 +5,11 @@
 #   /usr/share/man/man1/hxflash.1.gz, hxphone.1.gz
 #   /usr/share/doc/hxflash/README.md, copyright, changelog.gz
 #   /usr/share/doc/hxflash/examples/70-hxflash.rules
-# The udev rule is only an example in the package: it must be edited with
-# the phone's USB ids, and an edited file under /usr would be overwritten by
-# the next upgrade (the README says where to copy it). Its dependencies are
-# computed by dpkg-shlibdeps from the binaries, never written here.
+# (cmake --install puts the same under its own prefix.) The udev rule is only
+# an example in the package: it must be edited with the phone's USB ids, and
+# an edited file under /usr would be overwritten by the next upgrade (the
+# README says where to copy it). The package's dependencies are computed by
+# dpkg-shlibdeps from its binaries, never written here.
 if(NOT TARGET hxflash OR NOT TARGET hxphone)
   return()
 endif()
@@ -59,9 +60,8 @@ file(WRITE ${PROJECT_BINARY_DIR}/deb/copyright
      "License: Expat\n"
      " ${terms}\n")
 
-# The changelog: one entry for this version, dated by SOURCE_DATE_EPOCH when
-# it is set (scripts/package.sh sets it to the commit's time), so that the
-# same commit makes the same package.
+# The changelog: one entry for this version, dated when the tree is
+# configured (or by SOURCE_DATE_EPOCH, when it is set).
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${PROJECT_BINARY_DIR}/deb/changelog
      "hxflash (${PROJECT_VERSION}) unstable; urgency=medium\n"
@@ -104,9 +104,8 @@ udev rule they need, and writes sample packages.
 The package holds the module, hxflash, and hxphone, a virtual phone behind a
 pseudo-terminal that hxflash demo flashes and verifies.")
 # The staged tree as the package has it, its binaries stripped
-# (cmake/deb_staging.cmake), and the
-# package without the ldconfig calls a private module does not need
-# (cmake/deb_without_ldconfig.cmake).
+# (cmake/deb_staging.cmake), and the package without the ldconfig calls a
+# private module does not need (cmake/deb_without_ldconfig.cmake).
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_staging.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_without_ldconfig.cmake)
 set(CPACK_HX_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
