@@ -77,6 +77,9 @@ grep -qE "^hxflash $version \\(commit [^)]+\\)$" "$work/version" || fail "hxflas
 # and its virtual phones open, run or look at is checked against this checkout.
 step "hxflash demo with the installed module and hxphone"
 demo=(hxflash demo --phones 1 --page-size 512 --dir "$work/demo")
+# At a higher priority where this user may raise it, as the install test: the
+# module's bounds on a phone's answers shrink with the demo's time scale.
+if [[ $(id -u) = 0 ]]; then demo=(nice -n -10 "${demo[@]}"); fi
 if strace -f --seccomp-bpf -e trace=none -o /dev/null true 2>/dev/null; then
   demo=(strace -f --seccomp-bpf -e trace=%file -o "$work/demo.trace" "${demo[@]}")
 else
