@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing hxflash needs on a fresh Debian machine:
 # the native toolchain and libraries, and for the Windows DLL the mingw-w64
-# cross compilers (posix threads) and Wine, 32-bit Wine included (i386).
+# cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
+# what making and trying the release artifacts needs (scripts/package.sh,
+# scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
+# generator, git for the commit, lintian, man, unzip.
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386)
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
+          dpkg-dev file git lintian man-db unzip)
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
 update=0

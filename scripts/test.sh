@@ -2,9 +2,11 @@
 # Installs the dependencies, then builds and runs the test suite in the
 # default, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
 # (ThreadSanitizer) presets, builds ModelTemplate.dll for 64-bit and 32-bit
-# Windows (mingw-x64, mingw-x86) and runs its tests under Wine, then runs
-# every fuzz target. Presets given as arguments replace the list (and skip
-# the fuzzing).
+# Windows (mingw-x64, mingw-x86) and runs its tests under Wine, runs every
+# fuzz target, then makes the release artifacts from those builds
+# (scripts/package.sh) and installs and tries them (scripts/release_check.sh,
+# as root). Presets given as arguments replace the list (and skip the fuzzing
+# and the release artifacts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,8 +17,11 @@ for preset in ${presets[@]}; do
   cmake --build --preset "${preset}"
   ctest --preset "${preset}"
 done
-# Then every fuzz target for 20 s (the full run only).
+# Then every fuzz target for 20 s, and the release artifacts (the full run only).
 if (($# == 0)); then
   echo "=== fuzz targets ==="
   bash scripts/fuzz.sh 20
+  echo "=== release artifacts ==="
+  bash scripts/package.sh
+  bash scripts/release_check.sh
 fi

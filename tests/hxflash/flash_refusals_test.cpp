@@ -181,6 +181,7 @@ struct ArgumentCase {
 // "PKG" stands for the station's package.
 const ArgumentCase kArguments[] = {
     {"Version", {"--version"}, 0, "hxflash 0."},
+    {"VersionNamesTheCommit", {"--version"}, 0, " (commit "},
     {"HelpNamesTheExitStatuses", {"flash", "--help"}, 0, "2 refused before waiting, or bad arguments; 130 Ctrl-C left a phone unflashed"},
     {"UnknownCommandIsNamed", {"flsh", "PKG"}, 2, "unknown command 'flsh'"},
     {"NoPhonesPerPort", {"flash", "PKG", "-p", "41", "-n", "0"}, 2, "Value 0 not in range 1 to 100000"},

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "system/command_line.h"
 #include "commands/commands.h"
 #include "commands/exit_status.h"
+#include "hx_build_version.h"  // written at build time: cmake/build_version.cmake
+#include "system/command_line.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ std::string unknownOption(CLI::App& command, int argc, char** argv) {
 int main(int argc, char** argv) {
   CLI::App app{"hxflash: flash HX9120 phones, inspect and make firmware packages"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("hxflash ") + HXFLASH_VERSION);
+  app.set_version_flag("--version", std::string("hxflash ") + HX_BUILD_VERSION_AND_COMMIT);
   app.option_defaults()->always_capture_default();
   int exitCode = hxflash::kExitOk;
 
