@@ -37,15 +37,15 @@ if ((update)); then
     fi
   done
 fi
-install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "$@"; }
-if ((${#missing[@]})) && ! install "${missing[@]}"; then
+apt_install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "$@"; }
+if ((${#missing[@]})) && ! apt_install "${missing[@]}"; then
   # 32-bit Wine needs the i386 lists to match the amd64 ones; a mirror whose
   # i386 lists are broken cannot give it. Everything else is installed then,
   # and the runs that need 32-bit Wine say plainly that they cannot run.
   rest=()
   for p in "${missing[@]}"; do [[ $p == wine32:i386 ]] || rest+=("$p"); done
   ((${#rest[@]} < ${#missing[@]})) || exit 1
-  ((${#rest[@]} == 0)) || install "${rest[@]}"
+  ((${#rest[@]} == 0)) || apt_install "${rest[@]}"
   echo "install-deps: WARNING: 32-bit Wine (wine32:i386) cannot be installed from this mirror;" \
        "the 32-bit DLL is built but not run" >&2
 fi

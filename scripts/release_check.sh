@@ -150,6 +150,14 @@ grep -qs 'waiting for the phone' "$work/wine-host.log" || { cat "$work/wine-host
 HXFLASH_PORTS_DIR=$WINEPREFIX/dosdevices hxphone run --port 48 --plug-delay-ms 500 \
   --dump "$work/wine-nand.bin" >"$work/wine-phone.log" 2>&1 &
 phone_pid=$!
+# The flash and its reset countdown take seconds; a host still running after
+# two minutes has hung, and is stopped rather than waited for.
+for _ in $(seq 1200); do kill -0 "$host_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$host_pid" 2>/dev/null; then
+  kill "$host_pid" 2>/dev/null || true
+  cat "$work/wine-host.log"
+  fail "hxflash.exe was still running two minutes after the phone was plugged in"
+fi
 status=0
 wait "$host_pid" || status=$?
 host_pid=
