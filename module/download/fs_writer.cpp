@@ -203,12 +203,17 @@ bool isPhoneInfoBlock(const FsWrite& w, uint32_t block) {
 }
 
 // Step 11: the chosen info block's remap entries redirect the data blocks.
+// A spare a data block is redirected to holds that block: it is marked used,
+// so no other data block is ever sent there, whatever the region counters say.
 FsOutcome applyRemaps(FsWrite& w) {
   const std::vector<uint8_t>& info = *w.chosenInfo.data;
   for (uint32_t i = 0; i < w.header.mappedCount; ++i) {
     const std::optional<uint16_t> entry = remapEntry(info, uint64_t{w.offset0} + i);
     if (!entry) return refuse(kFsDoesNotFit, "remap entries reach past the info block's page data");
-    if (*entry != 0) w.table.setBlockAt(i, uint32_t{*entry} + w.base);
+    if (*entry == 0) continue;
+    const uint32_t block = uint32_t{*entry} + w.base;
+    w.table.setBlockAt(i, block);
+    w.table.markReservedUsed(block);
   }
   return kGoOn;
 }
@@ -234,9 +239,12 @@ FsOutcome skipUsedSpares(FsWrite& w) {
 }
 
 // The phone's current info block is marked used in the working table: no
-// data block and no new info block ever goes to it. The new info block needs
-// a region-0 spare besides it; without one the data blocks would be written
-// under the phone's old info block.
+// data block and no new info block ever goes to it. On the "other version"
+// path the format of the FS area erases that block before any data is
+// written; it stays out of the table all the same, because the last step
+// formats it again and would erase whatever had been written there. The new
+// info block needs a region-0 spare besides it; without one the data blocks
+// would be written under the phone's old info block.
 FsOutcome protectPhoneInfoBlock(FsWrite& w) {
   if (w.oldInfoBlock != kNoOldInfoBlock) w.table.markReservedUsed(w.oldInfoBlock);
   if (!w.table.findReserved(0)) return refuse(kFsSparesExhausted, "no region-0 spare is left for the new info block");
@@ -292,7 +300,9 @@ FsOutcome writeFsDataBlocks(FsWrite& w) {
 }
 
 // Step 14: the chosen info block goes to a fresh region-0 spare taken from the
-// back; the phone's old info block is formatted only once it is written.
+// back; the block that held the phone's old info block is formatted once the
+// new one is written (on the "other version" path for the second time: the
+// format of the FS area erased it before the data blocks).
 FsOutcome writeInfoBlock(FsWrite& w) {
   const BlockPages pages = pagesOf(w.chosenInfo, w.geometry);
   const uint16_t checksum = dataChecksum(*w.chosenInfo.data);

@@ -54,22 +54,21 @@ std::optional<uint32_t> BlockMappingTable::findReserved(uint32_t region) const {
   return it->block;
 }
 
+// A claimed block is marked used in every entry that names it: a spare named
+// twice is one block, handed out once.
 std::optional<uint32_t> BlockMappingTable::claimReserved(uint32_t region) {
-  const auto it = firstFreeReserved(region);
-  if (it == m_reserved.end()) return std::nullopt;
-  auto& entry = m_reserved[static_cast<size_t>(it - m_reserved.begin())];
-  entry.used = 1;
-  return entry.block;
+  const std::optional<uint32_t> block = findReserved(region);
+  if (block) markReservedUsed(*block);
+  return block;
 }
 
 std::optional<uint32_t> BlockMappingTable::claimReservedFromEnd(uint32_t region) {
-  for (auto it = m_reserved.rbegin(); it != m_reserved.rend(); ++it) {
-    if (it->region == region && it->used == 0) {
-      it->used = 1;
-      return it->block;
-    }
-  }
-  return std::nullopt;
+  const auto it = std::find_if(m_reserved.rbegin(), m_reserved.rend(),
+                               [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; });
+  if (it == m_reserved.rend()) return std::nullopt;
+  const uint32_t block = it->block;
+  markReservedUsed(block);
+  return block;
 }
 
 void BlockMappingTable::markReservedUsed(uint32_t block) {

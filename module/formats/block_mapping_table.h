@@ -38,9 +38,10 @@ class BlockMappingTable {
   // First free reserved block of `region`, front to back; unchanged table.
   // Throws RunOutOfReservedBlocks when none is left.
   uint32_t peekReserved(uint32_t region) const;
-  // As peekReserved, and marks the entry used.
+  // As peekReserved, and marks the block used: every reserved entry that
+  // names it, whatever its region (a spare named twice is taken once).
   uint32_t takeReserved(uint32_t region);
-  // Searches from the back; marks the entry used.
+  // Searches from the back; marks the block used as takeReserved does.
   uint32_t takeReservedFromEnd(uint32_t region);
 
   // The same without exceptions: nothing when no free reserved block of

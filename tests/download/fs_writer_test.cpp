@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "event_recorder.h"
 #include "fake_nand_agent.h"
@@ -261,6 +262,56 @@ TEST(WriteFsImage, RegionCounterNeverMovesBackwards) {
   EXPECT_EQ(remapAt(info, 2), 61);
   EXPECT_EQ(remapAt(info, 4), 60);
   EXPECT_EQ(counterAt(info, 1), 62);
+}
+
+// A spare named twice in the mapping table is one block, handed out once
+// whichever entry, region or end of the list claims it; a spare the phone's
+// remap table names already holds that data block. No block is sent two things.
+TEST(WriteFsImage, NoSpareIsHandedOutTwice) {
+  struct Case {
+    const char* what;
+    std::vector<MapWord> reserved;
+    std::set<uint32_t> failing;                          // fail while programmed
+    std::vector<std::pair<uint32_t, uint16_t>> phoneRemaps;  // the phone holds an info block in 195 with these
+    int expected;
+    std::vector<uint32_t> dataBlocksIn;  // where data blocks 0..3 are afterwards
+    uint32_t infoBlockIn;                // 0: no info block is written
+  };
+  const std::vector<Case> cases = {
+      {"the info block's only spare named twice", {{0, 150}, {1, 160}, {0, 150}}, {101}, {}, kFsSparesExhausted,
+       {150, 102, 103, 104}, 0},
+      {"two data blocks, one spare named twice", {{0, 150}, {0, 150}, {0, 151}, {0, 199}}, {101, 103}, {}, 0,
+       {150, 102, 151, 104}, 199},
+      {"a spare named in two regions", {{0, 150}, {1, 150}, {1, 160}, {0, 199}}, {101, 102}, {}, 0,
+       {150, 160, 103, 104}, 199},
+      {"a spare the phone's remap names", {{0, 151}, {1, 160}, {0, 152}, {0, 199}}, {101}, {{3, 51}}, 0,
+       {152, 102, 151, 104}, 199},
+  };
+  for (const Case& c : cases) {
+    FsImagePlan plan = defaultPlan();
+    plan.reserved = c.reserved;
+    Phone phone;
+    if (!c.phoneRemaps.empty()) {
+      FsImagePlan phoneInfo = plan;
+      phoneInfo.remaps = c.phoneRemaps;
+      phone.holdInfoBlock(195, phoneInfo);
+    }
+    phone.nand.failOnProgram = c.failing;
+    EXPECT_EQ(write(phone, buildFsImage(plan)).result, c.expected) << c.what;
+    for (uint32_t d = 0; d < 4; ++d)
+      EXPECT_TRUE(phone.nand.rawOf(c.dataBlocksIn[d]) == dataBlockRaw(plan, d, 32))
+          << c.what << ": data block " << d << " is not in block " << c.dataBlocksIn[d];
+    const std::vector<std::string> writes = phone.nand.logOf("block");
+    EXPECT_EQ(std::set<std::string>(writes.begin(), writes.end()).size(), writes.size()) << c.what;
+    if (c.infoBlockIn == 0) {
+      EXPECT_EQ(writes.size(), 4 + c.failing.size()) << c.what << ": only the data blocks";
+      continue;
+    }
+    const auto info = infoDataOf(phone, c.infoBlockIn);
+    for (uint32_t d = 0; d < 4; ++d)
+      EXPECT_EQ(remapAt(info, 1 + d), c.dataBlocksIn[d] == 101 + d ? 0 : c.dataBlocksIn[d] - kBase)
+          << c.what << ": remap of data block " << d;
+  }
 }
 
 TEST(WriteFsImage, PhoneWithoutRomInfoIs1024) {

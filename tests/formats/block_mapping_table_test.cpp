@@ -56,6 +56,17 @@ TEST(BlockMappingTable, HandsOutSparesPerRegionFromFrontAndBack) {
   EXPECT_THROW(table.takeReserved(1), BlockMappingTable::RunOutOfReservedBlocks);
 }
 
+TEST(BlockMappingTable, ASpareNamedTwiceIsHandedOutOnce) {
+  BlockMappingTable front;
+  ASSERT_TRUE(front.loadFromWords(packWords({{0, 5}, {0, 150}, {1, 160}, {0, 150}}), 1, 3));
+  EXPECT_EQ(front.takeReserved(0), 150u);
+  EXPECT_THROW(front.takeReservedFromEnd(0), BlockMappingTable::RunOutOfReservedBlocks);
+  BlockMappingTable back;
+  ASSERT_TRUE(back.loadFromWords(packWords({{0, 5}, {0, 150}, {1, 150}, {1, 160}}), 1, 3));
+  EXPECT_EQ(back.takeReservedFromEnd(0), 150u);
+  EXPECT_EQ(back.takeReserved(1), 160u) << "named in another region, still the same block";
+}
+
 TEST(BlockMappingTable, TwoTakesGiveTwoBlocksAndCopiesKeepUsedFlags) {
   BlockMappingTable table;
   ASSERT_TRUE(table.loadFromWords(packWords({{0, 5}, {2, 50}, {2, 51}, {2, 52}}), 1, 3));

@@ -78,7 +78,7 @@ class Checker {
     std::string where = "info area at " + hex(start, 8);
     if (blocks.size() != 1) {
       m_report.problems.push_back(where + ": " + std::to_string(blocks.size()) +
-                                  " info blocks, expected exactly one (the old one erased after the new one)");
+                                  " info blocks, expected exactly one (the old one erased)");
       if (blocks.empty()) return;
     }
     uint32_t infoBlock = blocks.back();
