@@ -2,10 +2,15 @@
 
 #include <set>
 
+#include "formats/agent_transfer_framing.h"
+
 namespace hx {
 namespace {
 
-constexpr uint32_t kReadBackBoundary = 0x800;
+std::string geometryText(const FsImageHeader& header) {
+  return "page size " + std::to_string(header.pageSize) + ", " + std::to_string(header.blockKiB) + " KiB blocks: " +
+         std::to_string(header.geometry.pagesPerBlock()) + " pages per block";
+}
 
 }  // namespace
 
@@ -47,9 +52,23 @@ std::string fsMappingTableProblem(const FsImageHeader& header) {
   return {};
 }
 
+std::string fsGeometryProblem(const FsImageHeader& header) {
+  const NandGeometry& g = header.geometry;
+  const uint32_t perPacket = pagesPerBlockPacket(g.pageSize, g.spareSize);
+  if (perPacket == 0)
+    return "its geometry (" + geometryText(header) + ") cannot be written: write-block takes pages of 512 or 2048 bytes";
+  if (!blockWritesCanFrame(g.pageSize, g.spareSize, g.pagesPerBlock()))
+    return "its geometry (" + geometryText(header) + ") cannot be written: write-block sends whole packets of " +
+           std::to_string(perPacket) + " pages";
+  if (!readBackCanAddressBlocks(g.blockDataSize))
+    return "its geometry (" + geometryText(header) + ") cannot be read back: a block of " +
+           std::to_string(g.blockDataSize) + " bytes is not a whole number of read-back units";
+  return {};
+}
+
 std::string fsInfoAreaProblem(const FsHeader& fsHeader) {
   const uint64_t start = fsHeader.infoAreaStart(), length = fsHeader.infoAreaLength();
-  if (start % kReadBackBoundary != 0 || length % kReadBackBoundary != 0)
+  if (start % kReadBackAddressAlignment != 0 || length % kReadBackAddressAlignment != 0)
     return "its info area (" + std::to_string(start) + " + " + std::to_string(length) +
            ") is not on 2 KiB boundaries";
   if (start + length > uint64_t{UINT32_MAX} + 1) return "its info area reaches past 4 GiB";

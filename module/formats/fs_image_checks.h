@@ -20,6 +20,13 @@ std::string fsImageProblemForBase(const FsImageHeader& header, uint32_t base);
 // over the other). A spare named twice is taken once, and is no problem.
 std::string fsMappingTableProblem(const FsImageHeader& header);
 
+// Empty when the download agent's block transfers can carry the image's
+// geometry: write-block sends a block as whole packets of pages with their
+// spare bytes (32 pages of 512 bytes, or 8 of 2048), and read-back addresses
+// a block by its byte address and length. Otherwise why not, naming the page
+// size and block size the image declares.
+std::string fsGeometryProblem(const FsImageHeader& header);
+
 // Empty when read-back can address the info area the FsHeader names: its start
 // and length on 2 KiB boundaries and its end within 4 GiB.
 std::string fsInfoAreaProblem(const FsHeader& fsHeader);

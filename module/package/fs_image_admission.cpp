@@ -28,11 +28,13 @@ bool locateFsHeader(std::span<const uint8_t> image, FsImageAdmission& a) {
 }
 
 // An image that is written must be whole: mapping words, data blocks, erase
-// range and region counters inside it, each data block named once, and an
-// info area that read-back can address.
+// range and region counters inside it, a geometry the block writes can send
+// and read-back can address, each data block named once, and an info area
+// that read-back can address.
 bool checkWhole(std::span<const uint8_t> image, FsImageAdmission& a) {
   std::string problem;
   if (!parseFsImageHeader(image, *a.header, &problem)) return refuse(a, FsImageFault::kMalformed, problem);
+  if (problem = fsGeometryProblem(*a.header); !problem.empty()) return refuse(a, FsImageFault::kUnwritable, problem);
   if (problem = fsMappingTableProblem(*a.header); !problem.empty())
     return refuse(a, FsImageFault::kUnwritable, problem);
   if (problem = fsInfoAreaProblem(*a.fsHeader); !problem.empty())

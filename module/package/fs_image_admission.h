@@ -35,8 +35,8 @@ enum class FsImageFault {
   kUnreadable,   // its header fields: shorter than the header, unusable geometry, info block past its end
   kNoFsHeader,   // no page of its info block is marked
   kMalformed,    // would be written, but its header does not fit its bytes (see parseFsImageHeader)
-  kUnwritable,   // would be written, but a block is named twice in its mapping table, or read-back
-                 // cannot address its info area
+  kUnwritable,   // would be written, but the block writes cannot send its geometry, a block is named
+                 // twice in its mapping table, or read-back cannot address its blocks or its info area
 };
 
 struct FsImageAdmission {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/agent_transfer_framing.h"
 #include "formats/image_buffer.h"
 #include "protocol/session_report.h"
 #include "link/link.h"
@@ -50,11 +51,6 @@ enum SharedDataResult : int {
 
 inline constexpr size_t kNorRecordBytes = 36;
 inline constexpr size_t kNandRecordBytes = 52;
-inline constexpr uint32_t kBlockPacketBytes = 0x4200;  // one write-block packet: 16896 bytes
-// Read-back requests: the address on a 2 KiB page boundary, the length in
-// whole 4 KiB transfer chunks (0x1000 and 0x1800 is refused for its length).
-inline constexpr uint32_t kReadBackAddressAlignment = 0x800;
-inline constexpr uint32_t kReadBackLengthAlignment = 0x1000;
 inline constexpr uint8_t kReadBackPagesWithSpare = 0;
 inline constexpr uint8_t kReadBackDataOnly = 1;
 
@@ -81,7 +77,10 @@ int readBootloaderSharedData(Link& link, uint32_t type, uint8_t* dest, size_t ca
 // the agent does not take. 3041 when the agent reports the block bad.
 int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packetSize, bool withSum);
 
-// The block writes log the block they write to `report`.
+// The block writes log the block they write to `report`. A block whose
+// geometry the packets cannot carry (blockWritesCanFrame), or a page index
+// outside it, is refused with 4007 before the command is sent: a command
+// begun and then abandoned would leave the agent mid-command.
 int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum, SessionReport& report);
 int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages,
                SessionReport& report);

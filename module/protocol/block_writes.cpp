@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "formats/agent_transfer_framing.h"
 #include "platform/clock.h"
 #include "protocol/agent_commands.h"
 #include "protocol/agent_command_bytes.h"
@@ -92,19 +93,18 @@ int sendBlockCommand(Link& link, uint8_t command, const uint32_t (&fields)[N]) {
   return readBlockCommandAck(link);
 }
 
-// Pages per 16896-byte packet: 32 of 512 bytes or 8 of 2048 bytes.
-uint32_t pagesPerPacket(uint32_t pageSize) {
-  if (pageSize == 512) return 32;
-  if (pageSize == 2048) return 8;
-  return 0;
+// Whether the pages can go out at all: a geometry the packets carry, and the
+// page bytes to send.
+bool canSend(const BlockPages& pages) {
+  return blockWritesCanFrame(pages.pageSize, pages.spareSize, pages.pagesPerBlock) && pages.pageData != nullptr &&
+         pages.spareData != nullptr;
 }
 
-bool validGeometry(const BlockPages& pages) {
-  const uint32_t perPacket = pagesPerPacket(pages.pageSize);
-  return perPacket != 0 && pages.pageSize + pages.spareSize != 0 &&
-         kBlockPacketBytes % (pages.pageSize + pages.spareSize) == 0 &&
-         kBlockPacketBytes / (pages.pageSize + pages.spareSize) == perPacket && pages.pagesPerBlock != 0 &&
-         pages.pagesPerBlock % perPacket == 0 && pages.pageData != nullptr && pages.spareData != nullptr;
+// Every listed page index inside the block.
+bool pagesInBlock(const uint32_t* pageIndexes, uint32_t pageCount, uint32_t pagesPerBlock) {
+  if (pageCount == 0) return true;
+  if (pageIndexes == nullptr) return false;
+  return std::all_of(pageIndexes, pageIndexes + pageCount, [pagesPerBlock](uint32_t k) { return k < pagesPerBlock; });
 }
 
 // Interleaves `count` pages from `first` on into `out`: each page's data, then
@@ -144,13 +144,13 @@ int sendPackets(Link& link, const uint8_t* bytes, uint32_t total, uint32_t packe
 
 int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t expectedChecksum, SessionReport& report) {
   report.log("Write Block num = %u\n", block);
+  if (!canSend(pages)) return kBlockCommandFailed;
   if (const int rc = sendBlockCommand(link, kCmdWriteBlock,
                                       {block, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
       rc != 0)
     return rc;
-  if (!validGeometry(pages)) return kBlockCommandFailed;
 
-  const uint32_t perPacket = pagesPerPacket(pages.pageSize);
+  const uint32_t perPacket = pagesPerBlockPacket(pages.pageSize, pages.spareSize);
   PacketFrame frame(kBlockPacketBytes);
   for (uint32_t first = 0; first < pages.pagesPerBlock; first += perPacket) {
     buildPacket(pages, first, perPacket, frame.packet());
@@ -166,18 +166,16 @@ int writeBlock(Link& link, uint32_t block, const BlockPages& pages, uint16_t exp
 int writePages(Link& link, uint32_t block, const uint32_t* pageIndexes, uint32_t pageCount, const BlockPages& pages,
                SessionReport& report) {
   report.log("Write Block num = %u\n", block);
+  if (!canSend(pages) || !pagesInBlock(pageIndexes, pageCount, pages.pagesPerBlock)) return kBlockCommandFailed;
   if (const int rc = sendBlockCommand(link, kCmdWritePages,
                                       {block, pageCount, pages.pageSize, pages.spareSize, pages.pagesPerBlock});
       rc != 0)
     return rc;
-  if (!validGeometry(pages)) return kBlockCommandFailed;
   if (pageCount == 0) return 0;
-  if (pageIndexes == nullptr) return kBlockCommandFailed;
 
   PacketFrame frame(pages.pageSize + pages.spareSize);
   for (uint32_t i = 0; i < pageCount; ++i) {
     const uint32_t k = pageIndexes[i];
-    if (k >= pages.pagesPerBlock) return kBlockCommandFailed;
     if (writeU32(link, k) != kLinkOk) return kBlockCommandFailed;
     buildPacket(pages, k, 1, frame.packet());
     const int rc = sendFramedPacket(link, frame, 0, nullptr);

@@ -71,6 +71,14 @@ const RefusalCase kRefusals[] = {
        return std::vector<std::string>{s.dir() + "/norominfo.bin", "-p", "41"};
      },
      "ROM information"},
+    {"FsGeometryTheBlockWritesCannotSend",
+     [](Station& s) {
+       pkgbuild::PackageRecipe recipe = pkgbuild::tinyRecipe(2048);
+       recipe.blockKiB = 8;  // 4 pages of 2048 bytes: write-block sends packets of 8
+       pkgbuild::writePackage(s.dir() + "/g8.bin", recipe);
+       return std::vector<std::string>{s.dir() + "/g8.bin", "-p", "41"};
+     },
+     "page size 2048, 8 KiB blocks"},
     {"PortsDirectoryWritableByOthers",
      [](Station& s) {
        ::chmod(s.ports().path().c_str(), 0777);

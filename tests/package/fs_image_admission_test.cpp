@@ -19,18 +19,23 @@ constexpr uint32_t kFsHeaderAt = 2048 - 512;  // in the marked page's data
 
 // Two data blocks and a spare, the info block's first page marked, its
 // FsHeader naming an info area on 2 KiB boundaries.
-std::vector<uint8_t> fsImage(uint8_t versionLast = 0) {
+std::vector<uint8_t> fsImage(uint8_t versionLast = 0, uint16_t pageSize = 2048, uint16_t blockKiB = 128) {
   test::FsImageRecipe recipe;
+  recipe.pageSize = pageSize;
+  recipe.blockKiB = blockKiB;
+  recipe.countersEnd = pageSize;
   recipe.mappedWords = {mappingWord(0, 100), mappingWord(1, 101)};
   recipe.reservedWords = {mappingWord(0, 150)};
   auto image = test::makeFsImage(recipe);
-  uint8_t* info = image.data() + kGeometry.rawBlockSize;
-  test::markInfoPage(info, kGeometry, 0);
-  storeLe32(info + kFsHeaderAt + 388, 160 * 131072);
-  storeLe32(info + kFsHeaderAt + 392, 4 * 131072);
-  info[kFsHeaderAt + 460] = 5;
-  info[kFsHeaderAt + 461] = 2;
-  info[kFsHeaderAt + 462] = versionLast;
+  const NandGeometry geometry = fsImageGeometry(pageSize, blockKiB);
+  uint8_t* info = image.data() + geometry.rawBlockSize;
+  test::markInfoPage(info, geometry, 0);
+  uint8_t* fsHeader = info + pageSize - 512;  // the end of the marked page's data
+  storeLe32(fsHeader + 388, 160 * 131072);
+  storeLe32(fsHeader + 392, 4 * 131072);
+  fsHeader[460] = 5;
+  fsHeader[461] = 2;
+  fsHeader[462] = versionLast;
   return image;
 }
 
@@ -88,6 +93,20 @@ TEST(FsImageAdmission, EachImageHasOneOutcome) {
       {"info area off the read-back boundary",
        [&](auto& i) { storeLe32(i.data() + infoBlock + kFsHeaderAt + 388, 0x100); }, FsImageFate::kRefused,
        FsImageFault::kUnwritable, "2 KiB", true, true},
+      // The block writes send whole packets of 8 pages of 2048 bytes or 32 of
+      // 512; write-block takes no other page size.
+      {"2048-byte pages in 8 KiB blocks", [](auto& i) { i = fsImage(0, 2048, 8); }, FsImageFate::kRefused,
+       FsImageFault::kUnwritable, "geometry (page size 2048, 8 KiB blocks: 4 pages per block) cannot be written",
+       true, true},
+      {"512-byte pages in 8 KiB blocks", [](auto& i) { i = fsImage(0, 512, 8); }, FsImageFate::kRefused,
+       FsImageFault::kUnwritable, "geometry (page size 512, 8 KiB blocks: 16 pages per block) cannot be written",
+       true, true},
+      {"1024-byte pages", [](auto& i) { i = fsImage(0, 1024, 32); }, FsImageFate::kRefused,
+       FsImageFault::kUnwritable, "pages of 512 or 2048 bytes", true, true},
+      {"512-byte pages in 16 KiB blocks", [](auto& i) { i = fsImage(0, 512, 16); }, FsImageFate::kWritten,
+       FsImageFault::kNone, "", true, true},
+      {"another version in 8 KiB blocks", [](auto& i) { i = fsImage(1, 2048, 8); }, FsImageFate::kSkipped,
+       FsImageFault::kNone, "", true, true},
       {"blocks below any FS area: the NAND's to judge",
        [](auto& i) { storeLe32(i.data() + kFsImageHeaderSize, mappingWord(0, 0)); }, FsImageFate::kWritten,
        FsImageFault::kNone, "", true, true},
