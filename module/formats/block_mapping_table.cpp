@@ -43,9 +43,16 @@ uint32_t BlockMappingTable::blockAt(uint32_t index) const { return entryAt(index
 uint32_t BlockMappingTable::regionAt(uint32_t index) const { return entryAt(index).region; }
 void BlockMappingTable::setBlockAt(uint32_t index, uint32_t block) { entryAt(index).block = block; }
 
+namespace {
+
+auto isFreeSpareOf(uint32_t region) {
+  return [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; };
+}
+
+}  // namespace
+
 std::vector<BlockMapEntry>::const_iterator BlockMappingTable::firstFreeReserved(uint32_t region) const {
-  return std::find_if(m_reserved.begin(), m_reserved.end(),
-                      [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; });
+  return std::find_if(m_reserved.begin(), m_reserved.end(), isFreeSpareOf(region));
 }
 
 std::optional<uint32_t> BlockMappingTable::findReserved(uint32_t region) const {
@@ -63,8 +70,7 @@ std::optional<uint32_t> BlockMappingTable::claimReserved(uint32_t region) {
 }
 
 std::optional<uint32_t> BlockMappingTable::claimReservedFromEnd(uint32_t region) {
-  const auto it = std::find_if(m_reserved.rbegin(), m_reserved.rend(),
-                               [region](const BlockMapEntry& e) { return e.region == region && e.used == 0; });
+  const auto it = std::find_if(m_reserved.rbegin(), m_reserved.rend(), isFreeSpareOf(region));
   if (it == m_reserved.rend()) return std::nullopt;
   const uint32_t block = it->block;
   markReservedUsed(block);

@@ -18,9 +18,9 @@ struct PackageVerdict {
 // 0x100000 bytes or a record with fewer than two area-table entries or an FS
 // area of length 0; that yields more than four FS images; with an FS image
 // that admitFsImage refuses (its FsHeader cannot be found, or it will be
-// written and is malformed or of a geometry the block writes cannot send); or with an FS image that will be written and has
-// a mapped block below or a reserved block at or below the FS area start, or
-// a region tag of 8 or more. An FS image of another version is skipped
+// written and is malformed or of a geometry the block writes cannot send); or
+// with an FS image that will be written and has a mapped block below or a
+// reserved block at or below the FS area start, or a region tag of 8 or more. An FS image of another version is skipped
 // whatever its other fields say, and so are empty FS image records.
 PackageVerdict judgePackage(const PackageRecords& records);
 
