@@ -277,14 +277,22 @@ prepare() {
   exec 9>"$cache/.lock"
   flock -w 600 9 || cannot_start "the cache $cache stayed locked for 10 minutes"
   local package dir
+  # Asking apt-cache takes seconds: asked again only when the package lists
+  # changed since the kernel in the cache was resolved.
+  dir=$(ls -d "$cache"/linux-image-* 2>/dev/null | sort -V | tail -n 1)
+  if [[ -n $dir && -e $cache/.resolved && -s $dir/initramfs-$INITRAMFS_VERSION.cpio ]] \
+     && [[ -z $(find /var/lib/apt/lists -maxdepth 1 -name '*Packages*' -newer "$cache/.resolved" 2>/dev/null | head -n 1) ]]; then
+    flock -u 9
+    echo "$dir"; return
+  fi
   package=$(kernel_package)
   if [[ -z $package ]]; then
     # Offline or without package lists: the newest kernel already unpacked.
-    dir=$(ls -d "$cache"/linux-image-* 2>/dev/null | sort -V | tail -n 1)
     [[ -n $dir && -s $dir/vmlinux ]] \
       || cannot_start "apt-cache finds no linux-image-amd64 (run apt-get update) and no kernel is in $cache"
   else
     dir=$(prepare_kernel "$package") || cannot_start "Debian's kernel package $package cannot be fetched or unpacked"
+    touch "$cache/.resolved"
     # Older kernels, replaced by an update, go.
     local old
     for old in "$cache"/linux-image-*; do
