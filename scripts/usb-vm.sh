@@ -345,7 +345,8 @@ write_run_script() {
       echo 'mkdir -p /run/udev/rules.d'
       ((${#udev_rules[@]})) && echo 'cp /run/usb-vm/rules/* /run/udev/rules.d/'
       echo '/lib/systemd/systemd-udevd --daemon >/dev/null 2>&1 || echo "usb-vm: systemd-udevd did not start" >&2'
-      echo 'udevadm trigger --action=add --type=subsystems; udevadm trigger --action=add --type=devices'
+      # Only what a phone's port needs is there before: the USB host's root hubs and ttys.
+      echo 'udevadm trigger --action=add --subsystem-match=usb --subsystem-match=tty'
       echo 'udevadm settle --timeout=30'
     fi
     printf 'cd %q 2>/dev/null || cd /\n' "$PWD"
