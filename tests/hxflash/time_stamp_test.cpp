@@ -56,8 +56,8 @@ struct IsoStamp {
 
 // "2026-12-10T20:34:58.123+09:00"; nothing when it is not of that form.
 std::optional<IsoStamp> parseIsoStamp(const std::string& text) {
-  int year, month, day, hour, minute, second, ms, offsetHours, offsetMinutes;
-  char sign;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0, offsetHours = 0, offsetMinutes = 0;
+  char sign = 0;
   int used = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
                   &ms, &sign, &offsetHours, &offsetMinutes, &used) != 10 ||
