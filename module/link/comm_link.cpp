@@ -18,11 +18,17 @@ constexpr uint32_t kFirstReadMs = 20;
 constexpr uint32_t kFirstWriteMs = 5000;
 constexpr const char* kHangUp = "the port went away (hang-up)";
 
-// Cancels the flush of the thread that armed it if that flush is still
-// pending at its deadline. One thread per link, started at the first flush;
-// arming and disarming are cheap, so every write can be bounded. Each arming
-// is a turn of its own: the deadline of an earlier turn cancels nothing of a
-// later one.
+// How often the watchdog cancels again once a flush's deadline has passed.
+constexpr auto kCancelAgain = std::chrono::milliseconds(10);
+
+// Cancels the flush of the thread that armed it once its deadline has passed,
+// and again every kCancelAgain until the flush has returned and disarmed it: a
+// cancel that reaches the system before the flush is pending (a write that
+// used up its time on a stalling device) cancels nothing, and one cancel
+// alone would leave that flush unbounded. One thread per link, started at the
+// first flush; arming and disarming are cheap, so every write can be bounded.
+// Each arming is a turn of its own: the deadline of an earlier turn cancels
+// nothing of a later one.
 class FlushWatchdog {
  public:
   explicit FlushWatchdog(SerialSystem& system) : m_system(system) {}
@@ -38,7 +44,8 @@ class FlushWatchdog {
     if (m_target != kNoHandle) m_system.closeHandle(m_target);
   }
 
-  // Watches the calling thread until `deadline`. False if it cannot.
+  // Watches the calling thread: from `deadline` on, cancels its I/O until
+  // disarmed. False if it cannot.
   bool arm(Clock::time_point deadline) {
     if (!targetCallingThread()) return false;
     if (!m_thread.joinable()) m_thread = std::thread([this] { watch(); });
@@ -81,13 +88,12 @@ class FlushWatchdog {
         continue;
       }
       const uint64_t turn = m_turn;
-      const Clock::time_point deadline = m_deadline;
-      m_wake.wait_until(lock, deadline, [&] { return m_stopping || !m_armed || m_turn != turn; });
-      if (m_armed && m_turn == turn && Clock::now() >= deadline) {
+      const Clock::time_point cancelAt = m_fired ? Clock::now() + kCancelAgain : m_deadline;
+      m_wake.wait_until(lock, cancelAt, [&] { return m_stopping || !m_armed || m_turn != turn; });
+      if (m_armed && m_turn == turn && Clock::now() >= cancelAt) {
         // Under the lock: the watched thread cannot have moved on to other I/O.
         m_system.cancelThreadIo(m_target);
         m_fired = true;
-        m_armed = false;
       }
     }
   }
@@ -170,7 +176,8 @@ class CommLink final : public SerialPortLink {
 
  private:
   // The flush has no time-out of its own: a device that stops taking bytes
-  // would hold it for ever. The watchdog cancels it at the write's deadline.
+  // would hold it for ever. The watchdog cancels it from the write's deadline
+  // on, whether or not the deadline has already passed when the flush starts.
   int flush(Clock::time_point deadline) {
     if (!m_watchdog.arm(deadline)) return failed("the flush could not be bounded");
     const bool flushed = m_system->flushFileBuffers(m_handle);

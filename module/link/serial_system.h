@@ -130,7 +130,8 @@ class SerialSystem {
   virtual SerialHandle openCurrentThread() = 0;
   // Whether `thread` is the calling thread.
   virtual bool isCurrentThread(SerialHandle thread) = 0;
-  // Cancels the synchronous I/O `thread` is waiting in.
+  // Cancels the synchronous I/O `thread` is waiting in; nothing when it is
+  // not waiting in any yet (the cancel is not kept for a later call).
   virtual void cancelThreadIo(SerialHandle thread) = 0;
 };
 

@@ -116,7 +116,25 @@ TEST(CommLink, AFlushThatHangsIsCancelledAtTheWritesDeadline) {
   const uint8_t bytes[4] = {};
   EXPECT_EQ(open.link->write(bytes, sizeof bytes), 3);
   EXPECT_EQ(open.link->failureDetail(), "the port did not send its bytes in time");
-  EXPECT_EQ(open.system->cancels(), 1);
+  EXPECT_EQ(open.system->cancelledFlushes(), 1);
+}
+
+// A stalling device: the write uses up its time, so the deadline has passed
+// when the watchdog is armed, and its first cancel reaches the system before
+// the flush is pending, where it cancels nothing. The flush is bounded all
+// the same (by a later cancel, not by the script's own bound).
+TEST(CommLink, AFlushNotYetPendingWhenItsDeadlinePassesIsStillCancelled) {
+  OpenLink open;
+  ASSERT_NE(open.link, nullptr);
+  ASSERT_EQ(open.link->setTimeouts(20, 10), 0);
+  open.system->writeLasts = std::chrono::milliseconds(100);  // the write may last 4 + 10 ms
+  open.system->flushHangs = true;
+  open.system->flushPendsAfterADroppedCancel = true;
+  const uint8_t bytes[4] = {};
+  EXPECT_EQ(open.link->write(bytes, sizeof bytes), 3);
+  EXPECT_EQ(open.link->failureDetail(), "the port did not send its bytes in time");
+  EXPECT_EQ(open.system->cancelledFlushes(), 1);
+  EXPECT_GE(open.system->cancels(), 2);
 }
 
 // A flush armed after an earlier one keeps its own deadline: the earlier

@@ -1,9 +1,10 @@
 #pragma once
 // A scripted system for the protocol link and the port manager on Windows:
 // calls that fail with a given error code, a line state to report, how much a
-// write takes, what each read gives, overlapped requests that stay pending, a
-// flush that hangs until the thread's I/O is cancelled (or the test lets it
-// go), and error flags the port holds. It records every call in order and
+// write takes and how long, what each read gives, overlapped requests that
+// stay pending, a flush that hangs until the thread's I/O is cancelled (or the
+// test lets it go), and error flags the port holds. As the system does, a
+// cancel that comes while the flush is not pending cancels nothing. It records every call in order and
 // counts the handles opened and not yet closed. Safe for the link's watchdog
 // thread.
 #include <chrono>
@@ -35,11 +36,16 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
                          .errorChar = '?', .eofChar = 0x1A, .eventChar = 0x7E};
   // How many bytes each WriteFile takes; all when unset.
   std::optional<uint32_t> writeTakes;
+  // How long each WriteFile lasts (a device that takes its bytes slowly).
+  std::chrono::milliseconds writeLasts{0};
   // What each ReadFile gives, in order; an empty entry or none left is a
   // read that times out with nothing.
   std::deque<std::vector<uint8_t>> reads;
   // The flush waits until the thread's I/O is cancelled or release() is called.
   bool flushHangs = false;
+  // A hanging flush becomes pending only after a cancel has come and been
+  // dropped: the gap between the call and its wait.
+  bool flushPendsAfterADroppedCancel = false;
   // Overlapped calls by name ("WriteFile", "ReadFile") that do not finish at
   // once: they fail with kErrorIoPending, and GetOverlappedResult gives their
   // outcome (fails as `failing` says for it).
@@ -74,6 +80,11 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   int cancels() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_cancels;
+  }
+  // The hanging flushes a cancel ended (not the script's own bound).
+  int cancelledFlushes() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cancelledFlushes;
   }
   // Lets a hanging flush return (successfully).
   void release() {
@@ -134,6 +145,7 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   bool writeFile(hx::SerialHandle, const uint8_t* bytes, uint32_t count, uint32_t* written) override {
     *written = 0;
     if (!call("WriteFile")) return false;
+    std::this_thread::sleep_for(writeLasts);
     *written = writeTakes ? std::min(*writeTakes, count) : count;
     sent.insert(sent.end(), bytes, bytes + *written);
     return true;
@@ -154,11 +166,19 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_released = false;
     m_cancelled = false;
-    // A generous bound of its own, so that a broken watchdog fails the test
+    // Generous bounds of its own, so that a broken watchdog fails the test
     // instead of hanging it.
-    m_wake.wait_for(lock, std::chrono::seconds(30), [&] { return m_cancelled || m_released; });
-    if (m_cancelled) m_lastError = 995;  // ERROR_OPERATION_ABORTED
-    return !m_cancelled;
+    if (flushPendsAfterADroppedCancel) {
+      const int dropped = m_droppedCancels;
+      m_wake.wait_for(lock, kHangBound, [&] { return m_droppedCancels > dropped; });
+    }
+    m_flushPending = true;
+    m_wake.wait_for(lock, kHangBound, [&] { return m_cancelled || m_released; });
+    m_flushPending = false;
+    if (!m_cancelled) return true;
+    ++m_cancelledFlushes;
+    m_lastError = 995;  // ERROR_OPERATION_ABORTED
+    return false;
   }
   bool setCommMask(hx::SerialHandle, uint32_t events) override {
     masks.push_back(events);
@@ -218,7 +238,10 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_calls.push_back("CancelSynchronousIo");
     ++m_cancels;
-    m_cancelled = true;
+    if (m_flushPending)
+      m_cancelled = true;
+    else
+      ++m_droppedCancels;
     m_wake.notify_all();
   }
 
@@ -232,6 +255,7 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   static constexpr hx::SerialHandle kPort = 0x100;
   static constexpr hx::SerialHandle kFirstThread = 0x200;
   static constexpr hx::SerialHandle kFirstRequest = 0x300;
+  static constexpr std::chrono::seconds kHangBound{30};
 
   // An overlapped call that goes on in the background.
   bool startPending(const std::string& name, uint32_t count) {
@@ -259,9 +283,12 @@ class ScriptedSerialSystem final : public hx::SerialSystem {
   uint32_t m_lastError = 0;
   int m_openHandles = 0;
   int m_cancels = 0;
+  int m_droppedCancels = 0;
+  int m_cancelledFlushes = 0;
   int m_requests = 0;
   uint32_t m_pendingCount = 0;
   bool m_cancelled = false;
+  bool m_flushPending = false;
   bool m_released = false;
 };
 

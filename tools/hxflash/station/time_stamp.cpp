@@ -12,7 +12,20 @@ namespace {
 struct LocalNow {
   std::tm local{};
   long long ms = 0;
+  std::chrono::minutes utcOffset{0};
 };
+
+// How far the local time `local` of `instant` is ahead of UTC: its calendar
+// fields read as if they were UTC, less the instant. Taken from the runtime's
+// own local time, so the offset always fits the time it labels, on every
+// platform (the Windows runtime's strftime writes a zone name for "%z", not
+// +hhmm).
+std::chrono::minutes utcOffsetOf(const std::tm& local, std::time_t instant) {
+  using namespace std::chrono;
+  const sys_days day = year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday;
+  const sys_seconds asIfUtc = day + hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+  return duration_cast<minutes>(asIfUtc - sys_seconds{seconds{instant}});
+}
 
 LocalNow localNow() {
   const auto now = std::chrono::system_clock::now();
@@ -24,7 +37,14 @@ LocalNow localNow() {
 #else
   localtime_r(&seconds, &n.local);
 #endif
+  n.utcOffset = utcOffsetOf(n.local, seconds);
   return n;
+}
+
+// "+09:00", "-05:00", "+00:00".
+std::string isoOffset(std::chrono::minutes offset) {
+  const long long minutes = offset.count() < 0 ? -offset.count() : offset.count();
+  return fmt::format("{}{:02}:{:02}", offset.count() < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
 }  // namespace
@@ -36,12 +56,8 @@ std::string timeStamp() {
 
 std::string isoTimeStamp() {
   const LocalNow n = localNow();
-  char offset[8] = {};  // "+0100"
-  std::strftime(offset, sizeof offset, "%z", &n.local);
-  const std::string zone(offset);
-  const std::string utcOffset = zone.size() == 5 ? zone.substr(0, 3) + ":" + zone.substr(3) : "+00:00";
   return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}{}", n.local.tm_year + 1900, n.local.tm_mon + 1,
-                     n.local.tm_mday, n.local.tm_hour, n.local.tm_min, n.local.tm_sec, n.ms, utcOffset);
+                     n.local.tm_mday, n.local.tm_hour, n.local.tm_min, n.local.tm_sec, n.ms, isoOffset(n.utcOffset));
 }
 
 }  // namespace hxflash
