@@ -28,7 +28,7 @@
 
 #include "system/command_line.h"
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "commands/flash_refusals.h"
 #include "station/flash_report.h"
 #include "host/flash_runner.h"

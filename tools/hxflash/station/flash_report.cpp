@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "station/run_logs.h"
 #include "station/station_summary.h"
 #include "station/time_stamp.h"
