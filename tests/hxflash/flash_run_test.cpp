@@ -169,7 +169,7 @@ class FlashInterruptedTransfer : public testing::Test {
     run = station.hxflash(flashArgs(station, {"-p", "41", "--json"}));
     ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
     phone = station.phone(41, {"--fault", std::string("slow-link=") + bytesPerSecond});
-    ASSERT_TRUE(run->waitForOut("\"Start Write NFB Image\"")) << run->err();
+    ASSERT_TRUE(run->waitForOut("\"Start Write NFB Image\"")) << run->out() << run->err();
   }
   json result(int exitStatus) {
     const JsonRun lines = sortOut(run->out());
