@@ -4,20 +4,31 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
 # what making and trying the release artifacts needs (scripts/package.sh,
 # scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
-# generator, git for the commit, lintian, man, unzip; and for the USB tests
+# generator, git for the commit, lintian, man, unzip; and for the USB tests'
 # virtual machine (scripts/usb-vm.sh) QEMU, a static busybox, udev, xz, kmod's
 # depmod, and Debian's kernel package, fetched into its cache (never installed
 # as this machine's kernel).
+#   --demo  only what the Linux build of the module, hxflash and hxphone
+#           needs (scripts/demo.sh): no test libraries, no cross compilers,
+#           no Wine, no release tools, no i386 architecture, no test machine.
 set -euo pipefail
-packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          dpkg-dev file git lintian man-db unzip
-          qemu-system-x86 busybox-static udev xz-utils kmod)
+linux_build=(build-essential cmake ninja-build libcli11-dev libfmt-dev nlohmann-json3-dev zlib1g-dev git)
+tests_and_releases=(clang libclang-rt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev strace
+                    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 wine wine32:i386
+                    dpkg-dev file lintian man-db unzip
+                    qemu-system-x86 busybox-static udev xz-utils kmod)
+usb_machine=1
+case "${1:-}" in
+  "") packages=("${linux_build[@]}" "${tests_and_releases[@]}") ;;
+  --demo) packages=("${linux_build[@]}"); usb_machine=0 ;;
+  *) echo "usage: install-deps.sh [--demo]" >&2; exit 2 ;;
+esac
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
 update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+needs_i386=0
+for p in "${packages[@]}"; do [[ $p == *:i386 ]] && needs_i386=1; done
+if ((needs_i386)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   update=1
 fi
@@ -29,7 +40,9 @@ if ((${#missing[@]})); then
   update=1
 fi
 # The USB tests' kernel is found through the package lists.
-apt-cache depends linux-image-amd64 2>/dev/null | grep -q 'Depends: linux-image-' || update=1
+if ((usb_machine)); then
+  apt-cache depends linux-image-amd64 2>/dev/null | grep -q 'Depends: linux-image-' || update=1
+fi
 # A mirror caught mid-sync fails an update now and then: try again a little
 # later, and at last go on with the lists that did arrive (the install then
 # says whether they were enough).
@@ -57,6 +70,6 @@ if ((${#missing[@]})) && ! apt_install "${missing[@]}"; then
 fi
 # Debian's kernel for the USB tests' virtual machine, resolved from the
 # linux-image-amd64 metapackage, fetched and unpacked into the script's cache.
-if ! bash "$(dirname "$0")/usb-vm.sh" --prepare; then
+if ((usb_machine)) && ! bash "$(dirname "$0")/usb-vm.sh" --prepare; then
   echo "install-deps: WARNING: the USB tests' virtual machine could not be prepared (see above)" >&2
 fi
