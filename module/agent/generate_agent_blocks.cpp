@@ -49,8 +49,8 @@ Bytes norTable() {
   static const struct {
     uint16_t maker;
     const char* name;
-  } makers[] = {{0x0001, "AMD"}, {0x0004, "FUJITSU"}, {0x0020, "ST"}, {0x0089, "INTEL"},
-                {0x00C2, "MXIC"}, {0x00EC, "SAMSUNG"}, {0x0098, "TOSHIBA"}, {0x001F, "ATMEL"}};
+  } makers[] = {{0x0001, "NOR_A"}, {0x0004, "NOR_B"}, {0x0020, "NOR_C"}, {0x0089, "NOR_D"},
+                {0x00C2, "NOR_E"}, {0x00EC, "NOR_F"}, {0x0098, "NOR_G"}, {0x001F, "NOR_H"}};
   Bytes table(layout::nor::kRecordSize * layout::nor::kRecordCount, 0);
   for (size_t r = 0; r + 1 < layout::nor::kRecordCount; ++r) {
     const size_t at = r * layout::nor::kRecordSize;
@@ -78,21 +78,21 @@ struct NandDevice {
   const char* name;
 };
 
-// Known parts first: the Samsung records lead the table. 512-byte pages with
+// Known parts first: maker 0xEC's records lead the table. 512-byte pages with
 // 32-page (16 KiB) blocks and 2048-byte pages with 64-page (128 KiB) blocks.
 const NandDevice kKnownNand[] = {
-    {0xEC, 0x76, 512, 32, 4096, "K9F1208"},   {0xEC, 0x75, 512, 32, 2048, "K9F5608"},
-    {0xEC, 0x79, 512, 32, 8192, "K9K1G08"},   {0xEC, 0x73, 512, 32, 1024, "K9F2808"},
-    {0xEC, 0x36, 512, 32, 4096, "K9F1208R"},  {0xEC, 0x35, 512, 32, 2048, "K9F5608R"},
-    {0xEC, 0xF1, 2048, 64, 1024, "K9F1G08"},  {0xEC, 0xDA, 2048, 64, 2048, "K9F2G08"},
-    {0xEC, 0xDC, 2048, 64, 4096, "K9F4G08"},  {0xEC, 0xD3, 2048, 64, 8192, "K9K8G08"},
-    {0xEC, 0xA1, 2048, 64, 1024, "K9F1G08R"}, {0xEC, 0xAA, 2048, 64, 2048, "K9F2G08R"},
-    {0x98, 0x76, 512, 32, 4096, "TC58DVM92"}, {0x98, 0x75, 512, 32, 2048, "TC58DVM82"},
-    {0x98, 0xF1, 2048, 64, 1024, "TC58NVG0"}, {0x98, 0xDA, 2048, 64, 2048, "TC58NVG1"},
-    {0xAD, 0x76, 512, 32, 4096, "HY27US0812"}, {0xAD, 0xF1, 2048, 64, 1024, "HY27UF081G"},
-    {0xAD, 0xDA, 2048, 64, 2048, "HY27UF082G"}, {0x2C, 0xF1, 2048, 64, 1024, "MT29F1G08"},
-    {0x2C, 0xDA, 2048, 64, 2048, "MT29F2G08"}, {0x20, 0x76, 512, 32, 4096, "NAND512W3"},
-    {0x20, 0xF1, 2048, 64, 1024, "NAND01GW3"}, {0x20, 0xDA, 2048, 64, 2048, "NAND02GW3"},
+    {0xEC, 0x76, 512, 32, 4096, "NAND_EC76"},   {0xEC, 0x75, 512, 32, 2048, "NAND_EC75"},
+    {0xEC, 0x79, 512, 32, 8192, "NAND_EC79"},   {0xEC, 0x73, 512, 32, 1024, "NAND_EC73"},
+    {0xEC, 0x36, 512, 32, 4096, "NAND_EC36"},  {0xEC, 0x35, 512, 32, 2048, "NAND_EC35"},
+    {0xEC, 0xF1, 2048, 64, 1024, "NAND_ECF1"},  {0xEC, 0xDA, 2048, 64, 2048, "NAND_ECDA"},
+    {0xEC, 0xDC, 2048, 64, 4096, "NAND_ECDC"},  {0xEC, 0xD3, 2048, 64, 8192, "NAND_ECD3"},
+    {0xEC, 0xA1, 2048, 64, 1024, "NAND_ECA1"}, {0xEC, 0xAA, 2048, 64, 2048, "NAND_ECAA"},
+    {0x98, 0x76, 512, 32, 4096, "NAND_9876"}, {0x98, 0x75, 512, 32, 2048, "NAND_9875"},
+    {0x98, 0xF1, 2048, 64, 1024, "NAND_98F1"}, {0x98, 0xDA, 2048, 64, 2048, "NAND_98DA"},
+    {0xAD, 0x76, 512, 32, 4096, "NAND_AD76"}, {0xAD, 0xF1, 2048, 64, 1024, "NAND_ADF1"},
+    {0xAD, 0xDA, 2048, 64, 2048, "NAND_ADDA"}, {0x2C, 0xF1, 2048, 64, 1024, "NAND_2CF1"},
+    {0x2C, 0xDA, 2048, 64, 2048, "NAND_2CDA"}, {0x20, 0x76, 512, 32, 4096, "NAND_2076"},
+    {0x20, 0xF1, 2048, 64, 1024, "NAND_20F1"}, {0x20, 0xDA, 2048, 64, 2048, "NAND_20DA"},
 };
 
 void putNandRecord(Bytes& table, size_t r, const NandDevice& d) {

@@ -91,11 +91,11 @@ class MachineTree {
   void startModemManager() { writeText(proc() / "880" / "comm", "ModemManager"); }
 
   static inline const UsbPort kUsbPorts[] = {
-      {"ttyACM0", "2", "1f3a", "8001", "ZVE Mobile USB Modem", "CDC Abstract Control Model", "cdc_acm", false, 0666,
+      {"ttyACM0", "2", "f055", "0001", "ZVE Mobile USB Modem", "CDC Abstract Control Model", "cdc_acm", false, 0666,
        "166:0", true},
-      {"ttyUSB0", "3", "0403", "6001", "FT232R USB UART", "", "ftdi_sio", true, 0666, "188:0", false},
+      {"ttyUSB0", "3", "f055", "0003", "USB UART", "", "ftdi_sio", true, 0666, "188:0", false},
       // The phone port's name on its interface only; a device only root may open.
-      {"ttyACM1", "4", "1f3a", "8002", "Download", "ZVE CDMA USB Serial Port 1", "cdc_acm", false, 0600, "166:1",
+      {"ttyACM1", "4", "f055", "0002", "Download", "ZVE CDMA USB Serial Port 1", "cdc_acm", false, 0600, "166:1",
        false},
   };
 
@@ -191,7 +191,7 @@ TEST_F(PortsOfAMachine, ListsTheSerialDevicesWithTheirUsbIdentityAccessAndPhoneV
   const std::string dev = machine.dev().string();
 
   // A phone-named ACM port: its identity, its names, open to this user, a phone's port.
-  EXPECT_THAT(out, HasSubstr(dev + "/ttyACM0  USB 1f3a:8001 \"ZVE Mobile USB Modem\" by \"Maker\", serial \"SN2\", "
+  EXPECT_THAT(out, HasSubstr(dev + "/ttyACM0  USB f055:0001 \"ZVE Mobile USB Modem\" by \"Maker\", serial \"SN2\", "
                              "interface \"CDC Abstract Control Model\", driver cdc_acm\n"
                              "    by-path  " + machine.byPath("2") + "\n"
                              "    by-id    " + dev + "/serial/by-id/usb-Maker_ZVE_Mobile_USB_Modem_SN2-if00\n"
@@ -199,9 +199,9 @@ TEST_F(PortsOfAMachine, ListsTheSerialDevicesWithTheirUsbIdentityAccessAndPhoneV
   EXPECT_THAT(out, HasSubstr(" 0666, not a character device, this user may open it\n"
                              "    phone    yes: its name is a phone port's\n"));
   // A USB serial adapter: listed through its port device, not a phone's port.
-  EXPECT_THAT(out, HasSubstr(dev + "/ttyUSB0  USB 0403:6001 \"FT232R USB UART\""));
+  EXPECT_THAT(out, HasSubstr(dev + "/ttyUSB0  USB f055:0003 \"USB UART\""));
   EXPECT_THAT(out, HasSubstr("driver ftdi_sio"));
-  EXPECT_THAT(out, HasSubstr("phone    no: neither its product \"FT232R USB UART\" nor its interface \"\""));
+  EXPECT_THAT(out, HasSubstr("phone    no: neither its product \"USB UART\" nor its interface \"\""));
   // The phone's name on the interface only; a device this user may not open, and what to do.
   EXPECT_THAT(out, HasSubstr(", this user may not open it (Permission denied): give the device to a group of"));
   // A UART with hardware is listed; a UART name without hardware and a virtual console are not.

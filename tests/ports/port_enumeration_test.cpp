@@ -75,7 +75,7 @@ TEST(PhonePortName, KeepsTheSevenRowsAndNothingNearThem) {
 TEST(EnumerateSerialPorts, DeviceInterfacesGiveARecordPerDescribedPhonePort) {
   ScriptedPortSystem system;
   system.serialPorts = {
-      device("ZVE Mobile USB Serial Port", "COM7", "USB\\VID_19D2&PID_0001"),
+      device("ZVE Mobile USB Serial Port", "COM7", "USB\\VID_F055&PID_0001"),
       device("Communications Port", "COM1", "USB\\ACPI"),  // not a phone's name
       device("ZVE Mobile USB Modem #2", "COM255", "Port_#0001.Hub_#0004"),
       device("FOMA L", "COM1234"),  // "portname" larger than its buffer
