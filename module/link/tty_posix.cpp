@@ -30,9 +30,11 @@ speed_t speedFor(uint32_t baud) {
   }
 }
 
-// Modem-line requests that a device does not support (a pty answers ENOTTY or
-// EINVAL) are not errors.
-bool unsupported(int err) { return err == ENOTTY || err == EINVAL; }
+// Modem-line requests that a device does not support are not errors: a pty
+// answers ENOTTY or EINVAL; cdc-acm answers a break request with EOPNOTSUPP
+// when the phone's USB function does not declare break support (a phone's
+// BootROM port does not).
+bool unsupported(int err) { return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP; }
 
 bool configureRaw(int fd, uint32_t baud, std::string* why) {
   const speed_t speed = speedFor(baud);
