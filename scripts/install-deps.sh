@@ -4,12 +4,16 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
 # what making and trying the release artifacts needs (scripts/package.sh,
 # scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
-# generator, git for the commit, lintian, man, unzip.
+# generator, git for the commit, lintian, man, unzip; and for the USB tests
+# virtual machine (scripts/usb-vm.sh) QEMU, a static busybox, udev, xz, kmod's
+# depmod, and Debian's kernel package, fetched into its cache (never installed
+# as this machine's kernel).
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          dpkg-dev file git lintian man-db unzip)
+          dpkg-dev file git lintian man-db unzip
+          qemu-system-x86 busybox-static udev xz-utils kmod)
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
 update=0
@@ -24,6 +28,8 @@ done
 if ((${#missing[@]})); then
   update=1
 fi
+# The USB tests' kernel is found through the package lists.
+apt-cache depends linux-image-amd64 2>/dev/null | grep -q 'Depends: linux-image-' || update=1
 # A mirror caught mid-sync fails an update now and then: try again a little
 # later, and at last go on with the lists that did arrive (the install then
 # says whether they were enough).
@@ -48,4 +54,9 @@ if ((${#missing[@]})) && ! apt_install "${missing[@]}"; then
   ((${#rest[@]} == 0)) || apt_install "${rest[@]}"
   echo "install-deps: WARNING: 32-bit Wine (wine32:i386) cannot be installed from this mirror;" \
        "the 32-bit DLL is built but not run" >&2
+fi
+# Debian's kernel for the USB tests' virtual machine, resolved from the
+# linux-image-amd64 metapackage, fetched and unpacked into the script's cache.
+if ! bash "$(dirname "$0")/usb-vm.sh" --prepare; then
+  echo "install-deps: WARNING: the USB tests' virtual machine could not be prepared (see above)" >&2
 fi

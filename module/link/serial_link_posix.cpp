@@ -32,9 +32,12 @@ class TtyOutputQueue final : public OutputQueue {
  public:
   explicit TtyOutputQueue(int fd) : m_fd(fd) {}
 
+  // A port that hung up (a USB port whose phone was pulled) answers EIO.
   long queuedBytes() override {
     int queued = 0;
-    return ioctl(m_fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+    if (ioctl(m_fd, TIOCOUTQ, &queued) == 0) return queued;
+    if (errno == EIO || errno == ENXIO || errno == ENODEV) gone = true;
+    return -1;
   }
 
   Clock::time_point now() override { return Clock::now(); }
@@ -44,19 +47,31 @@ class TtyOutputQueue final : public OutputQueue {
     const timespec wait{static_cast<time_t>(span.count() / 1'000'000),
                         static_cast<long>(span.count() % 1'000'000) * 1000};
     const int ready = ::ppoll(&p, 1, &wait, nullptr);
+    // A USB port that hung up shows POLLIN with POLLHUP and has nothing to
+    // read: the port is gone, which ends the drain. A pty whose phone left
+    // may still hold its last answer: that is an answer.
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !bytesWaiting()) {
+      gone = true;
+      return true;
+    }
     if (ready > 0 && (p.revents & POLLIN)) {
       answered = true;
       return true;
     }
-    // A hang-up or error ends the watch early; the pause still lasts its span,
-    // and the read after the write reports the failure.
+    // An interrupted or failed poll: the pause still lasts its span.
     if (ready != 0) std::this_thread::sleep_for(span);
     return false;
   }
 
   bool answered = false;
+  bool gone = false;  // the port hung up or failed while it drained
 
  private:
+  bool bytesWaiting() const {
+    int waiting = 0;
+    return ::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0;
+  }
+
   int m_fd;
 };
 
@@ -72,7 +87,7 @@ class TtyOutputQueue final : public OutputQueue {
 class SerialLink final : public SerialPortLink {
  public:
   SerialLink(int fd, uint32_t comPort) : m_fd(fd), m_comPort(comPort) {}
-  ~SerialLink() override { closeComTty(m_fd); }
+  ~SerialLink() override { closeComTty(m_fd, m_comPort); }
 
   int write(const uint8_t* bytes, size_t n) override {
     const auto end = Clock::now() + std::chrono::milliseconds(n + m_writeMs);
@@ -88,7 +103,9 @@ class SerialLink final : public SerialPortLink {
     }
     TtyOutputQueue queue(m_fd);
     const DrainStart start = m_answers.expectsAnswer(n) ? DrainStart::WatchForAnswer : DrainStart::LookAtQueue;
-    if (drainOutput(queue, end, start) != DrainEnd::Drained)
+    const DrainEnd drained = drainOutput(queue, end, start);
+    if (queue.gone) return failed(kHangUp);
+    if (drained != DrainEnd::Drained)
       return failed("the port did not send " + std::to_string(n) + " bytes in time");
     if (queue.answered) answerArrived();
     return kLinkOk;

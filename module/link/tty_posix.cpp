@@ -31,9 +31,8 @@ speed_t speedFor(uint32_t baud) {
 }
 
 // Modem-line requests that a device does not support are not errors: a pty
-// answers ENOTTY or EINVAL; cdc-acm answers a break request with EOPNOTSUPP
-// when the phone's USB function does not declare break support (a phone's
-// BootROM port does not).
+// answers ENOTTY or EINVAL, a USB modem (cdc-acm) whose device does not
+// declare break signalling EOPNOTSUPP to clearing break.
 bool unsupported(int err) { return err == ENOTTY || err == EINVAL || err == EOPNOTSUPP; }
 
 bool configureRaw(int fd, uint32_t baud, std::string* why) {
@@ -102,16 +101,10 @@ int openComTty(uint32_t comPort, uint32_t baud, std::string* why) {
   }
   if (!configureRaw(fd, baud, &reason)) {
     if (why) *why = path + ": " + reason;
-    closeComTty(fd);
+    closeComTty(fd, comPort);
     return -1;
   }
   return fd;
-}
-
-void closeComTty(int fd) {
-  if (fd < 0) return;
-  ioctl(fd, TIOCNXCL);
-  ::close(fd);
 }
 
 int setTtyBaud(int fd, uint32_t baud) {
@@ -174,7 +167,11 @@ TtyWriteResult writeTty(int fd, const uint8_t* bytes, size_t n, std::chrono::ste
     const int wait = msUntil(deadline);
     const int r = wait > 0 ? ::poll(&p, 1, wait) : 0;
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))) return {TtyWriteEnd::Failed, done};
+    if (r < 0) return {TtyWriteEnd::Failed, done};
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      errno = EIO;  // the port hung up: what a write to it would now give
+      return {TtyWriteEnd::Failed, done};
+    }
     if (r == 0) return {TtyWriteEnd::TimedOut, done};
   }
   return {TtyWriteEnd::Done, done};

@@ -13,8 +13,10 @@ namespace hx {
 // -1 with the reason in *why.
 int openComTty(uint32_t comPort, uint32_t baud, std::string* why);
 
-// Releases the exclusivity and closes the descriptor.
-void closeComTty(int fd);
+// Releases the exclusivity and closes the descriptor of COM port `comPort`.
+// A close that would wait for bytes the phone has not taken goes on in the
+// background (see port_closing.h).
+void closeComTty(int fd, uint32_t comPort);
 
 // Changes only the line speed. 0 on success.
 int setTtyBaud(int fd, uint32_t baud);

@@ -2,11 +2,15 @@
 
 #include "ports/com_mngr.h"
 #include "protocol/bootrom.h"
+#include "link/port_closing.h"
 #include "link/serial_link.h"
 
 namespace hx {
 
 bool EngineSteps::portPresent(uint32_t comPort) {
+  // A close still waiting for the phone to take its bytes holds the port: the
+  // phone is there.
+  if (comPortClosing(comPort)) return true;
   CComMngr port;
   const bool opened = port.OpenComPort(static_cast<unsigned char>(comPort)) != 0;
   port.Close();

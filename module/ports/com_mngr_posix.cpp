@@ -42,7 +42,7 @@ int CComMngr::Open() {
   m_open = 1;
   if (!SetLineState(kLineBaud, 8, kNoParity, kOneStopBit, 0)) {
     m_open = 0;
-    closeComTty(fd);
+    closeComTty(fd, m_port);
     m_device->fd = -1;
     return 0;
   }
@@ -56,7 +56,7 @@ void CComMngr::Close() {
   m_open = 0;
   SetDtr(0);
   tcflush(m_device->fd, TCIFLUSH);
-  closeComTty(m_device->fd);
+  closeComTty(m_device->fd, m_port);
   m_device->fd = -1;
 }
 
