@@ -146,7 +146,10 @@ TEST_F(UsbFlashWithUdev, APhoneBackOnItsSocketUnderAnotherTtyIsFoundByItsStableN
   const std::string byPath = hxtest::usbSocketByPath(7);
   auto run = m_station.hxflash(flashArgs(m_station, {"-p", "47=" + byPath, "-n", "2"}));
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
-  auto phones = phone(247, hxtest::usbSocket(7), {"--after-reset", "fresh", "--phones", "2"});
+  // The second phone comes once the first one's reset countdown (4 s at the
+  // module's clock 0.05) is over: one that came during it would be told as
+  // plugged in already.
+  auto phones = phone(247, hxtest::usbSocket(7), {"--after-reset", "fresh", "--phones", "2", "--replug-delay-ms", "12000"});
   ASSERT_TRUE(phones->waitPlugged());
   const hxtest::HeldTty held(byPath);  // the old tty, held as a program that never closes it would
   ASSERT_TRUE(held.isOpen()) << byPath;
