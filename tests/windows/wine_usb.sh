@@ -6,7 +6,7 @@
 #   wine_usb.sh NATIVE_BUILD HXFLASH_EXE PREFIX
 # NATIVE_BUILD is a Linux build of the default preset (hxphone, hxflash);
 # PREFIX a Wine prefix made beforehand on the build machine (the guest sees
-# it read-only: it is copied to the guest's /tmp, where the logs go too).
+# it read-only: it is laid out anew in the guest's /tmp, where the logs go too).
 #   1. a phone is flashed and holds the package (hxphone verify);
 #   2. a phone pulled out (its gadget unbound) inside a write-block transfer:
 #      the download fails promptly, saying the port went away. The module's
@@ -25,7 +25,11 @@ done
 
 work=$(mktemp -d /tmp/wine-usb-XXXXXX)
 export HOME=$work WINEPREFIX=$work/prefix
-cp -a "$prefix" "$WINEPREFIX"
+# The prefix's folders made anew, its files linked to the read-only original
+# (a copy of its DLLs would not fit the guest's memory); Wine's registry,
+# which it rewrites, copied.
+cp -as "$prefix" "$WINEPREFIX"
+for reg in "$prefix"/*.reg; do cp --remove-destination "$reg" "$WINEPREFIX/"; done
 rm -f "$WINEPREFIX/dosdevices/com41"
 phone_pid=
 cleanup() { [[ -n $phone_pid ]] && kill "$phone_pid" 2>/dev/null || true; }
