@@ -18,6 +18,9 @@ run_dir=$(cd "$(dirname "$0")/../.." && pwd)/scripts
 hxphone=$native/tools/hxphone/hxphone
 hxflash=$native/tools/hxflash/hxflash
 ceiling_s=50
+# No run is waited for longer than this (one Wine command takes about 7 s in
+# the guest under TCG; a flash of the tiny package about a minute).
+run_limit_s=240
 for tool in "$hxphone" "$hxflash" "$host_exe"; do
   [[ -e $tool ]] || { echo "wine_usb.sh: $tool is missing" >&2; exit 1; }
 done
@@ -37,7 +40,11 @@ trap cleanup EXIT
 
 "$hxflash" make-package "$work/package.bin" --tiny >/dev/null
 windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
-fail() { echo "FAIL: $*" >&2; tail -n 25 "$work"/*.log >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  find "$work" -name '*.log' -not -path '*/prefix/*' -exec tail -n 25 {} + >&2
+  exit 1
+}
 
 # flash NAME SCALE [hxphone options...]: hxflash.exe serves COM41; once it
 # waits, a phone plugs in on the first socket as dosdevices/com41. Leaves
@@ -47,14 +54,16 @@ flash() {
   local name=$1 scale=$2
   shift 2
   local status=0 start=$SECONDS
-  "$run_dir/wine-run.sh" win64 "$host_exe" flash "$(windows_path "$work/package.bin")" --port COM41 \
+  timeout "$run_limit_s" "$run_dir/wine-run.sh" win64 "$host_exe" flash "$(windows_path "$work/package.bin")" --port COM41 \
     --time-scale "$scale" --log-dir "$(windows_path "$work/$name-logs")" >"$work/$name-host.log" 2>&1 &
   local host_pid=$!
   until grep -qs 'waiting for' "$work/$name-host.log"; do
-    kill -0 "$host_pid" 2>/dev/null || break
+    kill -0 "$host_pid" 2>/dev/null || fail "hxflash.exe ended before it waited for a phone"
     sleep 0.1
   done
-  HXFLASH_PORTS_DIR=$WINEPREFIX/dosdevices "$hxphone" run --usb --udc dummy_udc.0 --port 41 --plug-delay-ms 1000 \
+  echo "$name: hxflash.exe waits for the phone after $((SECONDS - start)) s" >&2
+  # A phone whose host has gone is not told so over USB: it too is bounded.
+  HXFLASH_PORTS_DIR=$WINEPREFIX/dosdevices timeout "$run_limit_s" "$hxphone" run --usb --udc dummy_udc.0 --port 41 --plug-delay-ms 1000 \
     --dump "$work/$name-nand.bin" "$@" >"$work/$name-phone.log" 2>&1 &
   phone_pid=$!
   wait "$host_pid" || status=$?
