@@ -49,7 +49,8 @@ fail() {
 # flash NAME SCALE [hxphone options...]: hxflash.exe serves COM41; once it
 # waits, a phone plugs in on the first socket as dosdevices/com41. Leaves
 # NAME-host.log, NAME-phone.log, NAME-nand.bin, the statuses in NAME-status
-# and NAME-phone-status, and the host's seconds in NAME-seconds.
+# and NAME-phone-status, and in NAME-seconds the host's seconds from its wait
+# for the phone (Wine's own start takes half a minute in the guest) to its end.
 flash() {
   local name=$1 scale=$2
   shift 2
@@ -62,12 +63,13 @@ flash() {
     sleep 0.1
   done
   echo "$name: hxflash.exe waits for the phone after $((SECONDS - start)) s" >&2
+  local waited=$SECONDS
   # A phone whose host has gone is not told so over USB: it too is bounded.
   HXFLASH_PORTS_DIR=$WINEPREFIX/dosdevices timeout "$run_limit_s" "$hxphone" run --usb --udc dummy_udc.0 --port 41 --plug-delay-ms 1000 \
     --dump "$work/$name-nand.bin" "$@" >"$work/$name-phone.log" 2>&1 &
   phone_pid=$!
   wait "$host_pid" || status=$?
-  echo $((SECONDS - start)) >"$work/$name-seconds"
+  echo $((SECONDS - waited)) >"$work/$name-seconds"
   echo "$status" >"$work/$name-status"
   status=0
   wait "$phone_pid" || status=$?
