@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs the test suite in the
 # default, asan (AddressSanitizer + UndefinedBehaviorSanitizer) and tsan
-# (ThreadSanitizer) presets, builds ModelTemplate.dll for 64-bit and 32-bit
-# Windows (mingw-x64, mingw-x86) and runs its tests under Wine, runs every
+# (ThreadSanitizer) presets (the default one's label usb runs its tests in a
+# virtual machine with a real USB stack, scripts/usb-vm.sh), builds
+# ModelTemplate.dll for 64-bit and 32-bit Windows (mingw-x64, mingw-x86) and
+# runs its tests under Wine, runs every
 # fuzz target, then makes the release artifacts from those builds
 # (scripts/package.sh) and installs and tries them (scripts/release_check.sh,
 # as root). Presets given as arguments replace the list (and skip the fuzzing

@@ -6,6 +6,7 @@
 #
 #   usb-vm.sh [OPTIONS] [--] COMMAND [ARGS...]
 #   usb-vm.sh --prepare          fetch and unpack the kernel, build the initramfs
+#   usb-vm.sh --help
 #
 # The guest sees this machine's root read-only (9p), so the binaries just built
 # run there unchanged; /tmp, /run, /var/tmp and /dev/shm are its own tmpfs
@@ -97,6 +98,7 @@ parse_options() {
       --timeout) timeout_s=${2:?}; shift 2 ;;
       --cache) cache=${2:?}; shift 2 ;;
       --prepare) prepare_only=1; shift ;;
+      -h|--help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
       --) shift; break ;;
       -*) usage_error "unknown option '$1'" ;;
       *) break ;;
@@ -343,7 +345,8 @@ write_run_script() {
       echo 'mkdir -p /run/udev/rules.d'
       ((${#udev_rules[@]})) && echo 'cp /run/usb-vm/rules/* /run/udev/rules.d/'
       echo '/lib/systemd/systemd-udevd --daemon >/dev/null 2>&1 || echo "usb-vm: systemd-udevd did not start" >&2'
-      echo 'udevadm trigger --action=add --type=subsystems; udevadm trigger --action=add --type=devices'
+      # Only what a phone's port needs is there before: the USB host's root hubs and ttys.
+      echo 'udevadm trigger --action=add --subsystem-match=usb --subsystem-match=tty'
       echo 'udevadm settle --timeout=30'
     fi
     printf 'cd %q 2>/dev/null || cd /\n' "$PWD"
@@ -365,7 +368,10 @@ main() {
   ((prepare_only)) && { say "ready: $kernel_dir"; return 0; }
 
   exchange=$(mktemp -d "${TMPDIR:-/tmp}/usb-vm.XXXXXX")
-  trap 'rm -rf "$exchange"' EXIT
+  qemu=""
+  # A run that is stopped (a test's time-out) stops its guest too.
+  trap '[[ -z $qemu ]] || kill "$qemu" 2>/dev/null; rm -rf "$exchange"' EXIT
+  trap 'exit 143' TERM INT HUP
   mkdir -p "$exchange/etc"
   printf '%s\n' "${writable[@]}" >"$exchange/writable"
   [[ ${#writable[@]} -eq 0 ]] && : >"$exchange/writable"
@@ -379,18 +385,19 @@ main() {
     shares+=(-virtfs "local,path=${writable[i]},mount_tag=writable$i,security_model=none,multidevs=remap")
   done
   # shellcheck disable=SC2046  # the accelerator's words are separate options
-  timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 -nodefaults -no-user-config -display none \
+  timeout --foreground --kill-after=10 "$timeout_s" qemu-system-x86_64 -nodefaults -no-user-config -display none \
     -machine pc $(accelerator) -smp 1 -m "$memory" -no-reboot \
     -kernel "$kernel_dir/vmlinux" -initrd "$kernel_dir/initramfs-$INITRAMFS_VERSION.cpio" \
     -append "console=ttyS0 loglevel=4 printk.time=1 panic=-1 rdinit=/init hxvm.sockets=$sockets hxvm.high_speed=$high_speed" \
     -serial "file:$exchange/console.log" "${shares[@]}" </dev/null >"$exchange/qemu.log" 2>&1 &
-  local qemu=$!
+  qemu=$!
   tail -n +1 -s 0.2 -f --pid="$qemu" "$exchange/stdout" &
   local tail_out=$!
   tail -n +1 -s 0.2 -f --pid="$qemu" "$exchange/stderr" >&2 &
   local tail_err=$!
   local qemu_status=0
   wait "$qemu" || qemu_status=$?
+  qemu=""
   wait "$tail_out" "$tail_err" || true
   [[ -z $console_copy ]] || cp "$exchange/console.log" "$console_copy"
 
