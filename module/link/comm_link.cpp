@@ -234,7 +234,11 @@ bool configure(SerialSystem& system, SerialHandle port, uint32_t baud, std::stri
   line.parity = 0;
   line.stopBits = 0;
   if (!system.setCommState(port, line)) return *why = callFailed(system, "SetCommState"), false;
-  if (!system.clearCommBreak(port)) return *why = callFailed(system, "ClearCommBreak"), false;
+  // A USB serial port whose device declares no break signalling (a phone's
+  // BootROM port on cdc-acm, under Wine) refuses to clear a break it cannot
+  // have: not an error.
+  if (!system.clearCommBreak(port) && system.lastError() != kErrorNotSupported)
+    return *why = callFailed(system, "ClearCommBreak"), false;
   if (!system.purgeComm(port, kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear))
     return *why = callFailed(system, "PurgeComm"), false;
   return true;

@@ -20,6 +20,7 @@ inline constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorNotReady = 21;            // ERROR_NOT_READY
 inline constexpr uint32_t kErrorBadCommand = 22;          // ERROR_BAD_COMMAND
 inline constexpr uint32_t kErrorGenFailure = 31;          // ERROR_GEN_FAILURE
+inline constexpr uint32_t kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr uint32_t kErrorIoIncomplete = 996;       // ERROR_IO_INCOMPLETE
 inline constexpr uint32_t kErrorIoPending = 997;          // ERROR_IO_PENDING

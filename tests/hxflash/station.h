@@ -53,6 +53,8 @@ class PhoneProcess {
   // Unplugs it (SIGTERM) and waits for it to end.
   void unplug();
   int finish() { return m_run.finish(); }
+  // Its standard output: the "plugged" and "unplugged" lines.
+  std::string out() const { return m_run.out(); }
   // What the phone saw, written when it unplugged.
   nlohmann::json record() const;
 

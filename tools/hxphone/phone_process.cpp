@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <thread>
 
 namespace hxphone {
@@ -47,10 +48,17 @@ Outcome runUntilStopped(PhoneStation& station) {
     sigwait(&stopSignals, &sig);
     if (sig == SIGINT || sig == SIGTERM) station.stop();
   });
-  const Outcome outcome = station.run();
+  Outcome outcome = Outcome::Stopped;
+  std::exception_ptr failure;
+  try {
+    outcome = station.run();
+  } catch (...) {
+    failure = std::current_exception();  // a port that could not be plugged in
+  }
   // Release the waiter: it only ever stops the station.
   ::kill(::getpid(), SIGTERM);
   waiter.join();
+  if (failure) std::rethrow_exception(failure);
   return outcome;
 }
 

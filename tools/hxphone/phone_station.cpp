@@ -48,17 +48,30 @@ void PhoneStation::saveOutputs(VirtualPhone& phone, unsigned index) {
   }
 }
 
+std::unique_ptr<PluggedPort> PhoneStation::plugIn(unsigned index) {
+  if (m_options.plugIn) return m_options.plugIn(index, m_stopping);
+  return std::make_unique<PtyPort>(m_options.portsDir, m_options.port, m_options.controllingTerminal);
+}
+
+// "plugged <dir>/com<n> -> <host tty>", and where, for a USB socket.
+void PhoneStation::announce(const std::string& what, const PluggedPort& port) {
+  if (!m_options.announce) return;
+  const std::string socket = port.socket();
+  m_options.announce(what + " " + port.linkPath() + " -> " + port.hostPath() + (socket.empty() ? "" : " (" + socket + ")"));
+}
+
 Outcome PhoneStation::runOnePhone(unsigned index) {
   NandModel nand = m_options.initialNand ? m_options.initialNand() : freshNand(m_options.phone);
   VirtualPhone phone(m_options.phone, std::move(nand));
-  PtyPort port(m_options.portsDir, m_options.port, m_options.controllingTerminal);
-  if (m_options.announce) m_options.announce("plugged " + port.linkPath() + " -> " + port.slavePath());
+  std::unique_ptr<PluggedPort> port = plugIn(index);
+  if (!port) return Outcome::Stopped;
+  announce("plugged", *port);
   {
     std::lock_guard lock(m_mutex);
     m_current = &phone;
     if (m_stopping.load()) phone.stop();
   }
-  phone.start(port.masterFd());
+  phone.start(port->phoneFd());
   Outcome outcome = phone.wait();
   {
     std::lock_guard lock(m_mutex);
@@ -66,21 +79,22 @@ Outcome PhoneStation::runOnePhone(unsigned index) {
   }
   if (outcome == Outcome::Reset) pause(m_options.resetDelay);
   if (outcome == Outcome::Failed) pause(m_options.refusalLinger);
-  std::string link = port.linkPath();
-  port.unplug();
+  std::string link = port->linkPath();
+  port->unplug();
   if (m_options.announce) m_options.announce(std::string("unplugged ") + link + " (" + outcomeName(outcome) + ")");
   saveOutputs(phone, index);
   return outcome;
 }
 
-void PhoneStation::rebootIntoFirmware() {
+void PhoneStation::rebootIntoFirmware(unsigned index) {
   if (!pause(m_options.replugDelay)) return;
   // The new firmware enumerates briefly and does not speak the BootROM protocol.
-  PtyPort port(m_options.portsDir, m_options.port, m_options.controllingTerminal);
-  if (m_options.announce) m_options.announce("rebooted " + port.linkPath() + " -> " + port.slavePath());
+  std::unique_ptr<PluggedPort> port = plugIn(index);
+  if (!port) return;
+  announce("rebooted", *port);
   pause(m_options.rebootVisible);
-  std::string link = port.linkPath();
-  port.unplug();
+  std::string link = port->linkPath();
+  port->unplug();
   if (m_options.announce) m_options.announce("unplugged " + link + " (rebooted)");
 }
 
@@ -93,7 +107,7 @@ Outcome PhoneStation::run() {
     if (outcome != Outcome::Reset) return outcome;
     switch (m_options.afterReset) {
       case AfterReset::Gone: return outcome;
-      case AfterReset::Reboot: rebootIntoFirmware(); return outcome;
+      case AfterReset::Reboot: rebootIntoFirmware(index); return outcome;
       case AfterReset::Fresh:
         if (m_options.phones != 0 && index >= m_options.phones) return outcome;
         if (!pause(m_options.replugDelay)) return outcome;

@@ -1,6 +1,6 @@
 #pragma once
 // One USB socket with phones coming and going: plugs a virtual phone in as
-// `com<n>`, lets it talk until its power cycle ends, unplugs it, and after a
+// `com<n>` (over a pseudo-terminal, or a USB gadget when told how), lets it talk until its power cycle ends, unplugs it, and after a
 // watchdog reset does what the options say: the phone is taken away (gone),
 // a fresh phone is plugged in after a delay (fresh), or the same phone
 // reboots into its new firmware: its port appears briefly and goes (reboot).
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hxphone/phone_options.h"
+#include "hxphone/plugged_port.h"
 #include "hxphone/session_end.h"
 #include "hxphone/virtual_phone.h"
 
@@ -37,6 +38,7 @@ struct StationOptions {
   std::string recordPath;                 // JSON record after each phone ("" = none)
   std::string turnsPath;                  // the link's turns after each phone ("" = none)
   std::function<NandModel()> initialNand; // empty: freshNand(phone)
+  PlugIn plugIn;                          // empty: a pseudo-terminal (PtyPort)
   std::function<void(const std::string&)> announce;  // "plugged ..." / "unplugged ..." lines
 };
 
@@ -50,9 +52,11 @@ class PhoneStation {
 
  private:
   Outcome runOnePhone(unsigned index);
-  void rebootIntoFirmware();
+  void rebootIntoFirmware(unsigned index);
   void saveOutputs(VirtualPhone& phone, unsigned index);
   bool pause(std::chrono::milliseconds d);
+  std::unique_ptr<PluggedPort> plugIn(unsigned index);
+  void announce(const std::string& what, const PluggedPort& port);
 
   StationOptions m_options;
   std::atomic<bool> m_stopping{false};

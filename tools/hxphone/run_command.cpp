@@ -13,6 +13,7 @@
 #include "hxphone/phone_process.h"
 #include "hxphone/phone_station.h"
 #include "hxphone/subcommand.h"
+#include "hxphone/usb_port.h"
 
 namespace hxphone {
 
@@ -45,6 +46,8 @@ struct RunArgs {
   std::vector<std::string> counters;
   bool powerKeyLatched = false;
   bool noControllingTerminal = false;
+  bool usb = false;
+  std::string udc;
   bool verbose = false;
 };
 
@@ -86,6 +89,11 @@ void addRunOptions(CLI::App& run, RunArgs& a) {
       ->delimiter(',');
   run.add_flag("--power-key-latched", a.powerKeyLatched, "the power-key registers already hold their keys");
   run.add_flag("--no-controlling-terminal", a.noControllingTerminal, "do not make the pty this process's terminal");
+  run.add_flag("--usb", a.usb,
+               "plug in as a USB gadget (configfs, ACM function, ids F055:0001) on a USB device controller; "
+               "com<n> names the host's cdc-acm tty (needs root, configfs, libcomposite, usb_f_acm)");
+  run.add_option("--udc", a.udc, "with --usb: the USB device controller (a name in /sys/class/udc; "
+                                 "default: the first free one), kept for every phone of the run");
   run.add_flag("-v,--verbose", a.verbose, "log every step");
 }
 
@@ -211,12 +219,26 @@ class RunCommand : public Subcommand {
     StationOptions options = stationOptions(m_args);
     ::signal(SIGHUP, SIG_IGN);
     ::signal(SIGPIPE, SIG_IGN);
+    if (m_args.usb || !m_args.udc.empty()) return runOnUsb(std::move(options));
     if (options.controllingTerminal && !becomeSessionLeader()) options.controllingTerminal = false;
     PhoneStation station(options);
     return exitStatusFor(runUntilStopped(station));
   }
 
  private:
+  // The phones plug into one USB socket; its gadget is removed however the
+  // run ends (the last phone gone, SIGINT or SIGTERM, an error).
+  int runOnUsb(StationOptions options) {
+    UsbSocket socket(UsbSocketOptions{.port = m_args.port, .portsDir = options.portsDir, .udc = m_args.udc});
+    options.controllingTerminal = false;
+    options.plugIn = [&socket](unsigned index, const std::atomic<bool>& stopping) {
+      return socket.plugIn(index, stopping);
+    };
+    PhoneStation station(options);
+    return exitStatusFor(runUntilStopped(station));
+  }
+
+
   RunArgs m_args;
 };
 
