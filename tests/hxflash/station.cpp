@@ -122,8 +122,14 @@ std::unique_ptr<ProgramRun> Station::hxflash(const std::vector<std::string>& arg
   const bool flash = !args.empty() && args[0] == "flash";
   if (flash && std::find(args.begin(), args.end(), "--log-dir") == args.end())
     argv.insert(argv.end(), {"--log-dir", m_dir + "/logs" + std::to_string(m_programs + 1)});
+  // ... and so does its history: never the user's own.
+  const bool history = std::find(args.begin(), args.end(), "--history") != args.end() ||
+                       std::find(args.begin(), args.end(), "--no-history") != args.end();
+  if (flash && !history) argv.insert(argv.end(), {"--history", historyPath()});
   return run(argv);
 }
+
+std::string Station::historyPath() const { return m_dir + "/history.sqlite3"; }
 
 std::unique_ptr<ProgramRun> Station::run(const std::vector<std::string>& argv) {
   return std::make_unique<ProgramRun>(m_dir, "run" + std::to_string(++m_programs), argv);

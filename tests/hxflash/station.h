@@ -74,6 +74,8 @@ class Station {
   const std::string& packagePath() const { return m_packagePath; }
   const pkgbuild::BuiltPackage& package() const { return m_package; }
 
+  // The history a flash run keeps when its arguments name none.
+  std::string historyPath() const;
   // hxflash with these arguments (after the program's name).
   std::unique_ptr<ProgramRun> hxflash(const std::vector<std::string>& args);
   // The same run as another program does it (setpriv, a shell).
