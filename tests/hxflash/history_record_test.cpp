@@ -161,7 +161,7 @@ TEST(HistoryRecords, TwoRunsOnOnePortEachWritingOneFileAtOnceLoseNothing) {
   auto b = station.hxflash(flashArgs(station, {"-p", "42", "-n", phones, "--station", "b"}));
   ASSERT_TRUE(a->waitForOut("waiting for the phone to be plugged in")) << a->err();
   ASSERT_TRUE(b->waitForOut("waiting for the phone to be plugged in")) << b->err();
-  const std::vector<std::string> fresh = {"--after-reset", "fresh", "--phones", phones, "--replug-delay-ms", "200"};
+  const std::vector<std::string> fresh = {"--after-reset", "fresh", "--phones", phones, "--replug-delay-ms", "1000"};
   auto phoneA = station.phone(41, fresh);
   auto phoneB = station.phone(42, fresh);
   EXPECT_EQ(a->finish(), 0) << a->out() << a->err();
