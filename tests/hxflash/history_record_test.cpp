@@ -155,13 +155,13 @@ INSTANTIATE_TEST_SUITE_P(Signals, HistoryKilledRun,
 
 TEST(HistoryRecords, TwoRunsOnOnePortEachWritingOneFileAtOnceLoseNothing) {
   Station station;
-  constexpr int kPhones = 3;
+  constexpr int kPhones = 2;
   const std::string phones = std::to_string(kPhones);
   auto a = station.hxflash(flashArgs(station, {"-p", "41", "-n", phones, "--station", "a"}));
   auto b = station.hxflash(flashArgs(station, {"-p", "42", "-n", phones, "--station", "b"}));
   ASSERT_TRUE(a->waitForOut("waiting for the phone to be plugged in")) << a->err();
   ASSERT_TRUE(b->waitForOut("waiting for the phone to be plugged in")) << b->err();
-  const std::vector<std::string> fresh = {"--after-reset", "fresh", "--phones", phones, "--replug-delay-ms", "1000"};
+  const std::vector<std::string> fresh = {"--after-reset", "fresh", "--phones", phones, "--replug-delay-ms", "8000"};
   auto phoneA = station.phone(41, fresh);
   auto phoneB = station.phone(42, fresh);
   EXPECT_EQ(a->finish(), 0) << a->out() << a->err();

@@ -85,8 +85,9 @@ void OutboxSender::loop() {
                            "answers again",
                            m_server.address(), m_server.error(), m_local.path()));
     failing = true;
+    // Tried again after the pause, or sooner when a new record comes.
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait_for(lock, pause, [this] { return m_stop.load(); });
+    m_wake.wait_for(lock, pause, [this] { return m_stop || m_pending; });
     if (m_stop) return;
     m_pending = true;
     pause = std::min<std::chrono::milliseconds>(pause * 2, kLongestPause);
