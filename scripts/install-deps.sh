@@ -4,12 +4,14 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
 # what making and trying the release artifacts needs (scripts/package.sh,
 # scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
-# generator, git for the commit, lintian, man, unzip.
+# generator, git for the commit, lintian, man, unzip; and for the station's
+# history SQLite and libpq, with a PostgreSQL server for its tests.
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          dpkg-dev file git lintian man-db unzip)
+          dpkg-dev file git lintian man-db unzip
+          libsqlite3-dev libpq-dev postgresql)
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
 update=0
