@@ -4,18 +4,28 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
 # what making and trying the release artifacts needs (scripts/package.sh,
 # scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
-# generator, git for the commit, lintian, man, unzip; and for the station's
-# history SQLite and libpq, with a PostgreSQL server for its tests.
+# generator, git for the commit, lintian, man, unzip; SQLite and libpq for
+# the station's history, and a PostgreSQL server for its tests.
+#   --demo  only what the Linux build of the module, hxflash and hxphone
+#           needs (scripts/demo.sh): no test libraries, no cross compilers,
+#           no Wine, no release tools, no i386 architecture.
 set -euo pipefail
-packages=(build-essential cmake ninja-build clang libclang-rt-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev strace
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine wine32:i386
-          dpkg-dev file git lintian man-db unzip
-          libsqlite3-dev libpq-dev postgresql)
+linux_build=(build-essential cmake ninja-build libcli11-dev libfmt-dev nlohmann-json3-dev zlib1g-dev git
+            libsqlite3-dev libpq-dev)
+tests_and_releases=(clang libclang-rt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev strace
+                    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 wine wine32:i386
+                    dpkg-dev file lintian man-db unzip postgresql)
+case "${1:-}" in
+  "") packages=("${linux_build[@]}" "${tests_and_releases[@]}") ;;
+  --demo) packages=("${linux_build[@]}") ;;
+  *) echo "usage: install-deps.sh [--demo]" >&2; exit 2 ;;
+esac
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO=sudo
 
 update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+needs_i386=0
+for p in "${packages[@]}"; do [[ $p == *:i386 ]] && needs_i386=1; done
+if ((needs_i386)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   update=1
 fi

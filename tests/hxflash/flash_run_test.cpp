@@ -6,8 +6,10 @@
 #include <regex>
 #include <signal.h>
 
+#include <ctime>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "expected_events.h"
 #include "station.h"
@@ -95,6 +97,40 @@ TEST(FlashWaiting, APortPluggedInLaterAndAPhoneRepluggedAfterTheStartAreFlashed)
   EXPECT_THAT(out, HasSubstr("COM42      1  flashed"));
 }
 
+// The default log folder is named for the second the run began, with "-2"
+// when a run of that second has the name already, and only its user may
+// enter it.
+TEST(FlashLogFolder, IsNamedForTheRunsSecondWithASuffixWhenTheNameIsTaken) {
+  Station station;
+  const std::string tmp = station.dir() + "/tmp";
+  std::filesystem::create_directory(tmp);
+  // Every name of the next two minutes is taken, as by runs that began then.
+  std::set<std::string> taken;
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t t = now - 1; t <= now + 120; ++t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char name[64] = {};
+    std::strftime(name, sizeof name, "hxflash-%Y-%m-%dT%H-%M-%S", &local);
+    std::filesystem::create_directory(tmp + "/" + name);
+    taken.insert(name);
+  }
+  std::vector<std::string> argv = {"/usr/bin/env", "TMPDIR=" + tmp, HXFLASH_PATH, "flash", station.packagePath(),
+                                   "-p", "41"};
+  argv.insert(argv.end(), kScaled.begin(), kScaled.end());
+  auto run = station.run(argv);
+  ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
+  run->signal(SIGINT);
+  EXPECT_EQ(run->finish(), 130);
+
+  std::smatch folder;
+  const std::string out = run->out();
+  ASSERT_TRUE(std::regex_search(out, folder, std::regex("logs in " + tmp + "/(hxflash-[-0-9T]+)-2\\n"))) << out;
+  EXPECT_EQ(taken.count(folder[1]), 1u) << folder[1] << " is no name of the run's second";
+  const auto perms = std::filesystem::status(tmp + "/" + folder[1].str() + "-2").permissions();
+  EXPECT_EQ(perms, std::filesystem::perms::owner_all);
+}
+
 TEST(FlashLock, ASecondRunOnAComPortIsRefusedNamingTheFirst) {
   Station station;
   auto first = station.hxflash(flashArgs(station, {"-p", "45"}));
@@ -133,7 +169,7 @@ class FlashInterruptedTransfer : public testing::Test {
     run = station.hxflash(flashArgs(station, {"-p", "41", "--json"}));
     ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
     phone = station.phone(41, {"--fault", std::string("slow-link=") + bytesPerSecond});
-    ASSERT_TRUE(run->waitForOut("\"Start Write NFB Image\"")) << run->err();
+    ASSERT_TRUE(run->waitForOut("\"Start Write NFB Image\"")) << run->out() << run->err();
   }
   json result(int exitStatus) {
     const JsonRun lines = sortOut(run->out());

@@ -175,6 +175,46 @@ TEST(StationView, WithoutATerminalOneLinePerEventAndAFailedPhoneShowsItsStepAndL
   EXPECT_EQ(good->finish(), 0);
 }
 
+// A phone whose BootROM never answers: the end of the wait says only that its
+// port opened. Its line, its log and its JSON result say it failed before its
+// first step, and why, as the summary does; nothing says it connected.
+TEST(StationView, APhoneWhoseBootRomNeverAnswersFailedBeforeItsFirstStepInEveryReport) {
+  Station station;
+  const std::string logs = station.dir() + "/logs";
+  auto run = station.hxflash(flashArgs(station, logs, {"-p", "41"}));
+  ASSERT_TRUE(run->waitForOut("COM41   waiting for the phone to be plugged in")) << run->err();
+  auto silent = station.phone(41, {"--fault", "silent"});
+  EXPECT_EQ(run->finish(), 1) << run->out() << run->err();
+  silent->unplug();
+
+  const std::vector<std::string> out = linesOf(run->out());
+  EXPECT_EQ(countMatching(out, kTimeStamp + "COM41 +phone 1 plugged in$"), 1u) << run->out();
+  EXPECT_EQ(countMatching(out, kTimeStamp + "COM41 +phone 1 FAILED before its first step after [0-9.]+ s: "
+                                            "download failed .*BootROM"),
+            1u)
+      << run->out();
+  EXPECT_EQ(countMatching(out, "^COM41 +1  FAILED +[0-9.]+s  before its first step "), 1u) << run->out();
+  EXPECT_EQ(countMatching(out, "connected|in \"\""), 0u) << run->out();
+  const std::vector<std::string> portLog = withoutHeaders(fileLines(logs + "/com41.log"));
+  EXPECT_EQ(countMatching(portLog, kLogTime + "phone 1 plugged in$"), 1u);
+  EXPECT_EQ(countMatching(portLog, kLogTime + "phone 1 result failed [0-9.]+ s code [0-9]+ download failed "), 1u);
+  EXPECT_EQ(countMatching(portLog, "connected"), 0u);
+
+  auto json = station.hxflash(flashArgs(station, station.dir() + "/logs-json", {"-p", "42", "--json"}));
+  ASSERT_TRUE(json->waitForOut("waiting for the phone to be plugged in")) << json->err();
+  auto silentToo = station.phone(42, {"--fault", "silent"});
+  EXPECT_EQ(json->finish(), 1) << json->out() << json->err();
+  silentToo->unplug();
+  std::vector<nlohmann::json> results;
+  for (const nlohmann::json& line : hxtest::jsonLines(json->out()))
+    if (line["type"] == "result") results.push_back(line);
+  ASSERT_EQ(results.size(), 1u) << json->out();
+  EXPECT_EQ(results[0]["outcome"], "failed") << results[0].dump();
+  EXPECT_EQ(results[0]["step"], "before its first step") << results[0].dump();
+  EXPECT_NE(results[0].value("code", 0), 0) << results[0].dump();
+  EXPECT_THAT(results[0].value("reason", ""), HasSubstr("BootROM")) << results[0].dump();
+}
+
 // The summary row of `port` and the lines under it: its last reports and its
 // own module lines.
 std::string excerptOf(const std::vector<std::string>& out, const std::string& port) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "hx_build_version.h"  // written at build time: cmake/build_version.cmake
 #include "system/command_line.h"
 

@@ -19,7 +19,7 @@
 
 #include "host/child_process.h"
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "station/flash_report.h"
 #include "host/flash_runner.h"
 #include "commands/module_options.h"

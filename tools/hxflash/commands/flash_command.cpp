@@ -29,7 +29,7 @@
 
 #include "system/command_line.h"
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "commands/flash_refusals.h"
 #include "history/phone_keeper.h"
 #include "station/flash_report.h"
@@ -247,7 +247,7 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
       ->excludes(phones);
   cmd->add_option("--log-dir", cli->logDir,
                   "Folder for the run's logs: module.log (the module's log lines) and com<n>.log (each port's "
-                  "reports); default: a new folder in the temporary folder");
+                  "reports); default: a new folder in the temporary folder, named for the run's date and time");
   cmd->add_flag("--json", cli->json,
                 "Standard output: only JSON lines, one per event and per result, and a summary; notices go to "
                 "standard error");

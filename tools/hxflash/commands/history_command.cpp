@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "history/history_options.h"
 #include "history/history_printers.h"
 #include "history/history_summary.h"

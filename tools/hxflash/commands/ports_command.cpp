@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "commands/commands.h"
-#include "commands/exit_status.h"
-#include "commands/flash_refusals.h"
+#include "station/exit_status.h"
+#include "system/port_refusals.h"
 #include "system/modem_manager_linux.h"
 #include "ports/com_mngr.h"
 #include "ports/port_enumeration.h"

@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands/commands.h"
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "ports/port_enumeration.h"
 #include "system/system_ports.h"
 

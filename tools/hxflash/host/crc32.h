@@ -1,5 +1,5 @@
 #pragma once
-// CRC-32 (IEEE 802.3), as `crc32` and zlib compute it.
+// CRC-32 (IEEE 802.3), computed by zlib: the one place hxflash computes it.
 #include <cstdint>
 #include <optional>
 #include <span>

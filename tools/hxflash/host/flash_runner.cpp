@@ -41,6 +41,11 @@ std::string lastStep(const std::vector<HostEvent>& events) {
   return step;
 }
 
+std::string failedStep(const std::vector<HostEvent>& events) {
+  const std::string step = lastStep(events);
+  return step.empty() ? kBeforeFirstStep : step;
+}
+
 struct FlashRun::Module {
   explicit Module(const std::string& path) : loaded(path) {}
   LoadedModule loaded;

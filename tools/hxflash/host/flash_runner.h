@@ -61,6 +61,11 @@ struct PhoneResult {
 // The step a phone's download was in when it failed: the text of the last
 // status report before its error (no result code reaches the host).
 std::string lastStep(const std::vector<HostEvent>& events);
+// The step a failed phone's download was in, as people read it: lastStep,
+// or kBeforeFirstStep when it failed before any (a phone whose BootROM never
+// answered: the end of its wait says only that its port opened).
+inline constexpr const char* kBeforeFirstStep = "before its first step";
+std::string failedStep(const std::vector<HostEvent>& events);
 // Of `events`, only those lastStep needs: the last status before the error,
 // and the error.
 std::vector<HostEvent> failedStepEvents(const std::vector<HostEvent>& events);

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "commands/exit_status.h"
+#include "station/exit_status.h"
 #include "station/run_logs.h"
 #include "station/station_summary.h"
 #include "station/time_stamp.h"
@@ -71,9 +71,10 @@ class JsonReport final : public FlashReport {
     for (const PhoneResult& r : results) {
       const PhoneOutcome outcome = outcomeOf(r);
       const bool ok = outcome == PhoneOutcome::Flashed || outcome == PhoneOutcome::FlashedResetNotAwaited;
+      const std::string step = ok ? "" : outcome == PhoneOutcome::Failed ? failedStep(r.events) : lastStep(r.events);
       Json line = jsonLine("result");
       line.update(Json{{"port", r.comPort}, {"phone", r.phone}, {"ok", ok}, {"seconds", r.seconds},
-                       {"step", ok ? "" : lastStep(r.events)}, {"outcome", outcomeName(outcome)}});
+                       {"step", step}, {"outcome", outcomeName(outcome)}});
       if (outcome == PhoneOutcome::Failed && r.code != 0) {
         line["code"] = r.code;
         line["reason"] = r.reason;

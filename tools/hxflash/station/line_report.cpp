@@ -39,7 +39,7 @@ class LineReport final : public FlashReport {
 
   void event(uint32_t comPort, int phone, const HostEvent& event) override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    // A session that stops waiting reports "connected" too.
+    // A session that stops waiting reports the end of its wait (code 16) too.
     if (m_ended || (event.code == kNotifyConnected && m_stopping.load())) return;
     PortRow& row = rowOf(comPort);
     const PortState before = row.state();
@@ -64,10 +64,7 @@ class LineReport final : public FlashReport {
     if (m_ended || !result.connected) return;
     PortRow& row = rowOf(result.comPort);
     row.end(result, ViewClock::now());
-    const std::string how = outcomeOf(result) == PhoneOutcome::Failed
-                                ? fmt::format("FAILED in \"{}\"", lastStep(result.events))
-                                : std::string(stateName(row.state()));
-    portLine(result.comPort, fmt::format("phone {} {} after {:.1f} s", result.phone, how, result.seconds));
+    portLine(result.comPort, ended(row, result));
   }
 
   // After the summary nothing more is printed, though a session that the run
@@ -97,9 +94,24 @@ class LineReport final : public FlashReport {
     return seconds;
   }
 
+  // "phone 1 flashed after 41.2 s"; a failed phone's line names its step as
+  // the summary does, and the module's reason.
+  static std::string ended(const PortRow& row, const PhoneResult& result) {
+    const std::string head = fmt::format("phone {}", result.phone);
+    if (outcomeOf(result) != PhoneOutcome::Failed)
+      return fmt::format("{} {} after {:.1f} s", head, stateName(row.state()), result.seconds);
+    const std::string step = failedStep(result.events);
+    const std::string where = step == kBeforeFirstStep ? step : fmt::format("in \"{}\"", step);
+    std::string line = fmt::format("{} FAILED {} after {:.1f} s", head, where, result.seconds);
+    if (!result.reason.empty()) line += ": " + result.reason;
+    return line;
+  }
+
   std::string describe(const PortRow& row, const HostEvent& event, const std::string& stepBefore) const {
     const std::string head = fmt::format("phone {}", row.phone());
-    if (event.code == kNotifyConnected) return head + " connected";
+    // The end of the wait: the phone's port opened. Whether its BootROM
+    // answered shows in what follows.
+    if (event.code == kNotifyConnected) return head + " plugged in";
     if (event.code == kNotifyError) return fmt::format("{} {} in \"{}\"", head, event.text, stepBefore);
     if (row.state() == PortState::Resetting)
       return fmt::format("{} resetting: {} (the module waits while the phone restarts)", head, event.text);

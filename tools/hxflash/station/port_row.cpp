@@ -74,7 +74,7 @@ void PortRow::take(int phone, const HostEvent& event, ViewClock::time_point now)
   m_transfer.take(event);
   if (event.code == kNotifyConnected) {
     m_state = PortState::Connecting;
-    m_step = "phone connected";
+    m_step = "phone plugged in";
     m_connectedAt = now;
   } else if (event.code == kNotifyError) {
     m_state = PortState::Failed;  // the step stays: it is the one that failed
@@ -103,7 +103,7 @@ void PortRow::end(const PhoneResult& result, ViewClock::time_point now) {
     m_step = result.succeeded ? "" : "reset not awaited";
   } else if (result.connected) {
     m_state = PortState::Failed;
-    m_step = lastStep(result.events);
+    m_step = failedStep(result.events);
   } else {
     m_step = "stopped: no phone came";
   }

@@ -2,9 +2,14 @@
 
 #include <fmt/core.h>
 
-#include <chrono>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 
 #include "system/command_line.h"
 #include "host/crc32.h"
@@ -20,21 +25,40 @@ namespace fs = std::filesystem;
 constexpr size_t kRecentEvents = 6;
 constexpr size_t kRecentModuleLines = 4096;
 constexpr size_t kMostTailLines = 40;
+constexpr int kMostRunsInOneSecond = 100;
 
-// A new folder of this user's only, named for the moment the run began.
+// Makes the folder `dir` if nothing is there by that name yet, in one step
+// that fails when something is (mkdir), and on POSIX for this user only from
+// the start: a folder in the shared temporary folder that others could enter
+// for a moment could be given links in place of its logs. False when the
+// name is taken.
+bool makeNewFolder(const fs::path& dir) {
+#if defined(_WIN32)
+  std::error_code ec;
+  if (fs::create_directory(dir, ec)) return true;
+  if (!ec || ec == std::errc::file_exists) return false;
+  throw std::runtime_error("cannot make the log folder " + dir.string() + ": " + ec.message());
+#else
+  if (::mkdir(dir.c_str(), 0700) == 0) return true;
+  if (errno == EEXIST) return false;
+  throw std::runtime_error("cannot make the log folder " + dir.string() + ": " + std::strerror(errno));
+#endif
+}
+
+// A new folder in the system's temporary folder, named for the second the
+// run began in its local time ("hxflash-2026-12-10T05-18-47"); a run that
+// began in the same second as another takes the name with "-2", "-3", ...
 std::string freshFolder() {
   const fs::path base = fs::temp_directory_path();
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto stamp = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path dir = base / fmt::format("hxflash-run-{}-{}", stamp, attempt);
-    std::error_code ec;
-    if (fs::create_directory(dir, ec)) {
-      fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace, ec);
-      return dir.string();
-    }
+  std::string began = isoTimeStamp().substr(0, std::string_view("2026-12-10T05:18:47").size());
+  std::replace(began.begin(), began.end(), ':', '-');  // a file name on every system
+  const std::string name = "hxflash-" + began;
+  for (int n = 1; n <= kMostRunsInOneSecond; ++n) {
+    const fs::path dir = base / (n == 1 ? name : fmt::format("{}-{}", name, n));
+    if (makeNewFolder(dir)) return dir.string();
   }
-  throw std::runtime_error("cannot make a log folder in " + base.string());
+  throw std::runtime_error(fmt::format("cannot make a log folder in {}: {} and the next {} names are taken",
+                                       base.string(), name, kMostRunsInOneSecond - 1));
 }
 
 std::string makeFolder(const std::string& dir) {

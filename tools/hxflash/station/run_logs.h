@@ -42,8 +42,10 @@ struct FailureTail {
 
 class RunLogs {
  public:
-  // Uses folder `dir`, made if need be; an empty `dir`: a fresh folder in the
-  // system's temporary folder. Throws std::runtime_error when it cannot be made.
+  // Uses folder `dir`, made if need be; an empty `dir`: a new folder in the
+  // system's temporary folder, named for the second the run began
+  // ("hxflash-2026-12-10T05-18-47", "-2" added for a second run in that
+  // second). Throws std::runtime_error when it cannot be made.
   explicit RunLogs(const std::string& dir);
   RunLogs(const RunLogs&) = delete;
   RunLogs& operator=(const RunLogs&) = delete;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/flash_refusals.h"
 #include "host/port_assignment.h"
+#include "system/refusal.h"
 
 namespace hxflash {
 

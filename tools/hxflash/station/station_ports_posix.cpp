@@ -4,10 +4,11 @@
 #include <map>
 #include <string>
 
-#include "system/port_attach.h"
-#include "system/port_lock.h"
 #include "link/port_names.h"
 #include "station/station_ports.h"
+#include "system/port_attach.h"
+#include "system/port_lock.h"
+#include "system/port_refusals.h"
 
 namespace hxflash {
 

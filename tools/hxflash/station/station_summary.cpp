@@ -40,11 +40,6 @@ std::string portResult(const PortPhones& port) {
   return text;
 }
 
-std::string failedStep(const PhoneResult& r) {
-  const std::string step = lastStep(r.events);
-  return step.empty() ? "before its first step" : step;
-}
-
 }  // namespace
 
 Tally tally(const std::vector<PhoneResult>& results) {
@@ -68,7 +63,7 @@ std::vector<std::string> summaryLines(const std::vector<PhoneResult>& results, c
     PortPhones& port = ports[r.comPort];
     port.phones.push_back(&r);
     port.seconds += r.seconds;
-    if (outcomeOf(r) == PhoneOutcome::Failed) port.failedStep = failedStep(r);
+    if (outcomeOf(r) == PhoneOutcome::Failed) port.failedStep = failedStep(r.events);
   }
   // The result and step columns are as wide as their longest entry.
   size_t resultWidth = std::string_view("result").size(), stepWidth = std::string_view("failed step").size();

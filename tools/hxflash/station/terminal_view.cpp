@@ -65,7 +65,7 @@ class TerminalView final : public FlashReport {
   }
 
   void event(uint32_t comPort, int phone, const HostEvent& event) override {
-    // A session that stops waiting reports "connected" too.
+    // A session that stops waiting reports the end of its wait (code 16) too.
     if (event.code == kNotifyConnected && m_stopping.load()) return;
     change([&] { rowOf(comPort).take(phone, event, ViewClock::now()); });
   }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/flash_refusals.h"
+#include "system/refusal.h"
 
 namespace hxflash {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "commands/flash_refusals.h"
-#include "system/tty_drivers_linux.h"
 #include "link/port_names.h"
+#include "system/port_refusals.h"
+#include "system/tty_drivers_linux.h"
 #include "system/user_names.h"
 
 namespace hxflash {
