@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "history/local_history.h"
@@ -48,6 +49,20 @@ bool waitForRecord(const std::string& path, uint32_t comPort) {
   while (std::chrono::steady_clock::now() < end) {
     if (std::filesystem::exists(path) && byPort(recordsIn(path)).count(comPort)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+// Waits until the --json run has reported `text` on `comPort`.
+bool waitForEvent(const hxtest::ProgramRun& run, uint32_t comPort, const std::string& text) {
+  const auto end = std::chrono::steady_clock::now() + hxtest::kPatience;
+  while (std::chrono::steady_clock::now() < end) {
+    std::istringstream lines(run.out());
+    for (std::string line; std::getline(lines, line);) {
+      const json event = json::parse(line, nullptr, false);
+      if (event.is_object() && event.value("port", 0u) == comPort && event.value("text", "") == text) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
 }
@@ -124,6 +139,7 @@ TEST_P(HistoryKilledRun, KeepsThePhoneThatEndedBeforeIt) {
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
   auto fast = station.phone(41);
   auto slow = station.phone(42, {"--fault", "slow-link=20000"});
+  ASSERT_TRUE(waitForEvent(*run, 42, "Start Write NFB Image")) << run->out();
   ASSERT_TRUE(waitForRecord(station.historyPath(), 41)) << run->out();
   for (int signal : GetParam().signals) {
     run->signal(signal);

@@ -141,7 +141,6 @@ LocalHistory::LocalHistory(const std::string& path, bool create) : m_path(path) 
   if (exists && !std::filesystem::is_regular_file(path, ec))
     throw HistoryRefused(fmt::format("the history {} is not a file; hxflash leaves it as it is", path));
   if (!exists && !create) throw HistoryRefused(fmt::format("there is no history at {}", path));
-  const bool fresh = !exists || std::filesystem::file_size(path, ec) == 0;
   if (!exists) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -156,7 +155,7 @@ LocalHistory::LocalHistory(const std::string& path, bool create) : m_path(path) 
   }
   sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
   try {
-    verifyOwnership(fresh);
+    verifyOwnership();
     // Only a file that is ours is changed: WAL, and every commit on the disk.
     exec("PRAGMA journal_mode=WAL");
     exec("PRAGMA synchronous=FULL");
@@ -182,7 +181,7 @@ void LocalHistory::exec(const char* sql) {
 // A file that is ours carries our application id; an empty one is new. Any
 // other file, or one SQLite cannot read through, is refused before anything
 // is written to it.
-void LocalHistory::verifyOwnership(bool fresh) {
+void LocalHistory::verifyOwnership() {
   int64_t applicationId = 0, version = 0, objects = 0;
   std::string check;
   try {
@@ -202,8 +201,10 @@ void LocalHistory::verifyOwnership(bool fresh) {
         "or give another with --history",
         m_path, sqlite3_errmsg(m_db)));
   }
+  // An SQLite file with nothing in it holds nothing to lose: another run may
+  // have just made it, and is giving it the schema.
   const bool blank = applicationId == 0 && version == 0 && objects == 0;
-  if (blank && fresh) return;
+  if (blank) return;
   if (applicationId != kHistoryApplicationId)
     throw HistoryRefused(fmt::format(
         "{} belongs to another program, not hxflash's history; hxflash leaves it as it is: give another file with "

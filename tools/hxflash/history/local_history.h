@@ -57,7 +57,7 @@ class LocalHistory {
   size_t outgoingCount();
 
  private:
-  void verifyOwnership(bool fresh);
+  void verifyOwnership();
   void migrate();
   void exec(const char* sql);
 
