@@ -138,9 +138,10 @@ TEST_P(HistoryKilledRun, KeepsThePhoneThatEndedBeforeIt) {
   auto run = station.hxflash(flashArgs(station, {"-p", "41", "-p", "42", "--json"}));
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
   auto fast = station.phone(41);
-  auto slow = station.phone(42, {"--fault", "slow-link=20000"});
-  ASSERT_TRUE(waitForEvent(*run, 42, "Start Write NFB Image")) << run->out();
   ASSERT_TRUE(waitForRecord(station.historyPath(), 41)) << run->out();
+  // A phone on a slow link: its transfer lasts seconds, time for the signals.
+  auto slow = station.phone(42, {"--fault", "slow-link=200000"});
+  ASSERT_TRUE(waitForEvent(*run, 42, "Start Write NFB Image")) << run->out();
   for (int signal : GetParam().signals) {
     run->signal(signal);
     if (signal == SIGINT) {

@@ -108,9 +108,15 @@ Station::Station() {
   ::chmod(m_dir.c_str(), 0755);  // a program run as another user reads the package
   m_packagePath = m_dir + "/Firmware.bin";
   m_package = pkgbuild::writePackage(m_packagePath, pkgbuild::tinyRecipe(2048));
+  // Every program the test runs keeps its default history here, never in the
+  // user's own.
+  if (const char* state = std::getenv("XDG_STATE_HOME")) m_stateHome = state;
+  ::setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
 }
 
 Station::~Station() {
+  if (m_stateHome) ::setenv("XDG_STATE_HOME", m_stateHome->c_str(), 1);
+  else ::unsetenv("XDG_STATE_HOME");
   std::error_code ec;
   std::filesystem::remove_all(m_dir, ec);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,7 @@ class Station {
   pkgbuild::BuiltPackage m_package;
   int m_programs = 0;
   int m_phones = 0;
+  std::optional<std::string> m_stateHome;  // XDG_STATE_HOME before the station
 };
 
 // The lines of a --json run's standard output, each parsed; a line that is

@@ -94,10 +94,6 @@ void StationHistory::finish() {
   if (m_sender) m_sender->drain(kDrainAtEnd);
 }
 
-}  // namespace hxflash
-
-namespace hxflash {
-
 std::unique_ptr<PhoneKeeper> openPhoneKeeper(const HistoryOptions& options, StationHistorySetup setup) {
   const HistoryChoice choice = historyPlaces(options);
   if (choice.refusal) throw HistoryRefused(*choice.refusal);
