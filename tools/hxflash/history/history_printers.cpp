@@ -15,6 +15,7 @@ using Json = nlohmann::ordered_json;
 // The line cut to `width` columns (bytes: the history's words are ASCII but
 // for paths and reasons, where a cut character is only a cut word).
 void printLine(std::FILE* out, std::string line, size_t width) {
+  while (!line.empty() && line.back() == ' ') line.pop_back();
   if (width > 3 && line.size() > width) line = line.substr(0, width - 3) + "...";
   fmt::print(out, "{}\n", line);
 }
