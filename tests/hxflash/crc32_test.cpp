@@ -51,7 +51,9 @@ TEST_F(FileCrc32, IsTheStandardCrcOfTheWholeFileWhateverItsSize) {
   };
   for (const auto& c : cases) {
     const uint32_t whole = hxflash::crc32(c.bytes);
-    if (c.known) EXPECT_EQ(whole, *c.known);
+    if (c.known) {
+      EXPECT_EQ(whole, *c.known);
+    }
     const auto file = hxflash::fileCrc32(write(c.bytes));
     ASSERT_TRUE(file.has_value());
     EXPECT_EQ(file->size, c.bytes.size());

@@ -208,6 +208,7 @@ TEST_P(FlashArguments, AreAnsweredInAFewWordsWithTheirStatus) {
   EXPECT_THAT(said, HasSubstr(GetParam().says));
   if (GetParam().status != 0) {
     EXPECT_LT(said.size(), 400u) << said;
+    EXPECT_TRUE(run->err().ends_with("\n")) << "the refusal ends its line: " << run->err();
   }
 }
 
