@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "history/port_device.h"
 #include "host/crc32.h"
 
 namespace hxflash {
@@ -25,7 +26,7 @@ PhoneRecord phoneRecord(const PhoneResult& result, const StationHistorySetup& se
   r.started = isoTime(now - std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                 std::chrono::duration<double>(result.connected ? result.seconds : 0)));
   r.comPort = result.comPort;
-  r.device = setup.device ? setup.device(result.comPort) : std::string();
+  r.device = setup.device ? withUsbIdentity(setup.device(result.comPort)) : std::string();
   r.package = setup.package;
   r.outcome = outcome == PhoneOutcome::NotFlashed ? kPresentNotFlashed : outcomeName(outcome);
   if (outcome == PhoneOutcome::Failed || outcome == PhoneOutcome::Interrupted) r.failedStep = lastStep(result.events);
