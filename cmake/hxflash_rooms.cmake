@@ -5,12 +5,13 @@
 # a script by the test hxflash_rooms:
 #   cmake -DHXFLASH_DIR=<source>/tools/hxflash -P hxflash_rooms.cmake
 
-set(HX_ROOMS host system package_report station commands)
+set(HX_ROOMS host system package_report station history commands)
 set(HX_ROOM_USES_host "")
 set(HX_ROOM_USES_system host)
 set(HX_ROOM_USES_package_report host)
 set(HX_ROOM_USES_station system host)
-set(HX_ROOM_USES_commands station package_report system host)
+set(HX_ROOM_USES_history station system host)
+set(HX_ROOM_USES_commands history station package_report system host)
 set(HX_ROOM_USES_main ${HX_ROOMS})
 
 cmake_minimum_required(VERSION 3.25)

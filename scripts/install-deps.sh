@@ -4,18 +4,20 @@
 # cross compilers (posix threads) and Wine, 32-bit Wine included (i386); and
 # what making and trying the release artifacts needs (scripts/package.sh,
 # scripts/release_check.sh): dpkg-shlibdeps and file for CPack's DEB
-# generator, git for the commit, lintian, man, unzip; and for the USB tests'
-# virtual machine (scripts/usb-vm.sh) QEMU, a static busybox, udev, xz, kmod's
-# depmod, and Debian's kernel package, fetched into its cache (never installed
-# as this machine's kernel).
+# generator, git for the commit, lintian, man, unzip; SQLite and libpq for
+# the station's history, and a PostgreSQL server for its tests; and for the
+# USB tests' virtual machine (scripts/usb-vm.sh) QEMU, a static busybox, udev,
+# xz, kmod's depmod, and Debian's kernel package, fetched into its cache
+# (never installed as this machine's kernel).
 #   --demo  only what the Linux build of the module, hxflash and hxphone
 #           needs (scripts/demo.sh): no test libraries, no cross compilers,
 #           no Wine, no release tools, no i386 architecture, no test machine.
 set -euo pipefail
-linux_build=(build-essential cmake ninja-build libcli11-dev libfmt-dev nlohmann-json3-dev zlib1g-dev git)
+linux_build=(build-essential cmake ninja-build libcli11-dev libfmt-dev nlohmann-json3-dev zlib1g-dev git
+            libsqlite3-dev libpq-dev)
 tests_and_releases=(clang libclang-rt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev strace
                     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64 wine wine32:i386
-                    dpkg-dev file lintian man-db unzip
+                    dpkg-dev file lintian man-db unzip postgresql
                     qemu-system-x86 busybox-static udev xz-utils kmod)
 usb_machine=1
 case "${1:-}" in

@@ -39,6 +39,7 @@ trap cleanup EXIT
 port_args=()
 for ((i = 0; i < ports; i++)); do port_args+=(--port $((41 + i))); done
 "$hxflash" flash "$work/package.bin" "${port_args[@]}" --loop --time-scale 0.05 --log-dir "$work/logs" \
+  --history "$work/history.sqlite3" \
   </dev/null >"$work/hxflash.out" 2>"$work/hxflash.err" &
 flash_pid=$!
 pids+=("$flash_pid")

@@ -73,7 +73,8 @@ TracedFlash tracedFlash(const std::string& strace, const BenchPackage& package, 
   hxflash::ChildProcess flash({strace, "-I", "2", "-f", "-qq", "-y", "-s", "4", "-o", trace, "-e", "trace=all",
                                HX_BENCH_HXFLASH, "flash", package.path, "-p", std::to_string(comPort),
                                "--time-scale", std::to_string(setup.timeScale), "--log-dir",
-                               setup.workDir + "/hxflash-logs-" + tag},
+                               setup.workDir + "/hxflash-logs-" + tag, "--history",
+                               setup.workDir + "/history-" + tag + ".sqlite3"},
                               output, output);
   if (!waitForOutput(flash, output, kHxflashWaits, kHxflashReadyLimit))
     throw std::runtime_error("round " + tag + ": hxflash under strace did not come to wait for the phone; see " +

@@ -108,9 +108,15 @@ Station::Station() {
   ::chmod(m_dir.c_str(), 0755);  // a program run as another user reads the package
   m_packagePath = m_dir + "/Firmware.bin";
   m_package = pkgbuild::writePackage(m_packagePath, pkgbuild::tinyRecipe(2048));
+  // Every program the test runs keeps its default history here, never in the
+  // user's own.
+  if (const char* state = std::getenv("XDG_STATE_HOME")) m_stateHome = state;
+  ::setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
 }
 
 Station::~Station() {
+  if (m_stateHome) ::setenv("XDG_STATE_HOME", m_stateHome->c_str(), 1);
+  else ::unsetenv("XDG_STATE_HOME");
   std::error_code ec;
   std::filesystem::remove_all(m_dir, ec);
 }
@@ -122,8 +128,14 @@ std::unique_ptr<ProgramRun> Station::hxflash(const std::vector<std::string>& arg
   const bool flash = !args.empty() && args[0] == "flash";
   if (flash && std::find(args.begin(), args.end(), "--log-dir") == args.end())
     argv.insert(argv.end(), {"--log-dir", m_dir + "/logs" + std::to_string(m_programs + 1)});
+  // ... and so does its history: never the user's own.
+  const bool history = std::find(args.begin(), args.end(), "--history") != args.end() ||
+                       std::find(args.begin(), args.end(), "--no-history") != args.end();
+  if (flash && !history) argv.insert(argv.end(), {"--history", historyPath()});
   return run(argv);
 }
+
+std::string Station::historyPath() const { return m_dir + "/history.sqlite3"; }
 
 std::unique_ptr<ProgramRun> Station::run(const std::vector<std::string>& argv) {
   return std::make_unique<ProgramRun>(m_dir, "run" + std::to_string(++m_programs), argv);

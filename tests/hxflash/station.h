@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ class Station {
   const std::string& packagePath() const { return m_packagePath; }
   const pkgbuild::BuiltPackage& package() const { return m_package; }
 
+  // The history a flash run keeps when its arguments name none.
+  std::string historyPath() const;
   // hxflash with these arguments (after the program's name).
   std::unique_ptr<ProgramRun> hxflash(const std::vector<std::string>& args);
   // The same run as another program does it (setpriv, a shell).
@@ -91,6 +94,7 @@ class Station {
   pkgbuild::BuiltPackage m_package;
   int m_programs = 0;
   int m_phones = 0;
+  std::optional<std::string> m_stateHome;  // XDG_STATE_HOME before the station
 };
 
 // The lines of a --json run's standard output, each parsed; a line that is

@@ -64,8 +64,10 @@ int main(int argc, char** argv) {
   hxflash::registerFlashCommand(app, exitCode);
   hxflash::registerPortsCommand(app, exitCode);
 #if !defined(_WIN32)
-  // Virtual phones are Linux-only.
+  // Virtual phones are Linux-only; so is the station's history (hxflash.exe
+  // keeps none: its --json lines are its record).
   hxflash::registerDemoCommand(app, exitCode);
+  hxflash::registerHistoryCommand(app, exitCode);
 #endif
   hxflash::registerInspectCommand(app, exitCode);
   app.footer(std::string("flash: ") + hxflash::kExitStatusHelp);

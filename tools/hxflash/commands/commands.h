@@ -14,5 +14,6 @@ void registerFlashCommand(CLI::App& app, int& exitCode);
 void registerPortsCommand(CLI::App& app, int& exitCode);
 void registerDemoCommand(CLI::App& app, int& exitCode);
 void registerInspectCommand(CLI::App& app, int& exitCode);
+void registerHistoryCommand(CLI::App& app, int& exitCode);
 
 }  // namespace hxflash

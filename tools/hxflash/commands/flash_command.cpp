@@ -19,6 +19,7 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,7 @@
 #include "commands/commands.h"
 #include "station/exit_status.h"
 #include "commands/flash_refusals.h"
+#include "history/phone_keeper.h"
 #include "station/flash_report.h"
 #include "host/flash_runner.h"
 #include "station/interrupt_watch.h"
@@ -55,6 +57,7 @@ struct FlashCli {
   bool json = false;
   bool loop = false;
   std::string logDir;
+  HistoryOptions history;
 };
 
 // A run refused before it waits: one sentence on standard error, and with
@@ -84,6 +87,7 @@ class FlashCommandRun {
   int run() {
     if (Refusal r = claimPorts()) return refuse(*r, m_cli.json);
     if (Refusal r = readPackage()) return refuse(*r, m_cli.json);
+    if (Refusal r = openHistory()) return refuse(*r, m_cli.json);
     m_station.attachDevices();
     InterruptWatch interrupts;  // before any thread starts, so that none takes Ctrl-C
     // A module that cannot be loaded is refused before the log folder is made.
@@ -94,6 +98,7 @@ class FlashCommandRun {
     const std::vector<PhoneResult> phones = phonesOf(stationRun.run(), m_cli.loop);
     const RunEnd end = runEnd(phones, stopped);
     stationRun.end(phones, end);
+    if (m_history) m_history->finish();
     return end.exitStatus;
   }
 
@@ -122,6 +127,21 @@ class FlashCommandRun {
     return std::nullopt;
   }
 
+  // Before any phone is waited for: a history that must not be used is refused.
+  Refusal openHistory() {
+    StationHistorySetup history;
+    history.package = m_cli.package;
+    history.plan = m_plan;
+    history.device = [this](uint32_t comPort) { return m_station.whereItAppears(comPort); };
+    history.present = [this](uint32_t comPort) { return std::ranges::count(m_present.stillThere(), comPort) > 0; };
+    try {
+      m_history = openPhoneKeeper(m_cli.history, std::move(history));
+    } catch (const HistoryRefused& e) {
+      return e.what();
+    }
+    return std::nullopt;
+  }
+
   StationRunSetup setup() {
     StationRunSetup setup;
     setup.flash.modulePath = m_cli.module.module;
@@ -134,6 +154,10 @@ class FlashCommandRun {
     setup.logDir = m_cli.logDir;
     setup.plan = std::move(m_plan);
     setup.hooks = &m_present;
+    if (m_history)
+      setup.keepPhone = [this](const PhoneResult& r, const RunLogs& logs, FlashReport& report) {
+        m_history->phoneEnded(r, logs, report);
+      };
     return setup;
   }
 
@@ -152,14 +176,14 @@ class FlashCommandRun {
       if (interrupts.take(kWatchStep) > 0) {
         if (stopping) {
           report.stopping("quitting now: phones still transferring must be flashed again");
-          endAtOnce(report, run);
+          endAtOnce(stationRun);
         }
         stopping = true;
         report.stopping("stopped waiting for phones; transfers under way will finish (Ctrl-C again quits at once)");
         run.abort();
       }
       // A phone in its reset countdown is written: the run need not wait for it.
-      if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0))) endAtOnce(report, run);
+      if (stopping && run.onlyResetsLeft() && !run.waitFor(std::chrono::milliseconds(0))) endAtOnce(stationRun);
     }
     return stopping;
   }
@@ -171,8 +195,10 @@ class FlashCommandRun {
 
   // The phones still transferring cannot be waited for: the run ends now,
   // without returning through the sessions that are still busy.
-  [[noreturn]] void endAtOnce(FlashReport& report, const FlashRun& run) {
-    const std::vector<PhoneResult> phones = phonesOf(run, m_cli.loop);
+  [[noreturn]] void endAtOnce(StationRun& stationRun) {
+    FlashReport& report = stationRun.report();
+    if (m_history) m_history->runEndsAtOnce(stationRun.run().results(), stationRun.logs(), report);
+    const std::vector<PhoneResult> phones = phonesOf(stationRun.run(), m_cli.loop);
     const RunEnd end = runEnd(phones, true);
     report.end(phones, end);
     m_station.release();
@@ -187,6 +213,7 @@ class FlashCommandRun {
   PresentPhones m_present;
   std::string m_package;
   TransferPlan m_plan;
+  std::unique_ptr<PhoneKeeper> m_history;
   std::chrono::steady_clock::time_point m_start{};
 };
 
@@ -225,6 +252,7 @@ void registerFlashCommand(CLI::App& app, int& exitCode) {
                 "Standard output: only JSON lines, one per event and per result, and a summary; notices go to "
                 "standard error");
   addModuleOptions(*cmd, cli->module);
+  addHistoryOptions(*cmd, cli->history, true);
   cmd->callback([cli, &exitCode] {
     try {
       exitCode = FlashCommandRun(*cli).run();

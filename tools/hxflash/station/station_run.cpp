@@ -6,6 +6,7 @@ namespace hxflash {
 
 StationRun::StationRun(StationRunSetup setup)
     : m_hooks(setup.hooks ? setup.hooks : &m_noHooks),
+      m_keepPhone(std::move(setup.keepPhone)),
       m_moduleHandsOver(moduleHandsOverLines(setup.flash.modulePath)),
       m_logs(setup.logDir) {
   m_logs.beginRun(runHeader(setup.flash.packagePath, setup.flash.modulePath));
@@ -39,6 +40,7 @@ FlashOptions StationRun::wired(StationRunSetup& setup) {
     if (outcomeOf(result) == PhoneOutcome::Failed)
       m_logs.phoneFailed(result.comPort, result.phone, m_output->logPosition());
     m_logs.phoneEnded(result);
+    if (m_keepPhone) m_keepPhone(result, m_logs, m_output->report());
     m_output->report().phoneEnded(result);
   };
   return options;

@@ -4,6 +4,7 @@
 // module's lines in them, and the summary. A command adds what only it does
 // (the ports it claims, Ctrl-C, phones already there) through the options it
 // hands over.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ struct StationRunSetup {
   std::string logDir;  // empty: a new folder in the temporary folder
   TransferPlan plan;
   StationHooks* hooks = nullptr;  // may be null; outlives the run
+  // Told when a phone's turn has ended, before the run reports the end: what
+  // it keeps of the phone is kept before anyone is told. May be empty.
+  std::function<void(const PhoneResult&, const RunLogs&, FlashReport&)> keepPhone;
 };
 
 class StationRun {
@@ -64,6 +68,7 @@ class StationRun {
 
   StationHooks m_noHooks;
   StationHooks* m_hooks;
+  std::function<void(const PhoneResult&, const RunLogs&, FlashReport&)> m_keepPhone;
   bool m_moduleHandsOver;
   RunLogs m_logs;
   std::unique_ptr<StationOutput> m_output;
