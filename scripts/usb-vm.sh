@@ -317,7 +317,7 @@ accelerator() {
 # The script the guest runs in this machine's root: the udev daemon and the
 # guest-only users when asked for, then the command.
 write_run_script() {
-  local out=$1 spec name groups g rules_dir="$exchange/rules"
+  local out=$1 entry name groups g rules_dir="$exchange/rules"
   {
     echo 'set -u'
     echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp/root LANG=C.UTF-8'
@@ -327,8 +327,8 @@ write_run_script() {
     echo 'mkdir -p /tmp/root'
     if ((${#users[@]})); then
       echo 'cp /etc/passwd /etc/group /run/usb-vm/etc/'
-      for spec in "${users[@]}"; do
-        name=${spec%%:*}; groups=${spec#*:}
+      for entry in "${users[@]}"; do
+        name=${entry%%:*}; groups=${entry#*:}
         printf 'echo %q >>/run/usb-vm/etc/passwd\n' "$name:x:4242:4242::/tmp/$name:/bin/bash"
         printf 'echo %q >>/run/usb-vm/etc/group\n' "$name:x:4242:"
         printf 'mkdir -p /tmp/%q && chown 4242:4242 /tmp/%q\n' "$name" "$name"

@@ -17,20 +17,10 @@
 namespace {
 
 using hxflash::HostEvent;
+using hxtest::flashArgs;
 using hxtest::Station;
 using nlohmann::json;
 using testing::HasSubstr;
-
-// The module's waits scaled as in the other flashing tests: a countdown of
-// 4 s, and room for the phone's replies on a loaded machine.
-const std::vector<std::string> kScaled = {"--time-scale", "0.05"};
-
-std::vector<std::string> flashArgs(const Station& station, std::vector<std::string> more) {
-  std::vector<std::string> args = {"flash", station.packagePath()};
-  args.insert(args.end(), more.begin(), more.end());
-  args.insert(args.end(), kScaled.begin(), kScaled.end());
-  return args;
-}
 
 size_t occurrences(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -117,7 +107,7 @@ TEST(FlashLogFolder, IsNamedForTheRunsSecondWithASuffixWhenTheNameIsTaken) {
   }
   std::vector<std::string> argv = {"/usr/bin/env", "TMPDIR=" + tmp, HXFLASH_PATH, "flash", station.packagePath(),
                                    "-p", "41"};
-  argv.insert(argv.end(), kScaled.begin(), kScaled.end());
+  argv.insert(argv.end(), hxtest::kScaledTime.begin(), hxtest::kScaledTime.end());
   auto run = station.run(argv);
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->err();
   run->signal(SIGINT);

@@ -17,18 +17,10 @@
 namespace {
 
 using hxflash::PhoneRecord;
+using hxtest::flashArgs;
 using hxtest::Station;
 using nlohmann::json;
 using testing::HasSubstr;
-
-const std::vector<std::string> kScaled = {"--time-scale", "0.05"};
-
-std::vector<std::string> flashArgs(const Station& station, std::vector<std::string> more) {
-  std::vector<std::string> args = {"flash", station.packagePath()};
-  args.insert(args.end(), more.begin(), more.end());
-  args.insert(args.end(), kScaled.begin(), kScaled.end());
-  return args;
-}
 
 std::vector<PhoneRecord> recordsIn(const std::string& path) {
   hxflash::LocalHistory history(path, false);

@@ -16,7 +16,6 @@ using hxtest::Station;
 using testing::HasSubstr;
 using testing::Not;
 
-const std::vector<std::string> kScaled = {"--time-scale", "0.05"};
 
 class HistoryServer : public testing::Test {
  protected:
@@ -35,7 +34,7 @@ class HistoryServer : public testing::Test {
     std::vector<std::string> args = {"flash", station.packagePath(), "-p", port, "--station", stationName,
                                      "--history", station.historyPath(), "--history", server->address()};
     args.insert(args.end(), more.begin(), more.end());
-    args.insert(args.end(), kScaled.begin(), kScaled.end());
+    args.insert(args.end(), hxtest::kScaledTime.begin(), hxtest::kScaledTime.end());
     return args;
   }
 

@@ -161,4 +161,11 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
   return lines;
 }
 
+std::vector<std::string> flashArgs(const Station& station, std::vector<std::string> more) {
+  std::vector<std::string> args = {"flash", station.packagePath()};
+  args.insert(args.end(), more.begin(), more.end());
+  args.insert(args.end(), kScaledTime.begin(), kScaledTime.end());
+  return args;
+}
+
 }  // namespace hxtest

@@ -101,4 +101,11 @@ class Station {
 // not JSON fails the test.
 std::vector<nlohmann::json> jsonLines(const std::string& text);
 
+// The module's waits scaled as in every flashing test: a countdown of 4 s,
+// and room for the phone's replies on a loaded machine.
+inline const std::vector<std::string> kScaledTime = {"--time-scale", "0.05"};
+
+// `hxflash flash` of the station's package with these arguments, scaled.
+std::vector<std::string> flashArgs(const Station& station, std::vector<std::string> more);
+
 }  // namespace hxtest

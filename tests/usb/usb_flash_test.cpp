@@ -20,18 +20,9 @@
 namespace {
 
 using hxtest::PhoneProcess;
+using hxtest::flashArgs;
 using hxtest::Station;
 using testing::HasSubstr;
-
-// The module's waits scaled as in the other flashing tests.
-const std::vector<std::string> kScaled = {"--time-scale", "0.05"};
-
-std::vector<std::string> flashArgs(const Station& station, std::vector<std::string> more) {
-  std::vector<std::string> args = {"flash", station.packagePath()};
-  args.insert(args.end(), more.begin(), more.end());
-  args.insert(args.end(), kScaled.begin(), kScaled.end());
-  return args;
-}
 
 class UsbFlash : public testing::Test {
  protected:
@@ -176,7 +167,7 @@ TEST_F(UsbFlashWithUdev, AStationUserInTheRulesGroupWhoIsNotRootFlashes) {
                             "--groups=" + std::to_string(dialout->gr_gid), "--", "/usr/bin/env",
                             "HXFLASH_PORTS_DIR=" + home.path() + "/ports", HXFLASH_PATH, "flash",
                             m_station.packagePath(), "-p", "48=" + byPath, "--log-dir", home.path() + "/logs",
-                            kScaled[0], kScaled[1]});
+                            hxtest::kScaledTime[0], hxtest::kScaledTime[1]});
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->out() << run->err();
   auto phone = this->phone(248, hxtest::usbSocket(0));
   EXPECT_EQ(run->finish(), 0) << run->out() << run->err();
