@@ -156,7 +156,7 @@ TEST_F(UsbFlashWithUdev, APhoneBackOnItsSocketUnderAnotherTtyIsFoundByItsStableN
 
 // udev gives the tty to the group of its rule (dialout): a station user who
 // is not root, in that group, flashes through the stable name, in a ports
-// directory and log folder of its own.
+// directory, log folder and history of its own.
 TEST_F(UsbFlashWithUdev, AStationUserInTheRulesGroupWhoIsNotRootFlashes) {
   const group* dialout = ::getgrnam("dialout");
   if (!dialout || ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs the group dialout and setpriv";
@@ -165,7 +165,8 @@ TEST_F(UsbFlashWithUdev, AStationUserInTheRulesGroupWhoIsNotRootFlashes) {
   auto run = m_station.run({"/usr/bin/setpriv", "--reuid=" + std::to_string(hxtest::kOrdinaryUid),
                             "--regid=" + std::to_string(hxtest::kOrdinaryUid),
                             "--groups=" + std::to_string(dialout->gr_gid), "--", "/usr/bin/env",
-                            "HXFLASH_PORTS_DIR=" + home.path() + "/ports", HXFLASH_PATH, "flash",
+                            "HXFLASH_PORTS_DIR=" + home.path() + "/ports", "XDG_STATE_HOME=" + home.path() + "/state",
+                            HXFLASH_PATH, "flash",
                             m_station.packagePath(), "-p", "48=" + byPath, "--log-dir", home.path() + "/logs",
                             hxtest::kScaledTime[0], hxtest::kScaledTime[1]});
   ASSERT_TRUE(run->waitForOut("waiting for the phone to be plugged in")) << run->out() << run->err();
@@ -173,6 +174,7 @@ TEST_F(UsbFlashWithUdev, AStationUserInTheRulesGroupWhoIsNotRootFlashes) {
   EXPECT_EQ(run->finish(), 0) << run->out() << run->err();
   EXPECT_EQ(phone->finish(), 0);
   expectFlashed(248);
+  EXPECT_TRUE(std::filesystem::exists(home.path() + "/state/hxflash/history.sqlite3"));
 }
 
 }  // namespace
