@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -15,15 +16,24 @@
 namespace hx {
 namespace {
 
-// The closes that still wait, by COM port. Never destroyed: a close may end
-// while the process exits.
+// The closes that still wait, by COM port. Made by the first close that goes
+// into the background, which also keeps the module loaded; never destroyed: a
+// close may end while the process exits. Until then there is none, and a
+// module that never closed in the background leaves nothing behind when the
+// host unloads it.
 struct PendingCloses {
   std::mutex mutex;
   std::map<uint32_t, int> count;
 };
 
+std::atomic<PendingCloses*> g_pendingCloses{nullptr};
+
 PendingCloses& pendingCloses() {
-  static PendingCloses* pending = new PendingCloses;
+  static PendingCloses* const pending = [] {
+    auto* made = new PendingCloses;
+    g_pendingCloses.store(made, std::memory_order_release);
+    return made;
+  }();
   return *pending;
 }
 
@@ -84,9 +94,10 @@ void closeComTty(int fd, uint32_t comPort) {
 }
 
 bool comPortClosing(uint32_t comPort) {
-  PendingCloses& pending = pendingCloses();
-  const std::lock_guard lock(pending.mutex);
-  return pending.count.count(comPort) != 0;
+  PendingCloses* pending = g_pendingCloses.load(std::memory_order_acquire);
+  if (!pending) return false;
+  const std::lock_guard lock(pending->mutex);
+  return pending->count.count(comPort) != 0;
 }
 
 }  // namespace hx

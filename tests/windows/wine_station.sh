@@ -114,11 +114,13 @@ case $mode in
     replug_and_flash "flashed"
     ;;
   swap)
-    # The first phone unplugs at its reset; the next appears half a second
-    # later, during the countdown.
-    phone first --plug-delay-ms 1000 --after-reset fresh --phones 2 --replug-delay-ms 500
+    # The first phone is plugged in once hxflash.exe waits for it (Wine may
+    # take seconds to start on a loaded machine); it unplugs at its reset and
+    # the next appears half a second later, during the countdown.
     "${flash[@]}" "$(windows_path "$work/package.bin")" -n 2 >"$work/host.log" 2>&1 &
     host_pid=$!
+    await "$waiting"
+    phone first --after-reset fresh --phones 2 --replug-delay-ms 500
     await "$already"
     grep -q "COM$port .*phone 1 flashed" "$work/host.log" || fail "the first phone was not flashed before the notice"
     replug_and_flash "phone 2 flashed"
